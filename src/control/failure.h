@@ -1,0 +1,17 @@
+// The one way out of a failed run: the message is built where the failure is found,
+// thrown as a Failure, and printed by main, which then ends the run with status 1.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+class Failure : public std::runtime_error {
+ public:
+  explicit Failure(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Throws a Failure whose message is the printf-style formatted text.
+[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Cuts a text for quoting in a message so that a huge cell does not flood the console.
+std::string quote_cell(std::string_view cell);

@@ -1,0 +1,80 @@
+#include "control/options.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "control/failure.h"
+
+namespace {
+
+long parse_count(const std::string& option, const std::string& text) {
+  long value = -1;
+  const char* first = text.c_str();
+  const char* last = first + text.size();
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  if (text.empty() || ec != std::errc() || ptr != last || value < 0) {
+    fail("Error: %s needs a whole number of at least 0, not '%s'!\n", option.c_str(), text.c_str());
+  }
+  return value;
+}
+
+}  // namespace
+
+Options parse_options(int argc, const char* const* argv) {
+  Options options;
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) break;
+    std::string name = arg;
+    std::string value;
+    bool has_value = false;
+    if (std::size_t eq = arg.find('='); eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      has_value = true;
+    }
+    auto take_value = [&]() -> std::string {
+      if (has_value) return value;
+      if (i + 1 >= argc) fail("Error: %s needs a value!\n", name.c_str());
+      return argv[++i];
+    };
+    if (name == "--help" && !has_value) {
+      options.help = true;
+    } else if (name == "--version" && !has_value) {
+      options.version = true;
+    } else if (name == "--passes") {
+      options.passes = parse_count(name, take_value());
+    } else {
+      fail("Error: Unknown option %s! See tarnok --help.\n", arg.c_str());
+    }
+  }
+  for (; i < argc; ++i) options.args.emplace_back(argv[i]);
+  return options;
+}
+
+const char* usage_text() {
+  return "Usage: tarnok [options] O/N profile form data result [rotate]\n"
+         "\n"
+         "Fits non-negative factor contributions and profiles to the data file, starting\n"
+         "from the profile file, re-estimating the profile elements the form file marks\n"
+         "free. One line of statistics (chi2/ny, ny, mean squared contribution less one)\n"
+         "is printed per pass; a key press (or Ctrl-C) ends the fit and the result table\n"
+         "is written to the result file.\n"
+         "\n"
+         "  O/N      n or N: normal mode; o or O: offset mode (factor 0 is an offset)\n"
+         "  rotate   strength of the pull on the free profile elements (default 0)\n"
+         "\n"
+         "Options (before the positional arguments):\n"
+         "  --passes N   stop after N passes (a key still stops earlier on a terminal;\n"
+         "               standard input that is not a terminal is then ignored)\n"
+         "  --help       print this text and exit\n"
+         "  --version    print the version and exit\n"
+         "\n"
+         "Exit status: 0 when the result file was written (or for --help, --version),\n"
+         "1 on any error, 128+n when ended at once by signal n (a second Ctrl-C).\n";
+}

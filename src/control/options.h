@@ -1,0 +1,20 @@
+// The command line: options first, then the positional arguments
+// mode, profile, form, data, result and an optional rotate strength.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct Options {
+  long passes = -1;                  ///< --passes N: stop after N statistics lines; -1: no limit
+  bool help = false;                 ///< --help
+  bool version = false;              ///< --version
+  std::vector<std::string> args;     ///< positional arguments, as typed
+};
+
+// Splits argv into options and positional arguments. Options come before the
+// first positional argument; "--" ends them. Fails on an unknown or malformed option.
+Options parse_options(int argc, const char* const* argv);
+
+// The text printed by --help.
+const char* usage_text();

@@ -1,0 +1,27 @@
+// Interrupts during a run. Ctrl-C, SIGTERM and SIGHUP (a lost terminal) before the
+// fit end the run at once; during and after the fit the first one is a request to
+// stop the fit and write the result, and a second one ends the run at once. Ending
+// at once restores the terminal and removes the unfinished result file.
+#pragma once
+
+#include <termios.h>
+
+// Installs the handlers; SIGPIPE is ignored so that a closed console never costs
+// the result file.
+void install_signal_handlers();
+
+// From now on an interrupt asks the fit to stop instead of ending the run.
+void enter_fit_phase();
+
+// True once an interrupt has asked the fit to stop.
+bool stop_requested();
+
+// Clears a pending stop request (tests only).
+void clear_stop_request();
+
+// The file to remove when the run ends at once; null when there is none. The text
+// must stay valid while registered.
+void register_temp_file(const char* path);
+
+// Terminal settings to restore when the run ends at once; null when there are none.
+void register_terminal(const struct termios* saved);

@@ -1,0 +1,62 @@
+#include "fit/residue.h"
+
+void residue(Model& m) {
+  const std::size_t nvar = static_cast<std::size_t>(m.nvar);
+  const std::size_t nrec = static_cast<std::size_t>(m.nrec);
+  const float* dy = m.dy.data();
+  const float* usik = m.usik.data();
+
+  // The worst-fitting variable; ties keep the lower one.
+  double chimax = 0.0;
+  std::size_t vmax = nvar;
+  for (std::size_t v = 0; v < nvar; ++v) {
+    double c = 0.0;
+    for (std::size_t s = 0; s < nrec; ++s) {
+      const std::size_t cell = s * nvar + v;
+      if (usik[cell] > 0) {
+        c += static_cast<double>(dy[cell]) * static_cast<double>(dy[cell]) / static_cast<double>(usik[cell]) /
+             static_cast<double>(usik[cell]);
+      }
+    }
+    if (c > chimax) {
+      chimax = c;
+      vmax = v;
+    }
+  }
+  if (vmax == nvar) {
+    m.r.assign(nvar, 0.0f);
+    m.t.assign(nrec, 0.0);
+    return;
+  }
+
+  for (std::size_t v = 0; v < nvar; ++v) {
+    double sum = 0.0;
+    for (std::size_t s = 0; s < nrec; ++s) {
+      const std::size_t cell = s * nvar + v;
+      if (usik[cell] > 0) {
+        sum += static_cast<double>(dy[cell]) * static_cast<double>(dy[s * nvar + vmax]) /
+               static_cast<double>(usik[cell]) / static_cast<double>(usik[cell]);
+      }
+    }
+    m.r[v] = static_cast<float>(sum / chimax);
+  }
+
+  double ttot = 0.0;
+  for (std::size_t s = 0; s < nrec; ++s) {
+    double num = 0.0;
+    double den = 0.0;
+    for (std::size_t v = 0; v < nvar; ++v) {
+      const std::size_t cell = s * nvar + v;
+      if (usik[cell] > 0) {
+        const double u = static_cast<double>(usik[cell]);
+        const double rv = static_cast<double>(m.r[v]);
+        num += static_cast<double>(dy[cell]) * rv / u / u;
+        den += rv * rv / u / u;
+      }
+    }
+    m.t[s] = num / den;
+    ttot = ttot + m.t[s];
+  }
+  for (std::size_t s = 0; s < nrec; ++s) m.t[s] = m.t[s] / ttot;
+  for (std::size_t v = 0; v < nvar; ++v) m.r[v] = static_cast<float>(static_cast<double>(m.r[v]) * ttot);
+}

@@ -1,0 +1,10 @@
+// The residue factor: what the fitted model leaves unexplained, condensed into one
+// extra profile r and one contribution t per record.
+#pragma once
+
+#include "control/model.h"
+
+// Fills r and t from the residuals dy of the final contribution step. When no
+// variable has a positive weighted residual sum (a perfect fit, or nothing
+// measured), there is no residue: r and t are all zero.
+void residue(Model& m);

@@ -1,0 +1,91 @@
+#include "input/profile_file.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "control/failure.h"
+#include "input/fields.h"
+#include "input/scanner.h"
+
+namespace {
+
+constexpr std::size_t kNameLength = 19;  // variable names are cut to this many characters
+
+// Reads the factor names and counts the variables; the numbers are read in a
+// second pass once the table sizes are known.
+void read_names(Model& m, const std::string& path) {
+  Scanner in(path);
+  std::string faktlinie;
+  if (in.read_until(&faktlinie, '\n') == 0) {
+    fail("Error: %s line 1: the first line must hold the factor names!\n", path.c_str());
+  }
+  in.skip_space();
+  for (std::string_view name : split_tabs(faktlinie)) m.faktnavn.emplace_back(name);
+  if (m.faktnavn.empty()) fail("Error: %s line 1: no factor names!\n", path.c_str());
+  m.nfakt = static_cast<int>(m.faktnavn.size());
+
+  // One variable per line: its name is the first cell, cut to 19 characters; the
+  // rest of the line is skipped together with any blank lines after it.
+  while (!in.at_end()) {
+    std::string name;
+    in.read_until(&name, '\t', '\n', kNameLength);
+    in.skip_space();
+    if (!in.at_end()) {
+      in.skip_until('\n');
+      in.skip_space();
+    }
+    m.varnavn.push_back(std::move(name));
+  }
+  m.nvar = static_cast<int>(m.varnavn.size());
+}
+
+void create_tables(Model& m) {
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  try {
+    m.a.assign(nfakt * nfakt, 0.0);
+    m.ik.assign(nfakt, 0);
+    m.jk.assign(nfakt, 0);
+    m.b.assign(nfakt, 0.0);
+    m.xo.assign(nfakt, 0.0);
+    m.active.assign(nfakt, 0);
+    m.sum2.assign(nfakt, 0.0);
+  } catch (const std::exception&) {
+    fail("No memory. Reduce number of sources.\n");
+  }
+  try {
+    m.p.assign(nvar * nfakt, 0.0);
+  } catch (const std::exception&) {
+    fail("No memory for p. Reduce number of records.\n");
+  }
+  try {
+    m.fp.assign(nvar * nfakt, 0);
+  } catch (const std::exception&) {
+    fail("No memory for fp. Reduce number of records.\n");
+  }
+  m.y.assign(nvar, 0.0);
+  m.w.assign(nvar, 0.0);
+  m.r.assign(nvar, 0.0f);
+  m.ny.assign(nvar, 0);
+}
+
+}  // namespace
+
+void read_profile(Model& m, const std::string& path) {
+  read_names(m, path);
+  if (m.nvar == 0) fail("Error: %s: no variable rows after the factor names!\n", path.c_str());
+  create_tables(m);
+
+  // Numbers go by count, not by line: each row is its name cell, up to the first
+  // tab, and then nfakt numbers separated by any white space.
+  Scanner in(path);
+  if (in.skip_until('\n') > 0) in.skip_space();
+  for (int v = 0; v < m.nvar; ++v) {
+    in.skip_until('\t');
+    in.skip_space();
+    for (int f = 0; f < m.nfakt; ++f) {
+      m.p[static_cast<std::size_t>(v) * static_cast<std::size_t>(m.nfakt) + static_cast<std::size_t>(f)] =
+          in.read_double();
+    }
+  }
+}

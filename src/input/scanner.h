@@ -1,0 +1,73 @@
+// A buffered reader of one input file that offers the few scanning operations the
+// readers are built from: skipping white space, taking or skipping a run of
+// characters up to a stop character, and reading one number. Each operation does
+// what the matching formatted-input directive would do ("%lf ", "%*[^\t]\t",
+// "%19[^\t\n] " and so on), with three differences that make files from any
+// spreadsheet read alike: CR LF and a lone CR are line ends, a UTF-8 byte-order
+// mark at the start is skipped, and a NUL byte is an error.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Scanner {
+ public:
+  // Opens `path` for reading; fails with "Error: Can't find %s!" naming the
+  // file as typed when it cannot be opened or is not a regular file.
+  explicit Scanner(const std::string& path);
+  ~Scanner();
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  // The next character, or -1 at the end of the file.
+  int peek();
+  bool at_end() { return peek() < 0; }
+  // Consumes the next character and returns it, or -1 at the end of the file.
+  int get();
+
+  // Skips any run of white space, line ends and blank lines included.
+  void skip_space();
+
+  // Consumes the longest run of characters other than `stop1` and `stop2` and
+  // returns its length (zero when the next character stops the run or at the end).
+  std::size_t skip_until(char stop1, char stop2 = '\0');
+  // As skip_until, but consumes at most `limit` characters ("%19[^\t\n]") and
+  // appends them to *out when `out` is not null.
+  std::size_t read_until(std::string* out, char stop1, char stop2 = '\0',
+                         std::size_t limit = static_cast<std::size_t>(-1));
+
+  // Number of non-blank lines from here to the end of the file, consuming them.
+  long count_lines();
+
+  // Reads one white-space-delimited cell as a number ("%lf") and skips the white
+  // space after it. Fails, naming the file, line and cell, when the cell is not a
+  // finite number (also after rounding to float when `stored_as_float`) or the
+  // file has ended.
+  double read_double(bool stored_as_float = false);
+  // Reads one white-space-delimited cell as a decimal integer ("%d") and skips
+  // the white space after it.
+  int read_int();
+
+  // 1-based number of the line that holds the next character.
+  long line();
+
+ private:
+  bool refill();                 // reads more bytes; false at the end of the file
+  std::string_view next_cell();  // the cell at the read position, made contiguous
+  [[noreturn]] void fail_cell(const char* what, std::string_view cell);
+  [[noreturn]] void fail_end();
+
+  std::string path_;
+  int fd_ = -1;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0;           // next unread byte
+  std::size_t end_ = 0;           // end of the valid bytes
+  bool eof_ = false;              // the file has no more bytes to read
+  bool first_read_ = true;        // the byte-order mark check is still to do
+  bool held_cr_ = false;          // a CR ended the last read and awaits its LF
+  long lines_before_ = 0;         // line ends in bytes already discarded
+};

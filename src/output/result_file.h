@@ -1,0 +1,11 @@
+// The result table: contributions per record, the final profiles with the residue
+// profile, chi-square per variable and the regression analysis, tab-separated.
+#pragma once
+
+#include <cstdio>
+
+#include "control/model.h"
+
+// Writes the whole result table to `out`. `rotate_arg` is the rotate argument as
+// typed, or null when none was given.
+void write_result(Model& m, std::FILE* out, const char* rotate_arg);

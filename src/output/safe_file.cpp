@@ -1,0 +1,84 @@
+#include "output/safe_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "control/failure.h"
+#include "control/signals.h"
+
+namespace {
+
+constexpr std::size_t kOutputBuffer = 1 << 20;
+
+}  // namespace
+
+ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
+  struct stat st {};
+  bool exists = ::stat(path.c_str(), &st) == 0;
+  struct stat lst {};
+  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode) && exists) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      target_ = real;
+      std::free(real);
+    }
+  }
+  // Replacing a folder or a file that may not be written is refused, as opening
+  // the file for writing would be.
+  if (path.empty() || path.back() == '/' || (exists && (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
+    fail("Error: Can't create %s!", path.c_str());
+  }
+  temp_ = target_ + ".tmpXXXXXX";
+  int fd = ::mkstemp(temp_.data());
+  if (fd < 0) fail("Error: Can't create %s!", path.c_str());
+  register_temp_file(temp_.c_str());
+  mode_t mode;
+  if (exists) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+  out_ = ::fdopen(fd, "w");
+  if (out_ == nullptr) {
+    ::close(fd);
+    discard();
+    fail("Error: Can't create %s!", path.c_str());
+  }
+  std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
+}
+
+ResultFile::~ResultFile() {
+  if (!committed_) discard();
+}
+
+void ResultFile::discard() {
+  register_temp_file(nullptr);
+  if (out_ != nullptr) std::fclose(out_);
+  out_ = nullptr;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+void ResultFile::commit() {
+  int error = 0;
+  if (std::fflush(out_) != 0 || std::ferror(out_)) error = errno ? errno : EIO;
+  if (error == 0 && ::fsync(::fileno(out_)) != 0) error = errno;
+  int closed = std::fclose(out_);
+  out_ = nullptr;
+  if (error == 0 && closed != 0) error = errno;
+  if (error == 0 && ::rename(temp_.c_str(), target_.c_str()) != 0) error = errno;
+  if (error != 0) {
+    discard();
+    fail("Error: Can't write %s (%s)! Any earlier result file is unchanged.\n", path_.c_str(), std::strerror(error));
+  }
+  register_temp_file(nullptr);
+  committed_ = true;
+}

@@ -1,0 +1,9 @@
+// Guards the input files against being overwritten by the result.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Fails when `result` names the same file as one of `inputs` (by device and inode,
+// so other spellings of the same path count too).
+void refuse_input_as_result(const std::string& result, const std::vector<std::string>& inputs);

@@ -1,0 +1,94 @@
+// tarnok: fits a constrained factor model to a table of measurements and writes
+// one tab-separated result table. The run driver: arguments, echo, then the phases
+// in order; every failure ends here with its message and exit status 1.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "control/failure.h"
+#include "control/model.h"
+#include "control/options.h"
+#include "control/signals.h"
+#include "fit/iteration.h"
+#include "fit/keyboard.h"
+#include "fit/residue.h"
+#include "input/data_file.h"
+#include "input/form_file.h"
+#include "input/profile_file.h"
+#include "output/result_file.h"
+#include "output/safe_file.h"
+#include "output/same_file.h"
+
+namespace {
+
+int run(int argc, char** argv) {
+  Options options = parse_options(argc, argv);
+  if (options.help) {
+    std::fputs(usage_text(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("tarnok %s\n", TARNOK_VERSION);
+    return 0;
+  }
+  const std::vector<std::string>& args = options.args;
+  if (args.size() != 5 && args.size() != 6) fail("Wrong number of arguments (O/N profile form data result [rotate])\n");
+
+  Model m;
+  switch (args[0].empty() ? '\0' : args[0][0]) {
+    case 'n':
+    case 'N':
+      m.offset = 0;
+      break;
+    case 'o':
+    case 'O':
+      m.offset = 1;
+      break;
+    default:
+      fail("Wrong argument! Not %s, but N(ormal) or O(ffset).\n", args[0].c_str());
+  }
+  m.damp = 10;
+
+  std::printf("\n\n\n");
+  for (const std::string& arg : args) std::printf("%s\n", arg.c_str());
+  std::printf("\nChi2/ny\tny\n\n");
+  std::fflush(stdout);
+  install_signal_handlers();
+
+  const char* rotate_arg = args.size() == 6 ? args[5].c_str() : nullptr;
+  m.rotate = rotate_arg != nullptr ? static_cast<float>(std::atof(rotate_arg)) : 0.0f;
+  read_profile(m, args[1]);
+  read_form(m, args[2]);
+  read_data(m, args[3]);
+  refuse_input_as_result(args[4], {args[1], args[2], args[3]});
+  ResultFile result(args[4]);
+
+  FitOptions fit_options;
+  fit_options.passes = options.passes;
+  std::unique_ptr<Keyboard> keyboard;
+  if (options.passes >= 0 && !stdin_is_terminal()) {
+    keyboard = std::make_unique<NoKeyboard>();
+  } else {
+    keyboard = console_keyboard();
+  }
+  enter_fit_phase();
+  run_fit(m, *keyboard, fit_options, stdout);
+  keyboard.reset();
+
+  residue(m);
+  write_result(m, result.stream(), rotate_arg);
+  result.commit();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const Failure& failure) {
+    std::fputs(failure.what(), stdout);
+    std::fflush(stdout);
+    return 1;
+  }
+}
