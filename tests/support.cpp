@@ -1,0 +1,97 @@
+#include "support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tarnok-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Read-only folders made by a test must not keep their contents alive.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::write(const std::string& name, const std::string& content) const {
+  std::string p = file(name);
+  std::ofstream(p, std::ios::binary) << content;
+  return p;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::vector<std::string> list_dir(const std::string& path) {
+  std::vector<std::string> names;
+  for (auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& stdin_path) {
+  TempDir scratch;
+  std::string out_path = scratch.file("stdout");
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::freopen(stdin_path.c_str(), "r", stdin);
+    std::freopen(out_path.c_str(), "w", stdout);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  RunResult result;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.out = read_file(out_path);
+  return result;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t nl = text.find('\n', start);
+    if (nl == std::string::npos) nl = text.size();
+    lines.push_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> cells_of(const std::string& line) {
+  std::vector<std::string> cells;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t tab = line.find('\t', start);
+    cells.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) break;
+    start = tab + 1;
+  }
+  return cells;
+}
