@@ -95,3 +95,40 @@ std::vector<std::string> cells_of(const std::string& line) {
   }
   return cells;
 }
+
+Model make_model(int nfakt, int nvar, int nrec) {
+  Model m;
+  m.nfakt = nfakt;
+  m.nvar = nvar;
+  m.nrec = nrec;
+  auto F = static_cast<std::size_t>(nfakt);
+  auto V = static_cast<std::size_t>(nvar);
+  auto S = static_cast<std::size_t>(nrec);
+  for (int f = 0; f < nfakt; ++f) m.faktnavn.push_back("F" + std::to_string(f));
+  for (int v = 0; v < nvar; ++v) m.varnavn.push_back("V" + std::to_string(v));
+  m.text = "title";
+  m.xnavn = "id";
+  for (int s = 0; s < nrec; ++s) {
+    m.ids += "r" + std::to_string(s);
+    m.id_end.push_back(m.ids.size());
+  }
+  m.p.assign(V * F, 0.0);
+  m.fp.assign(V * F, 0);
+  m.rawdata.assign(S * V, 0.0f);
+  m.usik.assign(S * V, 0.0f);
+  m.dy.assign(S * V, 0.0f);
+  m.x.assign(S * F, 0.0);
+  m.t.assign(S, 0.0);
+  m.r.assign(V, 0.0f);
+  m.ny.assign(V, 0);
+  m.sum2.assign(F, 0.0);
+  m.a.assign(F * F, 0.0);
+  m.ik.assign(F, 0);
+  m.jk.assign(F, 0);
+  m.b.assign(F, 0.0);
+  m.xo.assign(F, 0.0);
+  m.active.assign(F, 0);
+  m.y.assign(V, 0.0);
+  m.w.assign(V, 0.0);
+  return m;
+}

@@ -39,3 +39,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 // (empty cells kept).
 std::vector<std::string> lines_of(const std::string& text);
 std::vector<std::string> cells_of(const std::string& line);
+
+#include "control/model.h"
+
+// A model with every table created (zero-filled) for the given dimensions, as the
+// readers would leave it; names are F0, F1, ... and V0, V1, ...
+Model make_model(int nfakt, int nvar, int nrec);

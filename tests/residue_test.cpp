@@ -1,0 +1,60 @@
+#include "fit/residue.h"
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+TEST(Residue, WorstVariableGivesTheProfileAndContributionsSumToOne) {
+  // Residuals (1, 2) and (2, 4), uncertainties 1: c = 5 and 20, vmax = 1,
+  // r = (0.5, 1) before rescaling, raw t = 2 and 4, ttot = 6.
+  Model m = make_model(1, 2, 2);
+  m.dy = {1, 2, 2, 4};
+  m.usik = {1, 1, 1, 1};
+  residue(m);
+  EXPECT_DOUBLE_EQ(m.t[0], 1.0 / 3);
+  EXPECT_DOUBLE_EQ(m.t[1], 2.0 / 3);
+  EXPECT_EQ(m.r[0], 3.0f);
+  EXPECT_EQ(m.r[1], 6.0f);
+}
+
+TEST(Residue, ProportionalResidualsAreReproducedExactly) {
+  // Every record's residuals are a multiple of (1, -2, 0.5).
+  Model m = make_model(1, 3, 3);
+  const float shape[] = {1.0f, -2.0f, 0.5f};
+  const float amount[] = {1.0f, 3.0f, -0.5f};
+  for (int s = 0; s < 3; ++s) {
+    for (int v = 0; v < 3; ++v) m.dy[static_cast<std::size_t>(s * 3 + v)] = amount[s] * shape[v];
+  }
+  m.usik.assign(9, 0.5f);
+  residue(m);
+  for (int s = 0; s < 3; ++s) {
+    for (int v = 0; v < 3; ++v) {
+      EXPECT_NEAR(m.r[static_cast<std::size_t>(v)] * m.t[static_cast<std::size_t>(s)],
+                  m.dy[static_cast<std::size_t>(s * 3 + v)], 1e-6);
+    }
+  }
+}
+
+TEST(Residue, TieKeepsTheFirstVariable) {
+  // Both variables have c = 4; the first is vmax, so r[0] comes out as ttot * 1.
+  Model m = make_model(1, 2, 1);
+  m.dy = {2, -2};
+  m.usik = {1, 1};
+  residue(m);
+  // r before rescaling: (1, -1); num = 2 + 2 = 4, den = 2, t = 2, ttot = 2.
+  EXPECT_EQ(m.r[0], 2.0f);
+  EXPECT_EQ(m.r[1], -2.0f);
+  EXPECT_EQ(m.t[0], 1.0);
+}
+
+TEST(Residue, PerfectFitOrNothingMeasuredGivesNoResidue) {
+  Model perfect = make_model(1, 2, 2);
+  perfect.usik = {1, 1, 1, 1};
+  Model unmeasured = make_model(1, 2, 2);
+  unmeasured.dy = {1, 2, 3, 4};
+  for (Model* m : {&perfect, &unmeasured}) {
+    residue(*m);
+    EXPECT_EQ(m->r, (std::vector<float>{0, 0}));
+    EXPECT_EQ(m->t, (std::vector<double>{0, 0}));
+  }
+}
