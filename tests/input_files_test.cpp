@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include "control/failure.h"
+#include "input/data_file.h"
+#include "input/form_file.h"
+#include "input/profile_file.h"
+#include "support.h"
+
+namespace {
+
+template <typename Action>
+std::string failure_of(Action action) {
+  try {
+    action();
+  } catch (const Failure& f) {
+    return f.what();
+  }
+  return "";
+}
+
+Model profile_from(const TempDir& dir, const std::string& content) {
+  Model m;
+  read_profile(m, dir.write("profile", content));
+  return m;
+}
+
+// A model whose profile names the variables Na and Cl under factors A and B.
+Model na_cl(const TempDir& dir) { return profile_from(dir, "\tA\tB\nNa\t1\t2\nCl\t3\t4\n"); }
+
+}  // namespace
+
+TEST(ProfileFile, HeaderGivesTheFactorsAndRowsTheVariables) {
+  TempDir dir;
+  struct Case {
+    std::string content;
+    std::vector<std::string> factors;
+    std::vector<std::string> variables;
+    std::vector<double> p;
+  };
+  const Case cases[] = {
+      {"\tA\tB\tC\nx\t1\t2\t3\n", {"A", "B", "C"}, {"x"}, {1, 2, 3}},
+      {"\t\tA\t\tB\t\nx\t1\t2\n", {"A", "B"}, {"x"}, {1, 2}},
+      // Blank lines vanish, names keep their spaces, numbers go by count.
+      {"\tA\tB\n\nSodium ion\t1\t2\n\n\nCl\t3  4\n", {"A", "B"}, {"Sodium ion", "Cl"}, {1, 2, 3, 4}},
+      // Names are cut to 19 characters.
+      {"\tA\nabcdefghijklmnopqrstuvwxy\t5\n", {"A"}, {"abcdefghijklmnopqrs"}, {5}},
+      // A spreadsheet on Windows: CR LF line ends and a byte-order mark.
+      {"\xEF\xBB\xBF\tA\tB\r\nNa\t1\t2\r\nCl\t3\t4\r\n", {"A", "B"}, {"Na", "Cl"}, {1, 2, 3, 4}},
+  };
+  for (const Case& c : cases) {
+    Model m = profile_from(dir, c.content);
+    EXPECT_EQ(m.faktnavn, c.factors);
+    EXPECT_EQ(m.varnavn, c.variables);
+    EXPECT_EQ(m.p, c.p);
+    EXPECT_EQ(m.nfakt, static_cast<int>(c.factors.size()));
+    EXPECT_EQ(m.nvar, static_cast<int>(c.variables.size()));
+    EXPECT_EQ(m.fp, std::vector<int>(c.p.size(), 0));
+  }
+}
+
+TEST(ProfileFile, CapacitiesAreLifted) {
+  TempDir dir;
+  std::string header, row = "v";
+  for (int f = 0; f < 300; ++f) header += "\tF" + std::to_string(f), row += "\t1";
+  std::string content = header + "\n";
+  for (int v = 0; v < 200; ++v) content += row + "\n";
+  Model m = profile_from(dir, content);
+  EXPECT_EQ(m.nfakt, 300);
+  EXPECT_EQ(m.nvar, 200);
+  EXPECT_EQ(m.a.size(), 300u * 300u);
+}
+
+TEST(ProfileFile, UnusableFilesAreRejectedNamingTheFile) {
+  TempDir dir;
+  std::string f = dir.file("profile");
+  struct Case {
+    std::string content;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"\nx\t1\n", "Error: " + f + " line 1: the first line must hold the factor names!\n"},
+      {"", "Error: " + f + " line 1: the first line must hold the factor names!\n"},
+      {"\t\t\nx\t1\n", "Error: " + f + " line 1: no factor names!\n"},
+      {"\tA\tB\n", "Error: " + f + ": no variable rows after the factor names!\n"},
+      {"\tA\tB\nx\t1\tzwei\n", "Error: " + f + " line 2: 'zwei' is not a number!\n"},
+      {"\tA\tB\nx\t1\ny\t2\t3\n", "Error: " + f + " line 3: 'y' is not a number!\n"},
+      {"\tA\tB\nx\t1\t2\ny\t3\n", "Error: " + f + " line 4: the file ends before all numbers are read!\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(failure_of([&] { profile_from(dir, c.content); }), c.message) << c.content;
+  }
+  EXPECT_EQ(failure_of([&] { Model m; read_profile(m, dir.file("missing")); }),
+            "Error: Can't find " + dir.file("missing") + "!");
+  EXPECT_EQ(failure_of([&] { Model m; read_profile(m, dir.path()); }), "Error: Can't find " + dir.path() + "!");
+}
+
+TEST(FormFile, NonzeroMeansFreeAndRowsMatchByPosition) {
+  TempDir dir;
+  struct Case {
+    std::string content;
+    std::vector<int> fp;
+  };
+  const Case cases[] = {
+      {"\tA\tB\nNa\t1\t0\nCl\t0\t-3\n", {1, 0, 0, -3}},
+      {"heading only\n", {0, 0, 0, 0}},
+      {"", {0, 0, 0, 0}},
+      {"h\nNa\t1\t1\n", {1, 1, 0, 0}},                            // missing row: held
+      {"h\nNa\t1\t1\nCl\t1\t1\nK\t1\t1\nextra\tjunk\n", {1, 1, 1, 1}},  // extra rows ignored
+      {"h\r\n\r\nrow1\t1\t0\r\nrow2\t0\t1\r\n", {1, 0, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    Model m = na_cl(dir);
+    read_form(m, dir.write("form", c.content));
+    EXPECT_EQ(m.fp, c.fp) << c.content;
+  }
+  Model m = na_cl(dir);
+  std::string f = dir.write("form", "h\nNa\t1\tx\n");
+  EXPECT_EQ(failure_of([&] { read_form(m, f); }), "Error: " + f + " line 2: 'x' is not an integer!\n");
+}
+
+TEST(DataFile, HeadingsAreCheckedByFirstCharacter) {
+  TempDir dir;
+  struct Case {
+    std::string heading_lines;
+    bool accepted;
+    std::string xnavn;
+  };
+  const Case cases[] = {
+      {"T\t\nDate\tNa\tsNa\tCl\tsCl\n", true, "Date"},
+      {"T\t\nDate\tNi\tanything\tCx\tu\n", true, "Date"},        // first characters only
+      {"T\t\n\tNa\tsNa\tCl\tsCl\n", false, ""},                    // xnavn becomes Na: mismatch
+      {"T\t\nDate\tNa\tsNa\n", false, ""},                          // one variable missing
+      {"T\t\nDate\tNa\tsNa\tCl\tsCl\tK\tsK\n", false, ""},          // one too many
+      {"T\nDate\tNa\tsNa\tCl\tsCl\n", true, "\nDate"},             // no tab after the title
+      {"T\t\nDate\tNa\t\tsNa\tCl\tsCl\t\n", true, "Date"},          // empty cells do not count
+  };
+  for (const Case& c : cases) {
+    Model m = na_cl(dir);
+    std::string f = dir.write("data", c.heading_lines + "r1\t1\t1\t2\t1\n");
+    std::string message = failure_of([&] { read_data(m, f); });
+    if (c.accepted) {
+      EXPECT_EQ(message, "") << c.heading_lines;
+      EXPECT_EQ(m.xnavn, c.xnavn);
+      EXPECT_EQ(m.text, "T");
+    } else {
+      EXPECT_EQ(message, "Error: Mismatch of variable names!") << c.heading_lines;
+    }
+  }
+}
+
+TEST(DataFile, RecordsAreCountedByLineAndReadAsFloats) {
+  TempDir dir;
+  Model m = na_cl(dir);
+  read_data(m, dir.write("data",
+                         "Title\tignored\r\nDate\tNa\tsNa\tCl\tsCl\r\n"
+                         "3/1 0:00\t0.1\t0.01\t2\t0\r\n\r\n"
+                         "3/1 1:00\t1e-3\t-1\t2.5\t0.5\r\n"));
+  EXPECT_EQ(m.text, "Title");
+  EXPECT_EQ(m.nrec, 2);
+  EXPECT_EQ(m.id(0), "3/1 0:00");
+  EXPECT_EQ(m.id(1), "3/1 1:00");
+  EXPECT_EQ(m.rawdata, (std::vector<float>{0.1f, 2.0f, 1e-3f, 2.5f}));
+  EXPECT_EQ(m.usik, (std::vector<float>{0.01f, 0.0f, -1.0f, 0.5f}));  // missing values stay stored
+  EXPECT_EQ(m.dy.size(), 4u);
+  EXPECT_EQ(m.x.size(), 4u);
+  EXPECT_EQ(m.t.size(), 2u);
+}
+
+TEST(DataFile, LongTextsAreKeptWhole) {
+  TempDir dir;
+  Model m = na_cl(dir);
+  std::string title(5000, 'T'), heading(300, 'D'), id(1000, 'i');
+  read_data(m, dir.write("data", title + "\t\n" + heading + "\tNa\tu\tCl\tu\n" + id + "\t1\t1\t1\t1\n"));
+  EXPECT_EQ(m.text, title);
+  EXPECT_EQ(m.xnavn, heading);
+  EXPECT_EQ(m.id(0), id);
+}
+
+TEST(DataFile, UnusableFilesAreRejectedNamingFileAndLine) {
+  TempDir dir;
+  std::string f = dir.file("data");
+  struct Case {
+    std::string content;
+    std::string message;
+  };
+  const std::string head = "T\t\nD\tNa\tu\tCl\tu\n";
+  const Case cases[] = {
+      {"\tT\nD\tNa\tu\tCl\tu\nr\t1\t1\t1\t1\n", "Error: " + f + " line 1: the title cell is empty!\n"},
+      {"", "Error: " + f + " line 1: the title cell is empty!\n"},
+      {head, "Error: " + f + ": no data records after the heading line!\n"},
+      {head + "r\t1\t1\t1\tx\n", "Error: " + f + " line 3: 'x' is not a number!\n"},
+      {head + "r\t1\t1\t1\tnan\n", "Error: " + f + " line 3: 'nan' is not a finite number!\n"},
+      {head + "r\t1\t1\t1\t1\nr2\t1\t1\n", "Error: " + f + " line 5: the file ends before all numbers are read!\n"},
+  };
+  for (const Case& c : cases) {
+    Model m = na_cl(dir);
+    dir.write("data", c.content);
+    EXPECT_EQ(failure_of([&] { read_data(m, f); }), c.message) << c.content;
+  }
+}
