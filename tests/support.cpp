@@ -104,12 +104,13 @@ Model make_model(int nfakt, int nvar, int nrec) {
   auto F = static_cast<std::size_t>(nfakt);
   auto V = static_cast<std::size_t>(nvar);
   auto S = static_cast<std::size_t>(nrec);
-  for (int f = 0; f < nfakt; ++f) m.faktnavn.push_back("F" + std::to_string(f));
-  for (int v = 0; v < nvar; ++v) m.varnavn.push_back("V" + std::to_string(v));
+  for (int f = 0; f < nfakt; ++f) m.faktnavn.push_back(std::string(1, 'F').append(std::to_string(f)));
+  for (int v = 0; v < nvar; ++v) m.varnavn.push_back(std::string(1, 'V').append(std::to_string(v)));
   m.text = "title";
   m.xnavn = "id";
   for (int s = 0; s < nrec; ++s) {
-    m.ids += "r" + std::to_string(s);
+    m.ids += 'r';
+    m.ids += std::to_string(s);
     m.id_end.push_back(m.ids.size());
   }
   m.p.assign(V * F, 0.0);
