@@ -19,6 +19,12 @@ void restore_terminal() {
 class ConsoleKeyboard : public Keyboard {
  public:
   ConsoleKeyboard() {
+    // A run in the background of a shell must not touch the terminal (that would
+    // stop it); it has no keyboard and ends by --passes or a signal.
+    if (isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) != getpgrp()) {
+      background_ = true;
+      return;
+    }
     if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_saved) == 0) {
       struct termios raw = g_saved;
       raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
@@ -42,6 +48,7 @@ class ConsoleKeyboard : public Keyboard {
   }
 
   bool key_waiting() override {
+    if (background_) return false;
     struct pollfd fd {};
     fd.fd = STDIN_FILENO;
     fd.events = POLLIN;
@@ -58,6 +65,7 @@ class ConsoleKeyboard : public Keyboard {
 
  private:
   static inline bool terminal_raw = false;
+  bool background_ = false;
 };
 
 }  // namespace
