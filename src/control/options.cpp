@@ -95,7 +95,7 @@ const char* usage_text() {
          "               never before 20 passes); TOL is a positive number, e.g. 1e-6.\n"
          "               Standard input that is not a terminal is then ignored.\n"
          "  --keep-best  when the fit stops, write the result of the pass with the\n"
-         "               lowest chi2/ny seen instead of that of the final pass\n"
+         "               lowest chi2/ny seen, unless the final pass is as good\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"
          "\n"
