@@ -116,23 +116,6 @@ TEST(BestPass, IsTheLowestFiniteChi2PerNyWithItsStartingState) {
   }
 }
 
-TEST(BestPass, BeatsTheFinalStepOnlyWhenStrictlyLower) {
-  FitMonitor monitor;
-  Model m;
-  EXPECT_FALSE(monitor.best_beats(kNaN, 10)) << "nothing to restore yet";
-  monitor.begin_pass(m, 1);
-  monitor.end_pass(20, 10, 10);  // chi2/ny 2
-  struct Case {
-    double chi2;
-    int nytot;
-    bool beats;
-  };
-  const Case cases[] = {{30, 10, true}, {20, 10, false}, {10, 10, false}, {kNaN, 10, true}, {5, 0, true}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(monitor.best_beats(c.chi2, c.nytot), c.beats) << c.chi2 << "/" << c.nytot;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Whole fits on the bundled St. Louis data. Its chi2/ny falls in every pass up to
 // pass 56 (0.690774) and rises in pass 57 (0.691238); pass 58 is lower again.
@@ -319,17 +302,6 @@ TEST(KeepBest, ResultBelongsToTheBestPassUnlessTheFinalStepIsAsGood) {
       }
     }
   }
-}
-
-TEST(KeepBest, WithoutItTheFinalStepIsKept) {
-  FitOptions options;
-  options.passes = 56;
-  const FitRun run = fit_st_louis(options);
-  EXPECT_EQ(run.outcome.result_pass, 57);
-  EXPECT_EQ(lines_of(run.console).size(), 56u) << "no closing line without the new options";
-  FitOptions keep = options;
-  keep.keep_best = true;
-  EXPECT_NE(fit_st_louis(keep).result, run.result);
 }
 
 }  // namespace
