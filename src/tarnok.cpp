@@ -65,8 +65,13 @@ int run(int argc, char** argv) {
 
   FitOptions fit_options;
   fit_options.passes = options.passes;
+  fit_options.converge = options.converge;
+  fit_options.keep_best = options.keep_best;
+  fit_options.report_stop = options.converge > 0 || options.keep_best;
+  // A run that ends by itself ignores standard input that is not a terminal.
+  const bool unattended = options.passes >= 0 || options.converge > 0;
   std::unique_ptr<Keyboard> keyboard;
-  if (options.passes >= 0 && !stdin_is_terminal()) {
+  if (unattended && !stdin_is_terminal()) {
     keyboard = std::make_unique<NoKeyboard>();
   } else {
     keyboard = console_keyboard();

@@ -1,6 +1,7 @@
 #include "control/options.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "control/failure.h"
@@ -14,6 +15,17 @@ long parse_count(const std::string& option, const std::string& text) {
   auto [ptr, ec] = std::from_chars(first, last, value);
   if (text.empty() || ec != std::errc() || ptr != last || value < 0) {
     fail("Error: %s needs a whole number of at least 0, not '%s'!\n", option.c_str(), text.c_str());
+  }
+  return value;
+}
+
+double parse_tolerance(const std::string& option, const std::string& text) {
+  double value = 0.0;
+  const char* first = text.c_str();
+  const char* last = first + text.size();
+  auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  if (text.empty() || ec != std::errc() || ptr != last || !std::isfinite(value) || !(value > 0)) {
+    fail("Error: %s needs a positive number, not '%s'!\n", option.c_str(), text.c_str());
   }
   return value;
 }
@@ -49,6 +61,10 @@ Options parse_options(int argc, const char* const* argv) {
       options.version = true;
     } else if (name == "--passes") {
       options.passes = parse_count(name, take_value());
+    } else if (name == "--converge") {
+      options.converge = parse_tolerance(name, take_value());
+    } else if (name == "--keep-best" && !has_value) {
+      options.keep_best = true;
     } else {
       fail("Error: Unknown option %s! See tarnok --help.\n", arg.c_str());
     }
@@ -72,8 +88,25 @@ const char* usage_text() {
          "Options (before the positional arguments):\n"
          "  --passes N   stop after N passes (a key still stops earlier on a terminal;\n"
          "               standard input that is not a terminal is then ignored)\n"
+         "  --converge TOL\n"
+         "               stop by itself once chi2/ny has settled: when, in 10 passes in\n"
+         "               a row, |c(k) - c(k-1)| / |c(k-1)| < TOL, where c(k) is chi2/ny\n"
+         "               of pass k and both passes ran undamped (from pass 10 on, so\n"
+         "               never before 20 passes); TOL is a positive number, e.g. 1e-6.\n"
+         "               Standard input that is not a terminal is then ignored.\n"
+         "  --keep-best  when the fit stops, write the result of the pass with the\n"
+         "               lowest chi2/ny seen, unless the final pass is as good\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"
+         "\n"
+         "Pass k is the pass of the k-th statistics line; the pass in which a stop is\n"
+         "noticed runs only its contribution step and prints no line. The result table\n"
+         "is the fit of the profiles a pass started from; its totals (chi2, ny) are\n"
+         "that pass's. A chi2 that is not finite (divergence) always ends the fit: the\n"
+         "result is then that of the pass with the lowest chi2/ny seen. With\n"
+         "--converge or --keep-best, and after divergence, a closing line says why the\n"
+         "fit stopped and which pass the result belongs to, e.g.\n"
+         "  Stopped: converged after 411 passes; results belong to pass 412 (chi2/ny 0.67).\n"
          "\n"
          "Exit status: 0 when the result file was written (or for --help, --version),\n"
          "1 on any error, 128+n when ended at once by signal n (a second Ctrl-C).\n";

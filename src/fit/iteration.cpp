@@ -1,19 +1,31 @@
 #include "fit/iteration.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "control/failure.h"
 #include "control/signals.h"
 #include "fit/contribution.h"
+#include "fit/fit_monitor.h"
 #include "fit/profile_step.h"
+#include "fit/stop_line.h"
 
 FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console) {
   FitOutcome outcome;
+  FitMonitor monitor(options.converge);
   if (keyboard.key_waiting()) keyboard.read_key();  // a key pressed before the fit is discarded
   m.nfree = 0;
+  // Set once a better earlier pass has been put back into m: the next round runs
+  // only the final contribution step, from that pass's starting state.
+  bool restored = false;
   for (long pass = 1;; ++pass) {
     bool stop = true;
-    if (keyboard.key_waiting()) {
+    if (restored) {
+      // The reason and the result's pass are already set.
+    } else if (keyboard.key_waiting()) {
       outcome.reason = StopReason::key;
+    } else if (monitor.converged()) {
+      outcome.reason = StopReason::converged;
     } else if (options.passes >= 0 && pass > options.passes) {
       outcome.reason = StopReason::pass_limit;
     } else if (stop_requested()) {
@@ -21,12 +33,34 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     } else {
       stop = false;
     }
+    if (!restored) monitor.begin_pass(m, pass);
 
     m.chi2 = 0.0;
     m.nytot = -m.nfree;
     std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
     m.sumsq = 0.0;
     for (int s = 0; s < m.nrec; ++s) contribution_step(m, s);
+
+    if (!restored) {
+      if (!std::isfinite(m.chi2)) {
+        stop = true;
+        outcome.reason = StopReason::diverged;
+        outcome.diverged_pass = pass;
+        if (!monitor.has_best()) {
+          fail("Error: The fit diverged in pass %ld (chi2 is not finite) before any pass had a finite "
+               "chi2/ny; no result was written.\n", pass);
+        }
+      }
+      if (stop) outcome.result_pass = pass;
+      bool restore = outcome.reason == StopReason::diverged ||
+                     (stop && options.keep_best && monitor.best_beats(m.chi2, m.nytot));
+      if (restore) {
+        monitor.restore_best(m);
+        outcome.result_pass = monitor.best_pass();
+        restored = true;
+        continue;
+      }
+    }
     if (stop) break;
 
     m.nfree = 0;
@@ -36,7 +70,12 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     std::fprintf(console, "%lg\t%d\t%lg\n", m.chi2 / m.nytot, m.nytot, m.sumsq);
     std::fflush(console);
     outcome.passes = pass;
+    monitor.end_pass(m.chi2, m.nytot, m.damp);
     if (m.damp > 1) m.damp = m.damp - 1;
+  }
+  if (options.report_stop || outcome.reason == StopReason::diverged) {
+    print_stop_line(console, outcome, m.chi2, m.nytot);
+    std::fflush(console);
   }
   return outcome;
 }

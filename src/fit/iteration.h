@@ -1,5 +1,6 @@
 // The alternating fit: passes of contribution step and profile step, one line of
-// statistics per pass, until a key press (or a pass limit, or an interrupt).
+// statistics per pass, until a key press (or a pass limit, convergence, an
+// interrupt, or divergence).
 #pragma once
 
 #include <cstdio>
@@ -8,17 +9,29 @@
 #include "fit/keyboard.h"
 
 struct FitOptions {
-  long passes = -1;  ///< stop as if a key had been noticed at the start of pass passes + 1; -1: no limit
+  long passes = -1;         ///< stop as if a key had been noticed at the start of pass passes + 1; -1: no limit
+  double converge = 0.0;    ///< stop once chi2/ny has settled to this relative change; 0: never
+  bool keep_best = false;   ///< on any stop, write the result of the best pass seen
+  bool report_stop = false; ///< print the closing line on every stop (always printed after divergence)
 };
 
-enum class StopReason { key, pass_limit, interrupted };
+enum class StopReason { key, pass_limit, interrupted, converged, diverged };
 
 struct FitOutcome {
   StopReason reason = StopReason::key;
-  long passes = 0;  ///< statistics lines printed
+  long passes = 0;          ///< statistics lines printed
+  long result_pass = 0;     ///< the pass whose starting state the result is the fit of
+  long diverged_pass = 0;   ///< the pass whose chi2 was not finite; 0 when none was
 };
 
 // Runs the fit on m, printing the statistics lines to `console`. The pass in which
 // the stop is noticed runs only its contribution step, so the final contributions
 // and residuals belong to the final profiles; chi2 and nytot are its totals.
+//
+// A contribution step whose chi2 is not finite ends the fit at once: the state
+// of the pass whose statistics line had the lowest chi2/ny is restored and the
+// final contribution step runs from it, so the result is that of a fit stopped at
+// the start of that pass. Fails when no pass had a finite chi2/ny yet.
+// With keep_best, every stop restores that best pass in the same way, unless the
+// final contribution step is at least as good.
 FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console);

@@ -1,0 +1,44 @@
+#include "fit/stop_line.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string format(const char* pattern, auto... values) {
+  char buffer[160];
+  std::snprintf(buffer, sizeof buffer, pattern, values...);
+  return buffer;
+}
+
+const char* cause(StopReason reason) {
+  switch (reason) {
+    case StopReason::key:
+      return "key pressed";
+    case StopReason::pass_limit:
+      return "pass limit reached";
+    case StopReason::interrupted:
+      return "interrupted";
+    case StopReason::converged:
+      return "converged";
+    case StopReason::diverged:
+      return "diverged";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string stop_line(const FitOutcome& outcome, double chi2, int nytot) {
+  std::string line = "Stopped: ";
+  if (outcome.reason == StopReason::diverged) {
+    line += format("diverged in pass %ld (chi2 not finite)", outcome.diverged_pass);
+  } else {
+    line += format("%s after %ld pass%s", cause(outcome.reason), outcome.passes, outcome.passes == 1 ? "" : "es");
+  }
+  line += format("; results belong to pass %ld (chi2/ny %lg).\n", outcome.result_pass, chi2 / nytot);
+  return line;
+}
+
+void print_stop_line(std::FILE* console, const FitOutcome& outcome, double chi2, int nytot) {
+  std::fputs(stop_line(outcome, chi2, nytot).c_str(), console);
+}

@@ -1,0 +1,16 @@
+// The closing console line of a fit: why it stopped and which pass the result
+// table belongs to.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "fit/iteration.h"
+
+// The line for `outcome`, with the totals chi2 and nytot of the final contribution
+// step (those the result table ends with), for example
+// "Stopped: converged after 411 passes; results belong to pass 412 (chi2/ny 0.67)."
+std::string stop_line(const FitOutcome& outcome, double chi2, int nytot);
+
+// Writes stop_line(...) to `console`.
+void print_stop_line(std::FILE* console, const FitOutcome& outcome, double chi2, int nytot);

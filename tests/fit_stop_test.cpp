@@ -1,0 +1,307 @@
+// How the fit ends: the convergence count, the best pass kept, the divergence
+// guard and --keep-best, on scripted statistics and on the bundled St. Louis data.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "control/failure.h"
+#include "control/model.h"
+#include "fit/fit_monitor.h"
+#include "fit/iteration.h"
+#include "fit/keyboard.h"
+#include "fit/residue.h"
+#include "input/data_file.h"
+#include "input/form_file.h"
+#include "input/profile_file.h"
+#include "output/result_file.h"
+#include "support.h"
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+// The damp that pass k runs with: 10 in pass 1, one less per pass down to 1.
+int damp_of_pass(long k) { return static_cast<int>(std::max(1L, 11 - k)); }
+
+// Feeds the statistics lines chi2/ny = ratio(k) (ny 100) of passes 1..limit to a
+// monitor, as the fit does, and returns the number of lines after which it first
+// reports convergence; 0 when it never does.
+long converged_after(double tolerance, long limit, const std::function<double(long)>& ratio) {
+  FitMonitor monitor(tolerance);
+  Model m;
+  for (long k = 1; k <= limit; ++k) {
+    monitor.begin_pass(m, k);
+    monitor.end_pass(ratio(k) * 100, 100, damp_of_pass(k));
+    if (monitor.converged()) return k;
+  }
+  return 0;
+}
+
+TEST(ConvergenceCount, StopsOnlyAfterTenUndampedChangesInARowBelowTheTolerance) {
+  struct Case {
+    const char* what;
+    double tolerance;
+    std::function<double(long)> ratio;
+    long expected;  // lines after which the fit counts as converged; 0: never
+  };
+  const Case cases[] = {
+      // Pass 10 is the first to run undamped; pairs (10,11) .. (19,20) are the first ten.
+      {"settled from the first pass", 1e-6, [](long) { return 0.8; }, 20},
+      {"perfect fit, chi2 0 throughout", 1e-6, [](long) { return 0.0; }, 20},
+      {"still improving by 2e-6 per pass", 1e-6, [](long k) { return 0.9 * std::pow(1 - 2e-6, k); }, 0},
+      {"improving by 5e-7 per pass", 1e-6, [](long k) { return 0.9 * std::pow(1 - 5e-7, k); }, 20},
+      {"rising by 2e-6 per pass", 1e-6, [](long k) { return 0.9 * std::pow(1 + 2e-6, k); }, 0},
+      // A jump at line 18 and back at 19 breaks the run: pairs (19,20) .. (28,29) are the next ten.
+      {"one jump at line 18", 1e-6, [](long k) { return k == 18 ? 0.85 : 0.8; }, 29},
+      {"not a number at line 30", 1e-6, [](long k) { return k == 30 ? kNaN : 0.8; }, 20},
+      {"not a number at line 15", 1e-6, [](long k) { return k == 15 ? kNaN : 0.8; }, 26},
+      {"large changes until damp 1, then settled", 1e-6, [](long k) { return k < 10 ? 1.0 / k : 0.1; }, 20},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(converged_after(c.tolerance, 2000, c.ratio), c.expected) << c.what;
+  }
+  EXPECT_EQ(converged_after(0.0, 200, [](long) { return 0.8; }), 0) << "tolerance 0 turns the stop off";
+}
+
+TEST(BestPass, IsTheLowestFiniteChi2PerNyWithItsStartingState) {
+  struct Line {
+    double chi2;
+    int nytot;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Line> lines;
+    long expected;  // best pass; 0: none
+  };
+  const Case cases[] = {
+      {"lowest ratio", {{30, 10}, {20, 10}, {25, 10}}, 2},
+      {"ratio, not chi2", {{30, 10}, {20, 5}, {25, 10}}, 3},
+      {"ties keep the earlier pass", {{30, 10}, {20, 10}, {20, 10}}, 2},
+      {"not finite never best", {{30, 10}, {kNaN, 10}, {kInf, 10}, {-kInf, 10}}, 1},
+      {"ny 0 or less never best", {{30, 10}, {-5, 10 - 11}, {0, 0}, {1, -1}}, 1},
+      {"none at all", {{kNaN, 10}, {1, 0}}, 0},
+  };
+  for (const Case& c : cases) {
+    FitMonitor monitor;
+    Model m;
+    m.p.assign(2, 0.0);
+    m.ny.assign(1, 0);
+    for (std::size_t i = 0; i < c.lines.size(); ++i) {
+      const long pass = static_cast<long>(i) + 1;
+      m.p = {static_cast<double>(pass), -1.0};  // the state tells its pass
+      m.ny = {static_cast<int>(pass) * 7};
+      m.nfree = static_cast<int>(pass) * 3;
+      m.damp = damp_of_pass(pass);
+      monitor.begin_pass(m, pass);
+      monitor.end_pass(c.lines[i].chi2, c.lines[i].nytot, m.damp);
+    }
+    ASSERT_EQ(monitor.has_best(), c.expected != 0) << c.what;
+    if (c.expected == 0) continue;
+    EXPECT_EQ(monitor.best_pass(), c.expected) << c.what;
+    Model restored;
+    monitor.restore_best(restored);
+    const int k = static_cast<int>(c.expected);
+    EXPECT_EQ(restored.p, (std::vector<double>{static_cast<double>(k), -1.0})) << c.what;
+    EXPECT_EQ(restored.ny, std::vector<int>{k * 7}) << c.what;
+    EXPECT_EQ(restored.nfree, k * 3) << c.what;
+    EXPECT_EQ(restored.damp, damp_of_pass(k)) << c.what;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Whole fits on the bundled St. Louis data. Its chi2/ny falls in every pass up to
+// pass 56 (0.690774) and rises in pass 57 (0.691238); pass 58 is lower again.
+
+// A keyboard for scripted runs: a key is "pressed" before pass key_at (0: never),
+// and, at the start of pass spoil_at, the first profile element is overwritten
+// with spoil so that this pass's contribution step gives a chi2 that is not finite.
+class ScriptedKeyboard : public Keyboard {
+ public:
+  ScriptedKeyboard(Model& m, long key_at, long spoil_at, double spoil)
+      : m_(m), key_at_(key_at), spoil_at_(spoil_at), spoil_(spoil) {}
+  bool key_waiting() override {
+    const long pass = polls_++;  // poll 0 is the one before the first pass
+    if (pass == spoil_at_) m_.p[0] = spoil_;
+    return pass == key_at_ && key_at_ > 0;
+  }
+  void read_key() override {}
+
+ private:
+  Model& m_;
+  long key_at_;
+  long spoil_at_;
+  double spoil_;
+  long polls_ = 0;
+};
+
+struct FitRun {
+  FitOutcome outcome;
+  std::string console;
+  std::string result;
+  double chi2 = 0.0;
+  int nytot = 0;
+};
+
+std::string captured(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+  std::fclose(f);
+  return text;
+}
+
+// Fits the St. Louis example in normal mode and writes its result table.
+FitRun fit_st_louis(const FitOptions& options, long key_at = 0, long spoil_at = -1, double spoil = 0.0) {
+  const std::string dir = std::string(TARNOK_EXAMPLES) + "/st_louis/";
+  Model m;
+  m.damp = 10;
+  read_profile(m, dir + "profile.tsv");
+  read_form(m, dir + "form.tsv");
+  read_data(m, dir + "data.tsv");
+  ScriptedKeyboard keyboard(m, key_at, spoil_at, spoil);
+  std::FILE* console = std::tmpfile();
+  std::FILE* result = std::tmpfile();
+  FitRun run;
+  run.outcome = run_fit(m, keyboard, options, console);
+  run.console = captured(console);
+  run.chi2 = m.chi2;
+  run.nytot = m.nytot;
+  residue(m);
+  write_result(m, result, nullptr);
+  run.result = captured(result);
+  return run;
+}
+
+// The run that a key (or --passes) stops at the start of pass k: k - 1 lines.
+FitRun stopped_at(long k) {
+  FitOptions options;
+  options.passes = k - 1;
+  return fit_st_louis(options);
+}
+
+bool only_finite_numbers(const std::string& table) {
+  for (const std::string& line : lines_of(table)) {
+    for (const std::string& cell : cells_of(line)) {
+      char* end = nullptr;
+      const double value = std::strtod(cell.c_str(), &end);
+      if (end != cell.c_str() && !std::isfinite(value)) return false;
+    }
+  }
+  return true;
+}
+
+std::string text_of(const char* pattern, auto... values) {
+  char buffer[200];
+  std::snprintf(buffer, sizeof buffer, pattern, values...);
+  return buffer;
+}
+
+TEST(DivergenceGuard, RestoresTheBestPassAndWritesWhatAStopThereWrites) {
+  struct Case {
+    const char* what;
+    long spoil_at;
+    double spoil;
+    long passes;   // --passes; -1: none
+    long key_at;   // 0: no key
+    long best;     // the pass the result must belong to
+  };
+  const Case cases[] = {
+      {"not a number after the rise", 58, kNaN, -1, 0, 56},
+      {"infinite profile element", 58, kInf, -1, 0, 56},
+      {"while still falling", 30, kNaN, -1, 0, 29},
+      {"in the final step of a pass limit", 58, kNaN, 57, 0, 56},
+      {"in the final step of a key stop", 40, kNaN, -1, 40, 39},
+  };
+  for (const Case& c : cases) {
+    FitOptions options;
+    options.passes = c.passes;
+    const FitRun run = fit_st_louis(options, c.key_at, c.spoil_at, c.spoil);
+    const FitRun reference = stopped_at(c.best);
+    EXPECT_EQ(run.outcome.reason, StopReason::diverged) << c.what;
+    EXPECT_EQ(run.outcome.diverged_pass, c.spoil_at) << c.what;
+    EXPECT_EQ(run.outcome.result_pass, c.best) << c.what;
+    EXPECT_EQ(run.outcome.passes, c.spoil_at - 1) << c.what;
+    EXPECT_TRUE(only_finite_numbers(run.result)) << c.what;
+    EXPECT_EQ(run.result, reference.result) << c.what;
+
+    // The statistics lines, then one closing line; those before the restored
+    // pass are the reference run's lines.
+    const std::vector<std::string> lines = lines_of(run.console);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(c.spoil_at)) << c.what;
+    EXPECT_EQ(lines_of(reference.console),
+              std::vector<std::string>(lines.begin(), lines.begin() + (c.best - 1)))
+        << c.what;
+    EXPECT_EQ(lines.back(), text_of("Stopped: diverged in pass %ld (chi2 not finite); results belong to "
+                                    "pass %ld (chi2/ny %lg).",
+                                    c.spoil_at, c.best, reference.chi2 / reference.nytot))
+        << c.what;
+    // The totals are those of the restored pass's statistics line.
+    EXPECT_EQ(lines[static_cast<std::size_t>(c.best) - 1].rfind(text_of("%lg\t%d\t", run.chi2 / run.nytot, run.nytot), 0), 0u)
+        << c.what;
+  }
+}
+
+TEST(DivergenceGuard, FailsWhenThereIsNoFinitePassToGoBackTo) {
+  FitOptions options;
+  try {
+    fit_st_louis(options, 0, 1, kNaN);
+    FAIL() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_STREQ(failure.what(),
+                 "Error: The fit diverged in pass 1 (chi2 is not finite) before any pass had a finite chi2/ny; "
+                 "no result was written.\n");
+  }
+}
+
+TEST(KeepBest, ResultBelongsToTheBestPassUnlessTheFinalStepIsAsGood) {
+  struct Case {
+    const char* what;
+    long passes;
+    long key_at;
+    long expected;      // the pass the result belongs to
+    StopReason reason;
+  };
+  const Case cases[] = {
+      // 56 lines; the final step (pass 57) is worse than line 56.
+      {"pass limit just after the best", 56, 0, 56, StopReason::pass_limit},
+      {"key just after the best", -1, 57, 56, StopReason::key},
+      // 57 lines, the last one a rise; the final step (pass 58) is lower than line 56.
+      {"final step lower than every line", 57, 0, 58, StopReason::pass_limit},
+      {"steadily falling", 30, 0, 31, StopReason::pass_limit},
+  };
+  for (const Case& c : cases) {
+    FitOptions options;
+    options.passes = c.passes;
+    options.keep_best = true;
+    options.report_stop = true;
+    const FitRun run = fit_st_louis(options, c.key_at);
+    const FitRun reference = stopped_at(c.expected);
+    EXPECT_EQ(run.outcome.reason, c.reason) << c.what;
+    EXPECT_EQ(run.outcome.result_pass, c.expected) << c.what;
+    EXPECT_EQ(run.result, reference.result) << c.what;
+    EXPECT_EQ(run.chi2, reference.chi2) << c.what;
+    EXPECT_EQ(run.nytot, reference.nytot) << c.what;
+    const std::vector<std::string> lines = lines_of(run.console);
+    if (c.expected <= run.outcome.passes) {
+      // The totals line repeats the best statistics line, which is the lowest one.
+      const std::string best = lines[static_cast<std::size_t>(c.expected) - 1];
+      EXPECT_EQ(best.rfind(text_of("%lg\t%d\t", run.chi2 / run.nytot, run.nytot), 0), 0u) << c.what;
+      for (long k = 1; k <= run.outcome.passes; ++k) {
+        EXPECT_LE(std::atof(best.c_str()), std::atof(lines[static_cast<std::size_t>(k) - 1].c_str()))
+            << c.what << ", line " << k;
+      }
+    }
+  }
+}
+
+}  // namespace
