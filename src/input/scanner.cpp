@@ -70,11 +70,6 @@ bool Scanner::refill() {
     first_read_ = false;
     if (end_ - start >= 3 && std::memcmp(base + start, "\xEF\xBB\xBF", 3) == 0) start += 3, pos_ = start;
   }
-  if (const void* nul = std::memchr(base + got_from, '\0', end_ - got_from)) {
-    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nul) - base);
-    long line_no = lines_before_ + std::count(base, base + at, '\n') + 1;
-    fail("Error: %s line %ld: NUL byte in the file!\n", path_.c_str(), line_no);
-  }
   // CR LF becomes LF and a lone CR becomes LF; a CR at the end of the bytes read
   // waits for the next read to see whether an LF follows.
   if (std::memchr(base + start, '\r', end_ - start) != nullptr) {
@@ -95,6 +90,13 @@ bool Scanner::refill() {
       base[out++] = c;
     }
     end_ = out;
+  }
+  // Checked once the line ends are in place, so that the line named is right for
+  // files with lone CR line ends too.
+  if (const void* nul = std::memchr(base + start, '\0', end_ - start)) {
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nul) - base);
+    long line_no = lines_before_ + std::count(base, base + at, '\n') + 1;
+    fail("Error: %s line %ld: NUL byte in the file!\n", path_.c_str(), line_no);
   }
   return pos_ < end_ || !eof_;
 }
