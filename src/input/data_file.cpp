@@ -7,16 +7,22 @@
 namespace {
 
 // Value headings (every other field of the heading line after its first cell)
-// must match the variables in order by their first character.
-void check_headings(const Model& m, const std::string& headings) {
+// must match the variables in order by their first character. `line` is the
+// number of the heading line, for the message.
+void check_headings(const Model& m, const std::string& headings, const std::string& path, long line) {
   std::vector<std::string_view> fields = split_tabs(headings);
   for (std::size_t k = 0; k < fields.size(); k += 2) {
     std::size_t j = k / 2;
-    if (j >= m.varnavn.size() || fields[k][0] != m.varnavn[j][0]) {
-      fail("Error: Mismatch of variable names!");
+    if (j >= m.varnavn.size()) break;
+    if (fields[k][0] != m.varnavn[j][0]) {
+      fail("Error: Mismatch of variable names! %s line %ld: value heading '%s' for variable '%s'.\n", path.c_str(),
+           line, quote_cell(fields[k]).c_str(), quote_cell(m.varnavn[j]).c_str());
     }
   }
-  if ((fields.size() + 1) / 2 != static_cast<std::size_t>(m.nvar)) fail("Error: Mismatch of variable names!");
+  if ((fields.size() + 1) / 2 != static_cast<std::size_t>(m.nvar)) {
+    fail("Error: Mismatch of variable names! %s line %ld: %zu value headings for %d variables.\n", path.c_str(), line,
+         (fields.size() + 1) / 2, m.nvar);
+  }
 }
 
 // Reads the title and the heading line, checks the headings and counts the records.
@@ -30,13 +36,14 @@ void read_headings(Model& m, const std::string& path) {
   // The identifier heading is taken up to the next tab. When line 1 has no tab
   // after its title, its line end starts the heading.
   int first = in.get();
+  const long heading_line = in.line();
   if (first >= 0 && first != '\t') {
     m.xnavn.push_back(static_cast<char>(first));
     in.read_until(&m.xnavn, '\t');
   }
   std::string headings;
   if (in.read_until(&headings, '\n') > 0) in.skip_space();
-  check_headings(m, headings);
+  check_headings(m, headings, path, heading_line);
 
   long count = in.count_lines();
   if (count > 0x7fffffffL) fail("Error: %s: too many records!\n", path.c_str());
