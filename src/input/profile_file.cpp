@@ -89,3 +89,10 @@ void read_profile(Model& m, const std::string& path) {
     }
   }
 }
+
+void check_factor_count(const Model& m, const std::string& path) {
+  if (m.nfakt - m.offset > m.nvar) {
+    fail("Error: %s line 1: %d factors but only %d variables; there must be at least as many variables as factors%s!\n",
+         path.c_str(), m.nfakt, m.nvar, m.offset ? " besides the offset" : "");
+  }
+}
