@@ -1,6 +1,7 @@
 // tarnok: fits a constrained factor model to a table of measurements and writes
 // one tab-separated result table. The run driver: arguments, echo, then the phases
 // in order; every failure ends here with its message and exit status 1.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
