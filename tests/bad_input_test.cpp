@@ -100,6 +100,19 @@ std::string data_with(const std::string& from, const std::string& to) {
   return d.replace(at, from.size(), to);
 }
 
+// `data` with the ignored rest of its title line padded so that the first `mark`
+// after the title starts at byte `offset` of the file. The program reads large
+// files a megabyte at a time, so marks at 1 MiB - 1 sit across the first read.
+std::string pad_to(const std::string& data, const std::string& mark, std::size_t offset) {
+  const std::size_t title_end = data.find('\t') + 1;
+  const std::size_t at = data.find(mark, title_end);
+  if (at == std::string::npos || at > offset) throw std::logic_error("cannot pad to " + mark);
+  std::string padded = data;
+  return padded.insert(title_end, offset - at, '#');
+}
+
+constexpr std::size_t kFirstRead = 1u << 20;
+
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
     text.replace(at, from.size(), to);
@@ -413,6 +426,22 @@ const Row kRows[] = {
        r.dir.write("data.tsv", std::string("\xEF\xBB\xBF") + kData);
      },
      true, Names::none, 0, "Harbour samples", true},
+
+    // Across the first read of a large file.
+    {"CrLfAcrossFirstRead",
+     [](Case& r) { r.dir.write("data.tsv", pad_to(replace_all(kData, "\n", "\r\n"), "\r\n", kFirstRead - 1)); }, true,
+     Names::none, 0, "Harbour samples", true},
+    {"LoneCrAcrossFirstRead",
+     [](Case& r) { r.dir.write("data.tsv", pad_to(replace_all(kData, "\n", "\r"), "\r", kFirstRead - 1)); }, true,
+     Names::none, 0, "Harbour samples", true},
+    {"NumberAcrossFirstRead", [](Case& r) { r.dir.write("data.tsv", pad_to(kData, "2.05", kFirstRead - 2)); }, true,
+     Names::none, 0, "Harbour samples", true},
+    {"NulByteBeyondFirstRead",
+     [](Case& r) { r.dir.write("data.tsv", pad_to(data_with("d4", std::string("d\0", 2)), "d3", kFirstRead + 10)); },
+     false, Names::data, 6, "NUL byte"},
+    {"NotANumberBeyondFirstRead",
+     [](Case& r) { r.dir.write("data.tsv", pad_to(data_with("1.6", "1.6.1"), "d3", kFirstRead + 10)); }, false,
+     Names::data, 6, "'1.6.1' is not a number"},
 
     // The rotate argument.
     {"RotateNan", [](Case& r) { r.extra = {"nan"}; }, false, Names::none, 0, "rotate"},
