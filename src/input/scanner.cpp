@@ -26,9 +26,12 @@ constexpr bool is_space(unsigned char c) {
 }  // namespace
 
 Scanner::Scanner(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Every input is read more than once, so only a regular file will do. The open
+  // does not wait, so a named pipe without a writer is refused instead of hanging.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) ||
+                   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0)) {
     ::close(fd_);
     fd_ = -1;
   }
