@@ -29,8 +29,9 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
     }
   }
   // Replacing a folder or a file that may not be written is refused, as opening
-  // the file for writing would be.
-  if (path.empty() || path.back() == '/' || (exists && (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
+  // the file for writing would be; so is replacing anything but a regular file
+  // (a device such as /dev/null, a named pipe), which the rename would destroy.
+  if (path.empty() || path.back() == '/' || (exists && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
     fail("Error: Can't create %s!", path.c_str());
   }
   temp_ = target_ + ".tmpXXXXXX";
