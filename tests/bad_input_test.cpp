@@ -282,6 +282,22 @@ const Row kRows[] = {
      },
      false, Names::result, 0, "would be overwritten"},
 
+    // Named pipes: every input is read more than once, and a rename would destroy
+    // the pipe named as the result.
+    {"ProfileIsNamedPipe",
+     [](Case& r) {
+       r.profile = r.dir.file("pipe");
+       ::mkfifo(r.profile.c_str(), 0644);
+     },
+     false, Names::profile, 0, "Can't find"},
+    {"ResultIsNamedPipe",
+     [](Case& r) {
+       r.result = r.dir.file("pipe");
+       ::mkfifo(r.result.c_str(), 0644);
+       r.earlier_result = false;
+     },
+     false, Names::result, 0, "Can't create"},
+
     // The profile file's shape.
     {"ProfileHeaderOnly", [](Case& r) { r.dir.write("profile.tsv", "\tSoil\tSea\n"); }, false, Names::profile, 0,
      "no variable rows"},
