@@ -4,7 +4,9 @@
 // status 1; an accepted one gives exit status 0 and a whole result table. Either
 // way the program does not crash, no input file changes, no temporary file is left
 // behind, and an earlier result file changes only when the run succeeds.
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -55,6 +57,7 @@ struct Case {
   std::string mode = "n";
   std::vector<std::string> extra;  // arguments after the result path
   std::string skip;                // set by a setup that cannot make its case here
+  bool as_nobody = false;          // run the program as an unprivileged user
   bool earlier_result = true;      // an earlier result file stands at the result path
 
   std::vector<std::string> args() const {
@@ -78,10 +81,64 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
-// True when the files of this process may be read and written whatever their mode
-// says (running as root), so a case made by taking permissions away does not exist.
-bool permissions_ignored(const std::string& path, int wanted) {
-  return ::access(path.c_str(), wanted) == 0;
+// The user that the rows taking permissions away run the program as when the
+// tests run as root, for whom a file's mode is no obstacle.
+constexpr uid_t kNobody = 65534;
+
+// True when an unprivileged user can run the program (its folders may be closed).
+bool nobody_can_run() {
+  static const bool can = [] {
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(1);
+      _exit(::access(TARNOK_BINARY, X_OK) == 0 ? 0 : 1);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    return WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+  }();
+  return can;
+}
+
+// Makes a case that takes the permission `wanted` away from `path` meaningful:
+// as root, the folder is handed to the unprivileged user who then runs the
+// program; where that cannot be done, the case is skipped.
+void enforce_permissions(Case& r, const std::string& path, int wanted) {
+  if (::access(path.c_str(), wanted) != 0) return;
+  if (geteuid() != 0 || !nobody_can_run()) {
+    r.skip = "permissions are not enforced for this user, and no unprivileged user can run the program";
+    return;
+  }
+  std::error_code ec;
+  ::chown(r.dir.path().c_str(), kNobody, kNobody);
+  for (auto& entry : std::filesystem::recursive_directory_iterator(r.dir.path(), ec)) {
+    ::lchown(entry.path().c_str(), kNobody, kNobody);
+  }
+  r.as_nobody = true;
+}
+
+// Runs the program, as the unprivileged user when `as_nobody`.
+RunResult run_tarnok(const std::vector<std::string>& args, bool as_nobody) {
+  TempDir scratch;
+  const std::string out_path = scratch.file("stdout");
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (std::freopen("/dev/null", "r", stdin) == nullptr || std::freopen(out_path.c_str(), "w", stdout) == nullptr) {
+      _exit(127);
+    }
+    if (as_nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(127);
+    std::vector<char*> argv = {const_cast<char*>(TARNOK_BINARY)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TARNOK_BINARY, argv.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  RunResult result;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.out = read_file(out_path);
+  return result;
 }
 
 std::string repeat(const std::string& text, std::size_t times) {
@@ -197,19 +254,19 @@ const Row kRows[] = {
     {"ProfileUnreadable",
      [](Case& r) {
        ::chmod(r.profile.c_str(), 0);
-       if (permissions_ignored(r.profile, R_OK)) r.skip = "a file with mode 000 is still readable (root)";
+       enforce_permissions(r, r.profile, R_OK);
      },
      false, Names::profile, 0, "Can't find"},
     {"FormUnreadable",
      [](Case& r) {
        ::chmod(r.form.c_str(), 0);
-       if (permissions_ignored(r.form, R_OK)) r.skip = "a file with mode 000 is still readable (root)";
+       enforce_permissions(r, r.form, R_OK);
      },
      false, Names::form, 0, "Can't find"},
     {"DataUnreadable",
      [](Case& r) {
        ::chmod(r.data.c_str(), 0);
-       if (permissions_ignored(r.data, R_OK)) r.skip = "a file with mode 000 is still readable (root)";
+       enforce_permissions(r, r.data, R_OK);
      },
      false, Names::data, 0, "Can't find"},
     // A result file that may be written but not read is simply replaced.
@@ -225,7 +282,7 @@ const Row kRows[] = {
        r.dir.write("result.tsv", kEarlierResult);
        r.earlier_result = false;
        ::chmod(r.result.c_str(), 0444);
-       if (permissions_ignored(r.result, W_OK)) r.skip = "a file with mode 0444 is still writable (root)";
+       enforce_permissions(r, r.result, W_OK);
      },
      false, Names::result, 0, "Can't create"},
     {"ProfileIsFolder", [](Case& r) { r.profile = r.dir.path(); }, false, Names::profile, 0, "Can't find"},
@@ -247,7 +304,7 @@ const Row kRows[] = {
        r.dir.write("locked/result.tsv", kEarlierResult);
        r.earlier_result = false;
        ::chmod(r.dir.file("locked").c_str(), 0555);
-       if (permissions_ignored(r.dir.file("locked"), W_OK)) r.skip = "a folder with mode 0555 is still writable (root)";
+       enforce_permissions(r, r.dir.file("locked"), W_OK);
      },
      false, Names::result, 0, "Can't create"},
     // A folder that not even root may write in.
@@ -473,10 +530,11 @@ TEST_P(BadInput, StatedOutcomeAndNothingLost) {
   if (!run.skip.empty()) GTEST_SKIP() << run.skip;
   if (run.earlier_result && std::filesystem::is_directory(std::filesystem::path(run.result).parent_path())) {
     dir.write(run.result.substr(dir.path().size() + 1), kEarlierResult);
+    if (run.as_nobody) ::lchown(run.result.c_str(), kNobody, kNobody);
   }
 
   const std::map<std::string, std::string> before = snapshot(dir.path());
-  const RunResult got = run_program(TARNOK_BINARY, run.args());
+  const RunResult got = run_tarnok(run.args(), run.as_nobody);
   std::map<std::string, std::string> after = snapshot(dir.path());
 
   if (row.accepted) {
