@@ -222,6 +222,21 @@ std::map<std::string, std::string> snapshot(const std::string& path) {
   return files;
 }
 
+// Paths whose content, mode or kind differs between two snapshots, or that only
+// one of them has.
+std::vector<std::string> changed(const std::map<std::string, std::string>& before,
+                                 const std::map<std::string, std::string>& after) {
+  std::vector<std::string> paths;
+  for (const auto& [path, content] : before) {
+    auto it = after.find(path);
+    if (it == after.end() || it->second != content) paths.push_back(path);
+  }
+  for (const auto& [path, content] : after) {
+    if (before.count(path) == 0) paths.push_back(path);
+  }
+  return paths;
+}
+
 // The message of a failed run: what follows the progress heading.
 std::string message_of(const std::string& out) {
   const std::string heading = "\nChi2/ny\tny\n\n";
@@ -547,7 +562,7 @@ TEST_P(BadInput, StatedOutcomeAndNothingLost) {
     after.erase(run.result);
     std::map<std::string, std::string> inputs = before;
     inputs.erase(run.result);
-    EXPECT_EQ(after, inputs) << "an input changed or a file was left behind";
+    EXPECT_EQ(changed(inputs, after), std::vector<std::string>{}) << "an input changed or a file was left behind";
     return;
   }
 
@@ -570,7 +585,7 @@ TEST_P(BadInput, StatedOutcomeAndNothingLost) {
   // refused before the fit prints its first statistics line.
   EXPECT_LT(message.size(), 400u) << message;
   EXPECT_LE(std::count(message.begin(), message.end(), '\n'), 1) << message;
-  EXPECT_EQ(after, before) << "a file changed or was left behind";
+  EXPECT_EQ(changed(before, after), std::vector<std::string>{}) << "a file changed or was left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, BadInput, ::testing::ValuesIn(kRows),
