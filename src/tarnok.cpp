@@ -60,7 +60,6 @@ int run(int argc, char** argv) {
   m.rotate = rotate_arg != nullptr ? static_cast<float>(std::atof(rotate_arg)) : 0.0f;
   if (!std::isfinite(m.rotate)) fail("Error: rotate %s is not a finite number!\n", rotate_arg);
   read_profile(m, args[1]);
-  check_factor_count(m, args[1]);
   read_form(m, args[2]);
   read_data(m, args[3]);
   refuse_input_as_result(args[4], {args[1], args[2], args[3]});
