@@ -5,6 +5,7 @@
 // way the program does not crash, no input file changes, no temporary file is left
 // behind, and an earlier result file changes only when the run succeeds.
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +59,7 @@ struct Case {
   std::vector<std::string> extra;  // arguments after the result path
   std::string skip;                // set by a setup that cannot make its case here
   bool as_nobody = false;          // run the program as an unprivileged user
+  long max_rss_mb = 0;             // the most memory the run may take; 0: unchecked
   bool earlier_result = true;      // an earlier result file stands at the result path
 
   std::vector<std::string> args() const {
@@ -117,8 +119,9 @@ void enforce_permissions(Case& r, const std::string& path, int wanted) {
   r.as_nobody = true;
 }
 
-// Runs the program, as the unprivileged user when `as_nobody`.
-RunResult run_tarnok(const std::vector<std::string>& args, bool as_nobody) {
+// Runs the program, as the unprivileged user when `as_nobody`; *max_rss_kb
+// receives the most memory it held.
+RunResult run_tarnok(const std::vector<std::string>& args, bool as_nobody, long* max_rss_kb) {
   TempDir scratch;
   const std::string out_path = scratch.file("stdout");
   pid_t pid = fork();
@@ -134,7 +137,9 @@ RunResult run_tarnok(const std::vector<std::string>& args, bool as_nobody) {
     _exit(127);
   }
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  struct rusage usage {};
+  wait4(pid, &wstatus, 0, &usage);
+  *max_rss_kb = usage.ru_maxrss;
   RunResult result;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   result.out = read_file(out_path);
@@ -446,6 +451,22 @@ const Row kRows[] = {
 
     // Size.
     {"ThousandsOfFactors", [](Case& r) { write_sized(r, 3000, 2); }, false, Names::profile, 1, "3000 factors"},
+    // Refused before the tables sized by the factor count are made (a square one
+    // would take 3.2 GB here).
+    {"TwentyThousandFactors",
+     [](Case& r) {
+       write_sized(r, 20000, 2);
+       r.max_rss_mb = 400;
+     },
+     false, Names::profile, 1, "20000 factors"},
+    // The offset factor's contribution is fixed, so it needs no variable of its own.
+    {"OneFactorMoreThanVariablesInOffsetMode",
+     [](Case& r) {
+       write_sized(r, 3, 2);
+       r.mode = "o";
+     },
+     true, Names::none, 0, "F2"},
+    {"OneFactorMoreThanVariables", [](Case& r) { write_sized(r, 3, 2); }, false, Names::profile, 1, "3 factors"},
     {"ThousandsOfVariables", [](Case& r) { write_sized(r, 2, 3000); }, true, Names::none, 0, "V2999"},
     {"FactorName100000", [](Case& r) { r.dir.write("profile.tsv", replace_all(kProfile, "Soil", repeat("S", 100000))); },
      true, Names::none, 0, "SSSSSSSSSS\tSea\tResidue"},
@@ -549,7 +570,11 @@ TEST_P(BadInput, StatedOutcomeAndNothingLost) {
   }
 
   const std::map<std::string, std::string> before = snapshot(dir.path());
-  const RunResult got = run_tarnok(run.args(), run.as_nobody);
+  long max_rss_kb = 0;
+  const RunResult got = run_tarnok(run.args(), run.as_nobody, &max_rss_kb);
+  if (run.max_rss_mb > 0) {
+    EXPECT_LT(max_rss_kb / 1024, run.max_rss_mb) << "the run took too much memory";
+  }
   std::map<std::string, std::string> after = snapshot(dir.path());
 
   if (row.accepted) {
