@@ -378,7 +378,7 @@ const Row kRows[] = {
     {"ProfileHeaderOnly", [](Case& r) { r.dir.write("profile.tsv", "\tSoil\tSea\n"); }, false, Names::profile, 0,
      "no variable rows"},
     {"ProfileWithoutHeader",
-     [](Case& r) { r.dir.write("profile.tsv", "Na\t0.1\t1\nCl\t0.05\t1.5\nSi\t1\t0.02\n"); }, false, Names::profile,
+     [](Case& r) { r.dir.write("profile.tsv", "Na\t0.1\t1\nCl\t0.05\t1.5\nSi\t1\t0.02\nK\t0.2\t0.3\n"); }, false, Names::profile,
      3, "'Si' is not a number"},
     {"ProfileFirstLineEmpty", [](Case& r) { r.dir.write("profile.tsv", std::string("\n") + kProfile); }, false,
      Names::profile, 1, "factor names"},
