@@ -12,7 +12,11 @@ command -v g++ >/dev/null 2>&1 || missing+=(g++)
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -f /usr/include/benchmark/benchmark.h ]; then missing+=(libbenchmark-dev); fi
 if [ "${TARNOK_NEED_VALGRIND:-0}" = 1 ] && ! command -v valgrind >/dev/null 2>&1; then missing+=(valgrind); fi
-if [ "${TARNOK_NEED_CLANG:-0}" = 1 ] && ! command -v clang++ >/dev/null 2>&1; then missing+=(clang); fi
+if [ "${TARNOK_NEED_CLANG:-0}" = 1 ]; then
+  command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+  # libFuzzer's runtime for the fuzz targets
+  compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || missing+=(libclang-rt-dev)
+fi
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 

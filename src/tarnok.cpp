@@ -1,6 +1,7 @@
 // tarnok: fits a constrained factor model to a table of measurements and writes
 // one tab-separated result table. The run driver: arguments, echo, then the phases
 // in order; every failure ends here with its message and exit status 1.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -57,6 +58,7 @@ int run(int argc, char** argv) {
 
   const char* rotate_arg = args.size() == 6 ? args[5].c_str() : nullptr;
   m.rotate = rotate_arg != nullptr ? static_cast<float>(std::atof(rotate_arg)) : 0.0f;
+  if (!std::isfinite(m.rotate)) fail("Error: rotate %s is not a finite number!\n", rotate_arg);
   read_profile(m, args[1]);
   read_form(m, args[2]);
   read_data(m, args[3]);

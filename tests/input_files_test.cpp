@@ -38,8 +38,8 @@ TEST(ProfileFile, HeaderGivesTheFactorsAndRowsTheVariables) {
     std::vector<double> p;
   };
   const Case cases[] = {
-      {"\tA\tB\tC\nx\t1\t2\t3\n", {"A", "B", "C"}, {"x"}, {1, 2, 3}},
-      {"\t\tA\t\tB\t\nx\t1\t2\n", {"A", "B"}, {"x"}, {1, 2}},
+      {"\tA\tB\tC\nx\t1\t2\t3\ny\t4\t5\t6\nz\t7\t8\t9\n", {"A", "B", "C"}, {"x", "y", "z"}, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {"\t\tA\t\tB\t\nx\t1\t2\ny\t3\t4\n", {"A", "B"}, {"x", "y"}, {1, 2, 3, 4}},
       // Blank lines vanish, names keep their spaces, numbers go by count.
       {"\tA\tB\n\nSodium ion\t1\t2\n\n\nCl\t3  4\n", {"A", "B"}, {"Sodium ion", "Cl"}, {1, 2, 3, 4}},
       // Names are cut to 19 characters.
@@ -63,10 +63,10 @@ TEST(ProfileFile, CapacitiesAreLifted) {
   std::string header, row = "v";
   for (int f = 0; f < 300; ++f) header += "\tF" + std::to_string(f), row += "\t1";
   std::string content = header + "\n";
-  for (int v = 0; v < 200; ++v) content += row + "\n";
+  for (int v = 0; v < 400; ++v) content += row + "\n";
   Model m = profile_from(dir, content);
   EXPECT_EQ(m.nfakt, 300);
-  EXPECT_EQ(m.nvar, 200);
+  EXPECT_EQ(m.nvar, 400);
   EXPECT_EQ(m.a.size(), 300u * 300u);
 }
 
@@ -82,7 +82,9 @@ TEST(ProfileFile, UnusableFilesAreRejectedNamingTheFile) {
       {"", "Error: " + f + " line 1: the first line must hold the factor names!\n"},
       {"\t\t\nx\t1\n", "Error: " + f + " line 1: no factor names!\n"},
       {"\tA\tB\n", "Error: " + f + ": no variable rows after the factor names!\n"},
-      {"\tA\tB\nx\t1\tzwei\n", "Error: " + f + " line 2: 'zwei' is not a number!\n"},
+      {"\tA\tB\nx\t1\tzwei\ny\t1\t2\n", "Error: " + f + " line 2: 'zwei' is not a number!\n"},
+      {"\tA\tB\tC\nx\t1\t2\t3\ny\t1\t2\t3\n",
+       "Error: " + f + " line 1: 3 factors but only 2 variables; there must be at least as many variables as factors!\n"},
       {"\tA\tB\nx\t1\ny\t2\t3\n", "Error: " + f + " line 3: 'y' is not a number!\n"},
       {"\tA\tB\nx\t1\t2\ny\t3\n", "Error: " + f + " line 4: the file ends before all numbers are read!\n"},
   };

@@ -12,9 +12,7 @@ void check_headings(const Model& m, const std::string& headings) {
   std::vector<std::string_view> fields = split_tabs(headings);
   for (std::size_t k = 0; k < fields.size(); k += 2) {
     std::size_t j = k / 2;
-    if (j >= m.varnavn.size() || fields[k][0] != m.varnavn[j][0]) {
-      fail("Error: Mismatch of variable names!");
-    }
+    if (j >= m.varnavn.size() || fields[k][0] != m.varnavn[j][0]) fail("Error: Mismatch of variable names!");
   }
   if ((fields.size() + 1) / 2 != static_cast<std::size_t>(m.nvar)) fail("Error: Mismatch of variable names!");
 }

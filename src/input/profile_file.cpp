@@ -39,6 +39,18 @@ void read_names(Model& m, const std::string& path) {
   m.nvar = static_cast<int>(m.varnavn.size());
 }
 
+// More unknown contributions per record (factors, less the offset factor in
+// offset mode) than variables: no record could determine its contributions, and
+// the tables and the work of a pass grow with the square and the cube of a factor
+// count that a short header line can put in the ten thousands. Checked before any
+// table is created.
+void check_factor_count(const Model& m, const std::string& path) {
+  if (m.nfakt - m.offset > m.nvar) {
+    fail("Error: %s line 1: %d factors but only %d variables; there must be at least as many variables as factors%s!\n",
+         path.c_str(), m.nfakt, m.nvar, m.offset ? " besides the offset" : "");
+  }
+}
+
 void create_tables(Model& m) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
@@ -74,6 +86,7 @@ void create_tables(Model& m) {
 void read_profile(Model& m, const std::string& path) {
   read_names(m, path);
   if (m.nvar == 0) fail("Error: %s: no variable rows after the factor names!\n", path.c_str());
+  check_factor_count(m, path);
   create_tables(m);
 
   // Numbers go by count, not by line: each row is its name cell, up to the first

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
+constexpr std::size_t kSmallChunk = 1 << 16;
 
 // White space as the formatted-input routines see it in the C locale.
 constexpr bool is_space(unsigned char c) {
@@ -25,14 +26,21 @@ constexpr bool is_space(unsigned char c) {
 }  // namespace
 
 Scanner::Scanner(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Every input is read more than once, so only a regular file will do. The open
+  // does not wait, so a named pipe without a writer is refused instead of hanging.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) ||
+                   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0)) {
     ::close(fd_);
     fd_ = -1;
   }
   if (fd_ < 0) fail("Error: Can't find %s!", path.c_str());
-  buf_.resize(kChunk);
+  // A small file gets a small buffer: the tables are read five times per run, and
+  // a megabyte cleared for a file of a few hundred bytes is most of the work.
+  const auto size = static_cast<std::size_t>(st.st_size);
+  chunk_ = size > 0 && size < kChunk ? std::max(size + 1, kSmallChunk) : kChunk;
+  buf_.resize(chunk_);
 }
 
 Scanner::~Scanner() {
@@ -50,7 +58,7 @@ bool Scanner::refill() {
   std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
   end_ -= pos_;
   pos_ = 0;
-  if (buf_.size() - end_ < kChunk / 2) buf_.resize(std::max(buf_.size() * 2, end_ + kChunk));
+  if (buf_.size() - end_ < chunk_ / 2) buf_.resize(std::max(buf_.size() * 2, end_ + chunk_));
 
   std::size_t start = end_;
   if (held_cr_) buf_[end_++] = '\r';
@@ -69,11 +77,6 @@ bool Scanner::refill() {
   if (first_read_) {
     first_read_ = false;
     if (end_ - start >= 3 && std::memcmp(base + start, "\xEF\xBB\xBF", 3) == 0) start += 3, pos_ = start;
-  }
-  if (const void* nul = std::memchr(base + got_from, '\0', end_ - got_from)) {
-    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nul) - base);
-    long line_no = lines_before_ + std::count(base, base + at, '\n') + 1;
-    fail("Error: %s line %ld: NUL byte in the file!\n", path_.c_str(), line_no);
   }
   // CR LF becomes LF and a lone CR becomes LF; a CR at the end of the bytes read
   // waits for the next read to see whether an LF follows.
@@ -95,6 +98,13 @@ bool Scanner::refill() {
       base[out++] = c;
     }
     end_ = out;
+  }
+  // Checked once the line ends are in place, so that the line named is right for
+  // files with lone CR line ends too.
+  if (const void* nul = std::memchr(base + start, '\0', end_ - start)) {
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nul) - base);
+    long line_no = lines_before_ + std::count(base, base + at, '\n') + 1;
+    fail("Error: %s line %ld: NUL byte in the file!\n", path_.c_str(), line_no);
   }
   return pos_ < end_ || !eof_;
 }

@@ -63,6 +63,7 @@ class Scanner {
 
   std::string path_;
   int fd_ = -1;
+  std::size_t chunk_ = 0;         // bytes to read at a time
   std::vector<char> buf_;
   std::size_t pos_ = 0;           // next unread byte
   std::size_t end_ = 0;           // end of the valid bytes

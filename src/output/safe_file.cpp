@@ -28,9 +28,17 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
       std::free(real);
     }
   }
+  // A device such as /dev/null is written directly: there is no earlier result
+  // to keep, and a rename would replace the device itself.
+  if (exists && S_ISCHR(st.st_mode)) {
+    out_ = std::fopen(path.c_str(), "w");
+    if (out_ == nullptr) fail("Error: Can't create %s!", path.c_str());
+    return;
+  }
   // Replacing a folder or a file that may not be written is refused, as opening
-  // the file for writing would be.
-  if (path.empty() || path.back() == '/' || (exists && (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
+  // the file for writing would be; so is replacing anything else that is not a
+  // regular file (a named pipe), which the rename would destroy.
+  if (path.empty() || path.back() == '/' || (exists && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
     fail("Error: Can't create %s!", path.c_str());
   }
   temp_ = target_ + ".tmpXXXXXX";
@@ -70,11 +78,11 @@ void ResultFile::discard() {
 void ResultFile::commit() {
   int error = 0;
   if (std::fflush(out_) != 0 || std::ferror(out_)) error = errno ? errno : EIO;
-  if (error == 0 && ::fsync(::fileno(out_)) != 0) error = errno;
+  if (error == 0 && !temp_.empty() && ::fsync(::fileno(out_)) != 0) error = errno;
   int closed = std::fclose(out_);
   out_ = nullptr;
   if (error == 0 && closed != 0) error = errno;
-  if (error == 0 && ::rename(temp_.c_str(), target_.c_str()) != 0) error = errno;
+  if (error == 0 && !temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0) error = errno;
   if (error != 0) {
     discard();
     fail("Error: Can't write %s (%s)! Any earlier result file is unchanged.\n", path_.c_str(), std::strerror(error));

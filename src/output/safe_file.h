@@ -1,7 +1,8 @@
 // The result file is written whole or not at all: the table goes into a temporary
 // file beside the target, which replaces the target only once it is complete. The
 // temporary file is created before the fit, so a result path that cannot be
-// written is reported before any fitting time is spent.
+// written is reported before any fitting time is spent. A character device (such
+// as /dev/null) is written directly instead.
 #pragma once
 
 #include <cstdio>

@@ -1,0 +1,7 @@
+// libFuzzer entry point: fuzzes the data file reader.
+#include "harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz_one(FuzzTarget::data, data, size);
+  return 0;
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs the program under valgrind's memcheck: a full run on the bundled example
+# with a few passes, and a run that a bad data cell ends early. Fails on any
+# memory error or on memory that is definitely or indirectly lost.
+#
+#   scripts/memcheck.sh [passes, default 3]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+passes=${1:-3}
+TARNOK_NEED_VALGRIND=1 "$root/scripts/setup.sh"
+cmake --preset dev -S "$root" >/dev/null
+cmake --build "$root/build/dev" --target tarnok >/dev/null
+bin="$root/build/dev/tarnok"
+ex="$root/examples/st_louis"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+memcheck() {
+  valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+    --show-leak-kinds=definite,indirect "$@" </dev/null
+}
+
+echo "memcheck: full run on the example, --passes $passes"
+set +e
+memcheck "$bin" --passes "$passes" n "$ex/profile.tsv" "$ex/form.tsv" "$ex/data.tsv" "$scratch/result.tsv" >"$scratch/out" 2>"$scratch/err"
+rc=$?
+set -e
+if [ $rc -ne 0 ] || [ ! -s "$scratch/result.tsv" ]; then
+  cat "$scratch/out" "$scratch/err"
+  echo "memcheck: the full run failed (exit $rc)"
+  exit 1
+fi
+cat "$scratch/err"
+
+echo "memcheck: a run ended by a bad data cell"
+sed '5s/\t[^\t]*/\tnot-a-number/2' "$ex/data.tsv" >"$scratch/bad.tsv"
+set +e
+memcheck "$bin" --passes "$passes" n "$ex/profile.tsv" "$ex/form.tsv" "$scratch/bad.tsv" "$scratch/result2.tsv" >"$scratch/out" 2>"$scratch/err"
+rc=$?
+set -e
+if [ $rc -ne 1 ] || ! grep -q "not-a-number' is not a number" "$scratch/out"; then
+  cat "$scratch/out" "$scratch/err"
+  echo "memcheck: the rejected run did not end with its message and status 1 (exit $rc)"
+  exit 1
+fi
+cat "$scratch/err"
+echo "memcheck: no errors, no leaks"
