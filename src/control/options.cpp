@@ -49,6 +49,10 @@ Options parse_options(int argc, const char* const* argv) {
       options.version = true;
     } else if (name == "--passes") {
       options.passes = parse_count(name, take_value());
+    } else if (name == "--threads") {
+      options.threads = parse_count(name, take_value());
+    } else if (name == "--timing" && !has_value) {
+      options.timing = true;
     } else {
       fail("Error: Unknown option %s! See tarnok --help.\n", arg.c_str());
     }
@@ -72,6 +76,9 @@ const char* usage_text() {
          "Options (before the positional arguments):\n"
          "  --passes N   stop after N passes (a key still stops earlier on a terminal;\n"
          "               standard input that is not a terminal is then ignored)\n"
+         "  --threads N  worker threads for the fit (default 0: one per core); the\n"
+         "               results are the same for every N\n"
+         "  --timing     print the time of each phase and pass on standard error\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"
          "\n"

@@ -7,6 +7,8 @@
 
 struct Options {
   long passes = -1;                  ///< --passes N: stop after N statistics lines; -1: no limit
+  long threads = 0;                  ///< --threads N: worker threads; 0: one per core
+  bool timing = false;               ///< --timing: phase times on standard error
   bool help = false;                 ///< --help
   bool version = false;              ///< --version
   std::vector<std::string> args;     ///< positional arguments, as typed

@@ -1,55 +1,115 @@
 #include "fit/contribution.h"
 
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
 #include "fit/matrixinv.h"
+#include "fit/workers.h"
 
-void contribution_step(Model& m, int s) {
-  const int nfakt = m.nfakt;
-  const int nvar = m.nvar;
-  const int offset = m.offset;
-  const double* p = m.p.data();
-  double* a = m.a.data();
-  double* b = m.b.data();
-  double* xo = m.xo.data();
-  double* y = m.y.data();
-  double* w = m.w.data();
-  int* active = m.active.data();
-  const std::size_t row = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar);
+namespace {
 
-  for (int v = 0; v < nvar; ++v) {
-    y[v] = static_cast<double>(m.rawdata[row + static_cast<std::size_t>(v)]);
-    w[v] = static_cast<double>(m.usik[row + static_cast<std::size_t>(v)]);
+constexpr int kChunk = 64;  // records a thread takes at a time
+
+// One thread's solver of records. Each record's normal matrix over all factors and
+// its right-hand side are built once; every solve after a factor is dropped takes
+// the sub-block of the remaining factors, whose elements are the same sums in the
+// same order of variables as a rebuild would give.
+class RecordSolver {
+ public:
+  RecordSolver(const Model& m, const double* pt)
+      : nfakt_(m.nfakt), nvar_(m.nvar), offset_(m.offset), p_(m.p.data()), pt_(pt) {
+    const auto n = static_cast<std::size_t>(nfakt_);
+    const auto nv = static_cast<std::size_t>(nvar_);
+    y_.resize(nv);
+    w_.resize(nv);
+    fit_.resize(nv);
+    g_.resize(n * n);
+    rhs_.resize(n);
+    a_.resize(n * n);
+    b_.resize(n);
+    xo_.resize(n);
+    active_.resize(n);
+    ik_.resize(n);
+    jk_.resize(n);
   }
-  int nactive = nfakt;
-  for (int f = 0; f < nfakt; ++f) active[f] = f;
 
+  // Solves one record from its values and uncertainties; writes its contributions
+  // x (nfakt) and residuals dy (nvar) and returns the number of active factors.
+  int solve(const float* rawdata, const float* usik, double* x, float* dy);
+
+ private:
+  void build_normal_equations();
+
+  int nfakt_, nvar_, offset_;
+  const double* p_;   // profiles, nvar x nfakt
+  const double* pt_;  // profiles transposed, nfakt x nvar
+  std::vector<double> y_, w_, fit_, g_, rhs_, a_, b_, xo_;
+  std::vector<int> active_, ik_, jk_;
+};
+
+// g[i][j] (j >= i, row stride nfakt) and rhs[i] for every factor i from offset on,
+// summed over the measured variables in order.
+void RecordSolver::build_normal_equations() {
+  const int n = nfakt_;
+  const int offset = offset_;
+  double* __restrict g = g_.data();
+  double* __restrict rhs = rhs_.data();
+  for (int i = offset; i < n; ++i) {
+    rhs[i] = 0.0;
+    for (int j = i; j < n; ++j) g[i * n + j] = 0.0;
+  }
+  for (int v = 0; v < nvar_; ++v) {
+    if (!(w_[static_cast<std::size_t>(v)] > 0)) continue;
+    const double wv = w_[static_cast<std::size_t>(v)];
+    const double* __restrict pv = p_ + static_cast<std::size_t>(v) * static_cast<std::size_t>(n);
+    const double yv = y_[static_cast<std::size_t>(v)] - offset * pv[0];  // the offset profile taken off
+    for (int i = offset; i < n; ++i) {
+      const double pi = pv[i];
+      double* __restrict gi = g + i * n;
+      for (int j = i; j < n; ++j) gi[j] = gi[j] + pi * pv[j] / wv / wv;
+      rhs[i] = rhs[i] + yv * pi / wv / wv;
+    }
+  }
+}
+
+int RecordSolver::solve(const float* rawdata, const float* usik, double* x, float* dy) {
+  const int n = nfakt_;
+  const int offset = offset_;
+  for (int v = 0; v < nvar_; ++v) {
+    y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
+    w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
+  }
+  build_normal_equations();
+
+  const double* g = g_.data();
+  double* a = a_.data();
+  double* b = b_.data();
+  double* xo = xo_.data();
+  int* active = active_.data();
+  int nactive = n;
+  for (int f = 0; f < n; ++f) active[f] = f;
   for (;;) {
-    // Normal matrix over the variables measured in this record; symmetric.
-    for (int i = offset; i < nactive; ++i) {
-      for (int j = i; j < nactive; ++j) {
-        double sum = 0.0;
-        for (int v = 0; v < nvar; ++v) {
-          if (w[v] > 0) sum += p[v * nfakt + active[i]] * p[v * nfakt + active[j]] / w[v] / w[v];
-        }
-        a[(i - offset) * nfakt + (j - offset)] = sum;
-        if (i != j) a[(j - offset) * nfakt + (i - offset)] = sum;
+    // The sub-block of the active factors; active is increasing, so its upper
+    // triangle lies in the upper triangle of g.
+    const int order = nactive - offset;
+    for (int r = 0; r < order; ++r) {
+      const int fr = active[r + offset];
+      for (int c = r; c < order; ++c) {
+        const double sum = g[fr * n + active[c + offset]];
+        a[r * n + c] = sum;
+        a[c * n + r] = sum;
       }
     }
     double det;
-    Matrixinv(a, nfakt, nactive - offset, &det, m.ik.data(), m.jk.data());
-    // Right-hand side; in offset mode the offset profile is taken off the values.
-    for (int i = offset; i < nactive; ++i) {
-      double sum = 0.0;
-      for (int v = 0; v < nvar; ++v) {
-        if (w[v] > 0) sum += (y[v] - offset * p[v * nfakt + 0]) * p[v * nfakt + active[i]] / w[v] / w[v];
-      }
-      b[i] = sum;
-    }
+    Matrixinv(a, n, order, &det, ik_.data(), jk_.data());
+    for (int i = offset; i < nactive; ++i) b[i] = rhs_[static_cast<std::size_t>(active[i])];
     // Solution, and the most negative contribution (ties keep the lower position).
     double min = 0.0;
     int imin = 0;
     for (int i = offset; i < nactive; ++i) {
       double sum = 0.0;
-      for (int j = offset; j < nactive; ++j) sum += a[(i - offset) * nfakt + (j - offset)] * b[j];
+      for (int j = offset; j < nactive; ++j) sum += a[(i - offset) * n + (j - offset)] * b[j];
       xo[i] = sum;
       if (xo[i] < min) {
         min = xo[i];
@@ -62,21 +122,101 @@ void contribution_step(Model& m, int s) {
     --nactive;
   }
 
-  m.nytot += nvar - nactive + offset;
-  double* x = m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
-  for (int f = 0; f < nfakt; ++f) x[f] = 0.0;
-  for (int i = 0; i < nactive; ++i) {
-    x[active[i]] = xo[i];
-    m.sum2[static_cast<std::size_t>(active[i])] += xo[i];
-    m.sumsq += xo[i] * xo[i];
+  for (int f = 0; f < n; ++f) x[f] = 0.0;
+  for (int i = 0; i < nactive; ++i) x[active[i]] = xo[i];
+  // Fits of all variables at once, each summed over the factors in order.
+  double* __restrict fit = fit_.data();
+  for (int v = 0; v < nvar_; ++v) fit[v] = 0.0;
+  for (int f = 0; f < n; ++f) {
+    const double xf = x[f];
+    const double* __restrict ptf = pt_ + static_cast<std::size_t>(f) * static_cast<std::size_t>(nvar_);
+    for (int v = 0; v < nvar_; ++v) fit[v] = fit[v] + ptf[v] * xf;
   }
-  for (int v = 0; v < nvar; ++v) {
-    double fit = 0.0;
-    for (int f = 0; f < nfakt; ++f) fit += p[v * nfakt + f] * x[f];
-    float residual = static_cast<float>(y[v] - fit);
-    m.dy[row + static_cast<std::size_t>(v)] = residual;
-    if (w[v] > 0) {
-      m.chi2 += static_cast<double>(residual) * static_cast<double>(residual) / w[v] / w[v];
+  for (int v = 0; v < nvar_; ++v) dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
+  return nactive;
+}
+
+std::vector<double> transposed_profiles(const Model& m) {
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  std::vector<double> pt(nfakt * nvar);
+  for (std::size_t v = 0; v < nvar; ++v) {
+    for (std::size_t f = 0; f < nfakt; ++f) pt[f * nvar + v] = m.p[v * nfakt + f];
+  }
+  return pt;
+}
+
+// Adds record s's share to sum2, sumsq and chi2, term by term in the order of the
+// record-by-record step. Factors left out of the record have x exactly 0, and so
+// have no share: adding 0.0 to a sum that starts at 0.0 never changes it.
+void add_record_totals(Model& m, std::size_t s, double* terms) {
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const double* x = m.x.data() + s * nfakt;
+  for (std::size_t f = 0; f < nfakt; ++f) {
+    if (x[f] == 0.0) continue;
+    m.sum2[f] += x[f];
+    m.sumsq += x[f] * x[f];
+  }
+  const float* dy = m.dy.data() + s * nvar;
+  const float* usik = m.usik.data() + s * nvar;
+  // The terms of the measured variables first, across variables; then their sum in order.
+  for (std::size_t v = 0; v < nvar; ++v) {
+    const double r = static_cast<double>(dy[v]);
+    const double u = static_cast<double>(usik[v]);
+    const double term = r * r / u / u;
+    terms[v] = usik[v] > 0 ? term : 0.0;
+  }
+  double chi2 = m.chi2;
+  for (std::size_t v = 0; v < nvar; ++v) chi2 += terms[v];
+  m.chi2 = chi2;
+}
+
+}  // namespace
+
+void contribution_step(Model& m, int s) {
+  std::vector<double> pt = transposed_profiles(m);
+  RecordSolver solver(m, pt.data());
+  const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nvar);
+  const int nactive = solver.solve(m.rawdata.data() + row, m.usik.data() + row,
+                                   m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nfakt),
+                                   m.dy.data() + row);
+  m.nytot += m.nvar - nactive + m.offset;
+  std::vector<double> terms(static_cast<std::size_t>(m.nvar));
+  add_record_totals(m, static_cast<std::size_t>(s), terms.data());
+}
+
+void contribution_pass(Model& m) {
+  const std::vector<double> pt = transposed_profiles(m);
+  const int threads = std::max(1, std::min(m.threads, (m.nrec + kChunk - 1) / kChunk));
+  std::vector<RecordSolver> solvers;
+  solvers.reserve(static_cast<std::size_t>(threads));
+  for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pt.data());
+  std::vector<long long> dof(static_cast<std::size_t>(threads), 0);
+  std::atomic<int> next{0};
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+
+  run_on_threads(threads, [&](int t) {
+    RecordSolver& solver = solvers[static_cast<std::size_t>(t)];
+    long long sum = 0;
+    for (;;) {
+      const int begin = next.fetch_add(kChunk);
+      if (begin >= m.nrec) break;
+      const int end = std::min(m.nrec, begin + kChunk);
+      for (int s = begin; s < end; ++s) {
+        const std::size_t row = static_cast<std::size_t>(s) * nvar;
+        const int nactive = solver.solve(m.rawdata.data() + row, m.usik.data() + row,
+                                         m.x.data() + static_cast<std::size_t>(s) * nfakt, m.dy.data() + row);
+        sum += m.nvar - nactive + m.offset;
+      }
     }
-  }
+    dof[static_cast<std::size_t>(t)] = sum;
+  });
+
+  long long nytot = m.nytot;
+  for (long long part : dof) nytot += part;
+  m.nytot = static_cast<int>(nytot);
+  std::vector<double> terms(nvar);
+  for (std::size_t s = 0; s < static_cast<std::size_t>(m.nrec); ++s) add_record_totals(m, s, terms.data());
 }

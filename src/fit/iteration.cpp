@@ -1,6 +1,7 @@
 #include "fit/iteration.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "control/signals.h"
 #include "fit/contribution.h"
@@ -22,20 +23,22 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
       stop = false;
     }
 
+    const auto started = std::chrono::steady_clock::now();
     m.chi2 = 0.0;
     m.nytot = -m.nfree;
     std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
     m.sumsq = 0.0;
-    for (int s = 0; s < m.nrec; ++s) contribution_step(m, s);
+    contribution_pass(m);
     if (stop) break;
 
     m.nfree = 0;
-    for (int v = 0; v < m.nvar; ++v) profile_step(m, v);
+    profile_pass(m);
     const long long cells = static_cast<long long>(m.nrec) * m.nfakt;
     m.sumsq = m.sumsq / static_cast<double>(cells) - 1.0;
     std::fprintf(console, "%lg\t%d\t%lg\n", m.chi2 / m.nytot, m.nytot, m.sumsq);
     std::fflush(console);
     outcome.passes = pass;
+    outcome.pass_seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     if (m.damp > 1) m.damp = m.damp - 1;
   }
   return outcome;

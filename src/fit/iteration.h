@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include "control/model.h"
 #include "fit/keyboard.h"
@@ -16,6 +17,7 @@ enum class StopReason { key, pass_limit, interrupted };
 struct FitOutcome {
   StopReason reason = StopReason::key;
   long passes = 0;  ///< statistics lines printed
+  std::vector<double> pass_seconds;  ///< wall time of each full pass, in seconds
 };
 
 // Runs the fit on m, printing the statistics lines to `console`. The pass in which

@@ -2,6 +2,20 @@
 
 #include <cmath>
 
+namespace {
+
+// row[k] = f * pivot[k] + row[k] for k in [begin, end): one formula per element,
+// so the loop runs across elements in vector lanes.
+inline void add_scaled(double* __restrict row, const double* __restrict pivot, double f, int begin, int end) {
+  for (int k = begin; k < end; ++k) row[k] = f * pivot[k] + row[k];
+}
+
+inline void divide(double* __restrict row, double amax, int begin, int end) {
+  for (int k = begin; k < end; ++k) row[k] = row[k] / amax;
+}
+
+}  // namespace
+
 void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
   auto m = [a, stride](int j, int k) -> double& { return a[j * stride + k]; };
   *det = 1.0;
@@ -9,10 +23,13 @@ void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
     // Pivot: the element of largest magnitude in the remaining block; ties keep
     // the first in row-by-row order.
     double amax = 0.0;
+    double amag = 0.0;
     for (int j = i; j < n; ++j) {
+      const double* row = a + j * stride;
       for (int k = i; k < n; ++k) {
-        if (std::fabs(m(j, k)) > std::fabs(amax)) {
-          amax = m(j, k);
+        if (std::fabs(row[k]) > amag) {
+          amax = row[k];
+          amag = std::fabs(amax);
           ik[i] = j;
           jk[i] = k;
         }
@@ -42,15 +59,17 @@ void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
     for (int j = 0; j < n; ++j) {
       if (j != i) m(j, i) = -m(j, i) / amax;
     }
+    // Reduction of every other row by the pivot row; column i is left as it is.
+    const double* pivot = a + i * stride;
     for (int j = 0; j < n; ++j) {
       if (j == i) continue;
-      for (int k = 0; k < n; ++k) {
-        if (k != i) m(j, k) = m(j, i) * m(i, k) + m(j, k);
-      }
+      double* target = a + j * stride;
+      const double f = target[i];
+      add_scaled(target, pivot, f, 0, i);
+      add_scaled(target, pivot, f, i + 1, n);
     }
-    for (int k = 0; k < n; ++k) {
-      if (k != i) m(i, k) = m(i, k) / amax;
-    }
+    divide(a + i * stride, amax, 0, i);
+    divide(a + i * stride, amax, i + 1, n);
     m(i, i) = 1 / amax;
     *det = amax * *det;
   }

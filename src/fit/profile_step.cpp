@@ -1,52 +1,74 @@
 #include "fit/profile_step.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "fit/cross_products.h"
 #include "fit/matrixinv.h"
+#include "fit/workers.h"
 
-void profile_step(Model& m, int v) {
-  const int nfakt = m.nfakt;
-  const int nvar = m.nvar;
-  const int nrec = m.nrec;
-  double* p = m.p.data() + static_cast<std::size_t>(v) * static_cast<std::size_t>(nfakt);
-  const double* x = m.x.data();
-  const double* sum2 = m.sum2.data();
-  double* a = m.a.data();
-  double* b = m.b.data();
-  double* xo = m.xo.data();
-  int* active = m.active.data();
+namespace {
 
-  int nactive = 0;
-  for (int f = 0; f < nfakt; ++f) {
-    if (m.fp[static_cast<std::size_t>(v) * static_cast<std::size_t>(nfakt) + static_cast<std::size_t>(f)] != 0) {
-      active[nactive++] = f;
-    }
+// The normal equations of the free elements of variable v, not yet summed.
+CrossSums free_elements(const Model& m, int v) {
+  CrossSums sums;
+  sums.v = v;
+  const auto row = static_cast<std::size_t>(v) * static_cast<std::size_t>(m.nfakt);
+  for (int f = 0; f < m.nfakt; ++f) {
+    if (m.fp[row + static_cast<std::size_t>(f)] != 0) sums.f.push_back(f);
   }
+  sums.n = static_cast<int>(sums.f.size());
+  return sums;
+}
 
+// Scratch of one thread's solves, sized nfakt (a: nfakt x nfakt).
+struct SolveScratch {
+  explicit SolveScratch(int nfakt)
+      : a(static_cast<std::size_t>(nfakt) * static_cast<std::size_t>(nfakt)),
+        b(static_cast<std::size_t>(nfakt)),
+        xo(static_cast<std::size_t>(nfakt)),
+        active(static_cast<std::size_t>(nfakt)),
+        ik(static_cast<std::size_t>(nfakt)),
+        jk(static_cast<std::size_t>(nfakt)) {}
+  std::vector<double> a, b, xo;
+  std::vector<int> active, ik, jk;
+};
+
+// Corrects the free elements of variable sums.v from its summed normal equations
+// and rescales its row; returns the number of elements still free. After an
+// element is zeroed, the next solve takes the sub-block of the remaining elements:
+// the same sums as a rebuild from the records would give.
+int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
+  const int nfakt = m.nfakt;
+  const int nrec = m.nrec;
+  const int n = sums.n;
+  double* p = m.p.data() + static_cast<std::size_t>(sums.v) * static_cast<std::size_t>(nfakt);
+  const double* sum2 = m.sum2.data();
+  double* a = scratch.a.data();
+  double* b = scratch.b.data();
+  double* xo = scratch.xo.data();
+  int* active = scratch.active.data();  // positions in sums.f
+
+  int nactive = n;
+  for (int i = 0; i < n; ++i) active[i] = i;
   bool violated = false;
   do {
     for (int i = 0; i < nactive; ++i) {
-      b[i] = 0.0;
-      for (int j = 0; j < nactive; ++j) a[i * nfakt + j] = 0.0;
-    }
-    for (int s = 0; s < nrec; ++s) {
-      const std::size_t cell = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar) + static_cast<std::size_t>(v);
-      if (!(m.usik[cell] > 0)) continue;
-      const double u = static_cast<double>(m.usik[cell]);
-      const double wt = 1 / u / u;
-      const double d = static_cast<double>(m.dy[cell]);
-      const double* xs = x + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
-      for (int i = 0; i < nactive; ++i) {
-        b[i] = b[i] + d * xs[active[i]] * wt;
-        for (int j = 0; j < nactive; ++j) a[i * nfakt + j] = a[i * nfakt + j] + xs[active[i]] * xs[active[j]] * wt;
+      b[i] = sums.b[static_cast<std::size_t>(active[i])];
+      for (int j = i; j < nactive; ++j) {
+        const double sum = sums.a[static_cast<std::size_t>(active[i] * n + active[j])];
+        a[i * nfakt + j] = sum;
+        a[j * nfakt + i] = sum;
       }
     }
     double det;
-    Matrixinv(a, nfakt, nactive, &det, m.ik.data(), m.jk.data());
+    Matrixinv(a, nfakt, nactive, &det, scratch.ik.data(), scratch.jk.data());
 
     double maxviol = 0.0;
     int ival = 0;
     violated = false;
     for (int i = 0; i < nactive; ++i) {
-      const int e = active[i];
+      const int e = sums.f[static_cast<std::size_t>(active[i])];
       const double cur = p[e];
       double d = 0.0;
       for (int j = 0; j < nactive; ++j) d += a[i * nfakt + j] * b[j];
@@ -69,14 +91,45 @@ void profile_step(Model& m, int v) {
     }
     if (violated) {
       // The element that overshoots most becomes zero and is held for this pass.
-      p[active[ival]] = p[active[ival]] + xo[ival];
+      const int e = sums.f[static_cast<std::size_t>(active[ival])];
+      p[e] = p[e] + xo[ival];
       for (int i = ival; i < nactive - 1; ++i) active[i] = active[i + 1];
       --nactive;
     }
   } while (violated && nactive > 0);
 
-  m.nfree += nactive;
-  m.ny[static_cast<std::size_t>(v)] = nrec - nactive;
-  for (int i = 0; i < nactive; ++i) p[active[i]] = p[active[i]] + xo[i];
+  m.ny[static_cast<std::size_t>(sums.v)] = nrec - nactive;
+  for (int i = 0; i < nactive; ++i) {
+    const int e = sums.f[static_cast<std::size_t>(active[i])];
+    p[e] = p[e] + xo[i];
+  }
   for (int f = 0; f < nfakt; ++f) p[f] = p[f] * (sum2[f] / nrec);
+  return nactive;
+}
+
+}  // namespace
+
+void profile_step(Model& m, int v) {
+  std::vector<CrossSums> sums{free_elements(m, v)};
+  accumulate_cross_sums(m, m.dy.data(), sums, 1);
+  SolveScratch scratch(m.nfakt);
+  m.nfree += solve_variable(m, sums[0], scratch);
+}
+
+void profile_pass(Model& m) {
+  const int threads = std::max(1, std::min(m.threads, m.nvar));
+  std::vector<CrossSums> sums;
+  sums.reserve(static_cast<std::size_t>(m.nvar));
+  for (int v = 0; v < m.nvar; ++v) sums.push_back(free_elements(m, v));
+  accumulate_cross_sums(m, m.dy.data(), sums, threads);
+
+  const std::vector<std::vector<int>> shares = share_by_work(sums, threads);
+  std::vector<SolveScratch> scratch(static_cast<std::size_t>(threads), SolveScratch(m.nfakt));
+  std::vector<int> nfree(static_cast<std::size_t>(m.nvar), 0);
+  run_on_threads(threads, [&](int t) {
+    for (int k : shares[static_cast<std::size_t>(t)]) {
+      nfree[static_cast<std::size_t>(k)] = solve_variable(m, sums[static_cast<std::size_t>(k)], scratch[static_cast<std::size_t>(t)]);
+    }
+  });
+  for (int count : nfree) m.nfree += count;
 }

@@ -1,49 +1,103 @@
 #include "output/regression.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "fit/cross_products.h"
 #include "fit/matrixinv.h"
+#include "fit/workers.h"
 
-double regression(Model& m, int v, double* coef, double* se) {
-  const std::size_t nvar = static_cast<std::size_t>(m.nvar);
-  const std::size_t nrec = static_cast<std::size_t>(m.nrec);
-  const int nfakt = m.nfakt;
-  double* a = m.a.data();
-  double* b = m.b.data();
+namespace {
 
-  double chi = 0.0;
-  for (std::size_t s = 0; s < nrec; ++s) {
-    const std::size_t cell = s * nvar + static_cast<std::size_t>(v);
+constexpr int kBlock = 256;  // records swept for all of a thread's variables at a time
+
+// Adds the squared weighted residuals of records [begin, end) of variable v to sum.
+double add_chi_square(const Model& m, std::size_t v, int begin, int end, double sum) {
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  for (int s = begin; s < end; ++s) {
+    const std::size_t cell = static_cast<std::size_t>(s) * nvar + v;
     if (m.usik[cell] > 0) {
       const double q = static_cast<double>(m.dy[cell]) / static_cast<double>(m.usik[cell]);
-      chi += q * q;
+      sum += q * q;
     }
   }
-  const double scale = chi / m.ny[static_cast<std::size_t>(v)];
+  return sum;
+}
 
+// Chi-square of every variable, each summed over the records in order.
+std::vector<double> chi_squares(const Model& m, int threads) {
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  std::vector<double> chi(nvar, 0.0);
+  run_on_threads(threads, [&](int t) {
+    for (int begin = 0; begin < m.nrec; begin += kBlock) {
+      const int end = std::min(m.nrec, begin + kBlock);
+      for (std::size_t v = static_cast<std::size_t>(t); v < nvar; v += static_cast<std::size_t>(threads)) {
+        chi[v] = add_chi_square(m, v, begin, end, chi[v]);
+      }
+    }
+  });
+  return chi;
+}
+
+// Coefficients and standard errors of one variable from its summed normal
+// equations over all factors.
+void solve_variable(const Model& m, const CrossSums& sums, double* coef, double* se, std::vector<double>& a,
+                    std::vector<int>& ik, std::vector<int>& jk) {
+  const int nfakt = m.nfakt;
   for (int f = 0; f < nfakt; ++f) {
-    b[f] = 0.0;
-    for (int g = 0; g < nfakt; ++g) a[f * nfakt + g] = 0.0;
-  }
-  for (std::size_t s = 0; s < nrec; ++s) {
-    const std::size_t cell = s * nvar + static_cast<std::size_t>(v);
-    if (!(m.usik[cell] > 0)) continue;
-    const double u = static_cast<double>(m.usik[cell]);
-    const double wt = 1 / u / u / scale;
-    const double value = static_cast<double>(m.rawdata[cell]);
-    const double* xs = m.x.data() + s * static_cast<std::size_t>(nfakt);
-    for (int f = 0; f < nfakt; ++f) {
-      b[f] = b[f] + value * xs[f] * wt;
-      for (int g = 0; g < nfakt; ++g) a[f * nfakt + g] = a[f * nfakt + g] + xs[f] * xs[g] * wt;
+    for (int g = f; g < nfakt; ++g) {
+      const double sum = sums.a[static_cast<std::size_t>(f * nfakt + g)];
+      a[static_cast<std::size_t>(f * nfakt + g)] = sum;
+      a[static_cast<std::size_t>(g * nfakt + f)] = sum;
     }
   }
   double det;
-  Matrixinv(a, nfakt, nfakt, &det, m.ik.data(), m.jk.data());
+  Matrixinv(a.data(), nfakt, nfakt, &det, ik.data(), jk.data());
   for (int f = 0; f < nfakt; ++f) {
     double sum = 0.0;
-    for (int g = 0; g < nfakt; ++g) sum += a[f * nfakt + g] * b[g];
+    for (int g = 0; g < nfakt; ++g) sum += a[static_cast<std::size_t>(f * nfakt + g)] * sums.b[static_cast<std::size_t>(g)];
     coef[f] = sum;
-    se[f] = std::sqrt(a[f * nfakt + f]);
+    se[f] = std::sqrt(a[static_cast<std::size_t>(f * nfakt + f)]);
   }
+}
+
+CrossSums all_factors(const Model& m, int v, double chi) {
+  CrossSums sums;
+  sums.v = v;
+  sums.n = m.nfakt;
+  for (int f = 0; f < m.nfakt; ++f) sums.f.push_back(f);
+  sums.scaled = true;
+  sums.scale = chi / m.ny[static_cast<std::size_t>(v)];
+  return sums;
+}
+
+}  // namespace
+
+void regressions(Model& m, double* chi, double* coef, double* se) {
+  const int threads = std::max(1, std::min(m.threads, m.nvar));
+  const std::vector<double> chis = chi_squares(m, threads);
+  std::vector<CrossSums> sums;
+  sums.reserve(static_cast<std::size_t>(m.nvar));
+  for (int v = 0; v < m.nvar; ++v) sums.push_back(all_factors(m, v, chis[static_cast<std::size_t>(v)]));
+  accumulate_cross_sums(m, m.rawdata.data(), sums, threads);
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  std::vector<double> a(nfakt * nfakt);
+  std::vector<int> ik(nfakt), jk(nfakt);
+  for (int v = 0; v < m.nvar; ++v) {
+    const std::size_t row = static_cast<std::size_t>(v) * nfakt;
+    chi[v] = chis[static_cast<std::size_t>(v)];
+    solve_variable(m, sums[static_cast<std::size_t>(v)], coef + row, se + row, a, ik, jk);
+  }
+}
+
+double regression(Model& m, int v, double* coef, double* se) {
+  const double chi = add_chi_square(m, static_cast<std::size_t>(v), 0, m.nrec, 0.0);
+  std::vector<CrossSums> sums{all_factors(m, v, chi)};
+  accumulate_cross_sums(m, m.rawdata.data(), sums, 1);
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  std::vector<double> a(nfakt * nfakt);
+  std::vector<int> ik(nfakt), jk(nfakt);
+  solve_variable(m, sums[0], coef, se, a, ik, jk);
   return chi;
 }
