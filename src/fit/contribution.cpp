@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <vector>
 
+#include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
 #include "fit/workers.h"
 
@@ -18,7 +20,9 @@ constexpr int kChunk = 64;  // records a thread takes at a time
 class RecordSolver {
  public:
   RecordSolver(const Model& m, const double* pt)
-      : nfakt_(m.nfakt), nvar_(m.nvar), offset_(m.offset), p_(m.p.data()), pt_(pt) {
+      : literal_(m),
+        m_(m),
+        nfakt_(m.nfakt), nvar_(m.nvar), offset_(m.offset), p_(m.p.data()), pt_(pt) {
     const auto n = static_cast<std::size_t>(nfakt_);
     const auto nv = static_cast<std::size_t>(nvar_);
     y_.resize(nv);
@@ -34,13 +38,21 @@ class RecordSolver {
     jk_.resize(n);
   }
 
-  // Solves one record from its values and uncertainties; writes its contributions
-  // x (nfakt) and residuals dy (nvar) and returns the number of active factors.
-  int solve(const float* rawdata, const float* usik, double* x, float* dy);
+  // Solves record s; writes its contributions x (nfakt) and residuals dy (nvar)
+  // and returns the number of active factors.
+  int solve(int s, double* x, float* dy) {
+    const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar_);
+    const int nactive = solve_finite(m_.rawdata.data() + row, m_.usik.data() + row, x, dy);
+    return nactive >= 0 ? nactive : literal::contribution_record(m_, s, literal_, x, dy);
+  }
 
  private:
-  void build_normal_equations();
+  // The fast solve; returns -1 when a value that is not finite turned up.
+  int solve_finite(const float* rawdata, const float* usik, double* x, float* dy);
+  bool build_normal_equations();
 
+  literal::Scratch literal_;
+  const Model& m_;
   int nfakt_, nvar_, offset_;
   const double* p_;   // profiles, nvar x nfakt
   const double* pt_;  // profiles transposed, nfakt x nvar
@@ -49,8 +61,9 @@ class RecordSolver {
 };
 
 // g[i][j] (j >= i, row stride nfakt) and rhs[i] for every factor i from offset on,
-// summed over the measured variables in order.
-void RecordSolver::build_normal_equations() {
+// summed over the measured variables in order. Returns whether all are finite:
+// then every term was finite, and the mirrored and vectorised sums are exact.
+bool RecordSolver::build_normal_equations() {
   const int n = nfakt_;
   const int offset = offset_;
   double* __restrict g = g_.data();
@@ -71,16 +84,22 @@ void RecordSolver::build_normal_equations() {
       rhs[i] = rhs[i] + yv * pi / wv / wv;
     }
   }
+  bool finite = true;
+  for (int i = offset; i < n; ++i) {
+    finite = finite && std::isfinite(rhs[i]);
+    for (int j = i; j < n; ++j) finite = finite && std::isfinite(g[i * n + j]);
+  }
+  return finite;
 }
 
-int RecordSolver::solve(const float* rawdata, const float* usik, double* x, float* dy) {
+int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* x, float* dy) {
   const int n = nfakt_;
   const int offset = offset_;
   for (int v = 0; v < nvar_; ++v) {
     y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
     w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
   }
-  build_normal_equations();
+  if (!build_normal_equations()) return -1;
 
   const double* g = g_.data();
   double* a = a_.data();
@@ -102,7 +121,7 @@ int RecordSolver::solve(const float* rawdata, const float* usik, double* x, floa
       }
     }
     double det;
-    Matrixinv(a, n, order, &det, ik_.data(), jk_.data());
+    if (!invert_finite(a, n, order, &det, ik_.data(), jk_.data())) return -1;
     for (int i = offset; i < nactive; ++i) b[i] = rhs_[static_cast<std::size_t>(active[i])];
     // Solution, and the most negative contribution (ties keep the lower position).
     double min = 0.0;
@@ -111,6 +130,7 @@ int RecordSolver::solve(const float* rawdata, const float* usik, double* x, floa
       double sum = 0.0;
       for (int j = offset; j < nactive; ++j) sum += a[(i - offset) * n + (j - offset)] * b[j];
       xo[i] = sum;
+      if (!std::isfinite(sum)) return -1;
       if (xo[i] < min) {
         min = xo[i];
         imin = i;
@@ -132,8 +152,12 @@ int RecordSolver::solve(const float* rawdata, const float* usik, double* x, floa
     const double* __restrict ptf = pt_ + static_cast<std::size_t>(f) * static_cast<std::size_t>(nvar_);
     for (int v = 0; v < nvar_; ++v) fit[v] = fit[v] + ptf[v] * xf;
   }
-  for (int v = 0; v < nvar_; ++v) dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
-  return nactive;
+  bool finite = true;
+  for (int v = 0; v < nvar_; ++v) {
+    dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
+    finite = finite && std::isfinite(fit[v]) && std::isfinite(dy[v]);
+  }
+  return finite ? nactive : -1;
 }
 
 std::vector<double> transposed_profiles(const Model& m) {
@@ -178,9 +202,8 @@ void contribution_step(Model& m, int s) {
   std::vector<double> pt = transposed_profiles(m);
   RecordSolver solver(m, pt.data());
   const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nvar);
-  const int nactive = solver.solve(m.rawdata.data() + row, m.usik.data() + row,
-                                   m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nfakt),
-                                   m.dy.data() + row);
+  const int nactive =
+      solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nfakt), m.dy.data() + row);
   m.nytot += m.nvar - nactive + m.offset;
   std::vector<double> terms(static_cast<std::size_t>(m.nvar));
   add_record_totals(m, static_cast<std::size_t>(s), terms.data());
@@ -206,8 +229,7 @@ void contribution_pass(Model& m) {
       const int end = std::min(m.nrec, begin + kChunk);
       for (int s = begin; s < end; ++s) {
         const std::size_t row = static_cast<std::size_t>(s) * nvar;
-        const int nactive = solver.solve(m.rawdata.data() + row, m.usik.data() + row,
-                                         m.x.data() + static_cast<std::size_t>(s) * nfakt, m.dy.data() + row);
+        const int nactive = solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * nfakt, m.dy.data() + row);
         sum += m.nvar - nactive + m.offset;
       }
     }

@@ -1,6 +1,9 @@
 #include "fit/matrixinv.h"
 
 #include <cmath>
+#include <cstring>
+
+#include "fit/literal_kernels.h"
 
 namespace {
 
@@ -14,9 +17,17 @@ inline void divide(double* __restrict row, double amax, int begin, int end) {
   for (int k = begin; k < end; ++k) row[k] = row[k] / amax;
 }
 
+bool block_is_finite(const double* a, int stride, int n) {
+  bool finite = true;
+  for (int j = 0; j < n; ++j) {
+    for (int k = 0; k < n; ++k) finite = finite && std::isfinite(a[j * stride + k]);
+  }
+  return finite;
+}
+
 }  // namespace
 
-void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
+bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) {
   auto m = [a, stride](int j, int k) -> double& { return a[j * stride + k]; };
   *det = 1.0;
   for (int i = 0; i < n; ++i) {
@@ -37,7 +48,7 @@ void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
     }
     if (amax == 0.0) {
       *det = 0.0;
-      return;
+      return block_is_finite(a, stride, n);
     }
     // Bring the pivot to the diagonal; the value leaving row or column i is negated.
     int row = ik[i];
@@ -93,5 +104,21 @@ void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
         m(col, j) = hold;
       }
     }
+  }
+  return block_is_finite(a, stride, n);
+}
+
+void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
+  constexpr int kSaved = 32;
+  double saved[kSaved * kSaved];
+  const bool small = n <= kSaved;
+  if (small) {
+    for (int j = 0; j < n; ++j) std::memcpy(saved + j * n, a + j * stride, static_cast<std::size_t>(n) * sizeof(double));
+  }
+  if (!small) {
+    literal::Matrixinv(a, stride, n, det, ik, jk);
+  } else if (!invert_finite(a, stride, n, det, ik, jk)) {
+    for (int j = 0; j < n; ++j) std::memcpy(a + j * stride, saved + j * n, static_cast<std::size_t>(n) * sizeof(double));
+    literal::Matrixinv(a, stride, n, det, ik, jk);
   }
 }

@@ -1,9 +1,11 @@
 #include "fit/profile_step.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "fit/cross_products.h"
+#include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
 #include "fit/workers.h"
 
@@ -23,32 +25,60 @@ CrossSums free_elements(const Model& m, int v) {
 
 // Scratch of one thread's solves, sized nfakt (a: nfakt x nfakt).
 struct SolveScratch {
-  explicit SolveScratch(int nfakt)
-      : a(static_cast<std::size_t>(nfakt) * static_cast<std::size_t>(nfakt)),
-        b(static_cast<std::size_t>(nfakt)),
-        xo(static_cast<std::size_t>(nfakt)),
-        active(static_cast<std::size_t>(nfakt)),
-        ik(static_cast<std::size_t>(nfakt)),
-        jk(static_cast<std::size_t>(nfakt)) {}
+  explicit SolveScratch(const Model& m)
+      : literal(m),
+        row(static_cast<std::size_t>(m.nfakt)),
+        a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(m.nfakt)),
+        b(static_cast<std::size_t>(m.nfakt)),
+        xo(static_cast<std::size_t>(m.nfakt)),
+        active(static_cast<std::size_t>(m.nfakt)),
+        ik(static_cast<std::size_t>(m.nfakt)),
+        jk(static_cast<std::size_t>(m.nfakt)) {}
+  literal::Scratch literal;
+  std::vector<double> row;
   std::vector<double> a, b, xo;
   std::vector<int> active, ik, jk;
 };
 
+bool all_finite(const double* values, std::size_t n) {
+  bool finite = true;
+  for (std::size_t k = 0; k < n; ++k) finite = finite && std::isfinite(values[k]);
+  return finite;
+}
+
+int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch);
+
 // Corrects the free elements of variable sums.v from its summed normal equations
 // and rescales its row; returns the number of elements still free. After an
 // element is zeroed, the next solve takes the sub-block of the remaining elements:
-// the same sums as a rebuild from the records would give.
+// the same sums as a rebuild from the records would give. Where a value that is
+// not finite turns up, the row is restored and the variable is done again by the
+// literal step.
 int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
+  const auto row = static_cast<std::size_t>(sums.v) * static_cast<std::size_t>(m.nfakt);
+  std::copy(m.p.begin() + static_cast<std::ptrdiff_t>(row), m.p.begin() + static_cast<std::ptrdiff_t>(row) + m.nfakt,
+            scratch.row.begin());
+  const int nactive = solve_finite(m, sums, scratch);
+  if (nactive >= 0) return nactive;
+  std::copy(scratch.row.begin(), scratch.row.end(), m.p.begin() + static_cast<std::ptrdiff_t>(row));
+  return literal::profile_variable(m, sums.v, scratch.literal);
+}
+
+int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
   const int nfakt = m.nfakt;
   const int nrec = m.nrec;
   const int n = sums.n;
-  double* p = m.p.data() + static_cast<std::size_t>(sums.v) * static_cast<std::size_t>(nfakt);
+  double* p = m.p.data() + static_cast<std::size_t>(sums.v) * static_cast<std::size_t>(m.nfakt);
   const double* sum2 = m.sum2.data();
   double* a = scratch.a.data();
   double* b = scratch.b.data();
   double* xo = scratch.xo.data();
   int* active = scratch.active.data();  // positions in sums.f
 
+  if (!all_finite(sums.a.data(), sums.a.size()) || !all_finite(sums.b.data(), sums.b.size()) ||
+      !all_finite(p, static_cast<std::size_t>(m.nfakt)) || !all_finite(sum2, static_cast<std::size_t>(m.nfakt))) {
+    return -1;
+  }
   int nactive = n;
   for (int i = 0; i < n; ++i) active[i] = i;
   bool violated = false;
@@ -62,7 +92,7 @@ int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
       }
     }
     double det;
-    Matrixinv(a, nfakt, nactive, &det, scratch.ik.data(), scratch.jk.data());
+    if (!invert_finite(a, nfakt, nactive, &det, scratch.ik.data(), scratch.jk.data())) return -1;
 
     double maxviol = 0.0;
     int ival = 0;
@@ -78,6 +108,7 @@ int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
       double target = pull / nfakt - cur;
       if (target > 0 && cur < target) target = cur;
       d = (d + static_cast<double>(m.rotate) * target) / m.damp;
+      if (!std::isfinite(d) || !std::isfinite(pull)) return -1;
       if (cur + d < 0) {
         violated = true;
         xo[i] = -cur;
@@ -104,7 +135,7 @@ int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
     p[e] = p[e] + xo[i];
   }
   for (int f = 0; f < nfakt; ++f) p[f] = p[f] * (sum2[f] / nrec);
-  return nactive;
+  return all_finite(p, static_cast<std::size_t>(m.nfakt)) ? nactive : -1;
 }
 
 }  // namespace
@@ -112,7 +143,7 @@ int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
 void profile_step(Model& m, int v) {
   std::vector<CrossSums> sums{free_elements(m, v)};
   accumulate_cross_sums(m, m.dy.data(), sums, 1);
-  SolveScratch scratch(m.nfakt);
+  SolveScratch scratch(m);
   m.nfree += solve_variable(m, sums[0], scratch);
 }
 
@@ -124,7 +155,7 @@ void profile_pass(Model& m) {
   accumulate_cross_sums(m, m.dy.data(), sums, threads);
 
   const std::vector<std::vector<int>> shares = share_by_work(sums, threads);
-  std::vector<SolveScratch> scratch(static_cast<std::size_t>(threads), SolveScratch(m.nfakt));
+  std::vector<SolveScratch> scratch(static_cast<std::size_t>(threads), SolveScratch(m));
   std::vector<int> nfree(static_cast<std::size_t>(m.nvar), 0);
   run_on_threads(threads, [&](int t) {
     for (int k : shares[static_cast<std::size_t>(t)]) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fit/cross_products.h"
+#include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
 #include "fit/workers.h"
 
@@ -41,26 +42,48 @@ std::vector<double> chi_squares(const Model& m, int threads) {
 }
 
 // Coefficients and standard errors of one variable from its summed normal
-// equations over all factors.
-void solve_variable(const Model& m, const CrossSums& sums, double* coef, double* se, std::vector<double>& a,
-                    std::vector<int>& ik, std::vector<int>& jk) {
+// equations over all factors. Returns false, leaving coef and se undefined, when a
+// value that is not finite turned up on the way.
+bool solve_finite(const Model& m, const CrossSums& sums, double* coef, double* se, std::vector<double>& a,
+                  std::vector<int>& ik, std::vector<int>& jk) {
   const int nfakt = m.nfakt;
+  if (!std::isfinite(sums.scale)) return false;
   for (int f = 0; f < nfakt; ++f) {
+    if (!std::isfinite(sums.b[static_cast<std::size_t>(f)])) return false;
     for (int g = f; g < nfakt; ++g) {
       const double sum = sums.a[static_cast<std::size_t>(f * nfakt + g)];
+      if (!std::isfinite(sum)) return false;
       a[static_cast<std::size_t>(f * nfakt + g)] = sum;
       a[static_cast<std::size_t>(g * nfakt + f)] = sum;
     }
   }
   double det;
-  Matrixinv(a.data(), nfakt, nfakt, &det, ik.data(), jk.data());
+  if (!invert_finite(a.data(), nfakt, nfakt, &det, ik.data(), jk.data())) return false;
   for (int f = 0; f < nfakt; ++f) {
     double sum = 0.0;
     for (int g = 0; g < nfakt; ++g) sum += a[static_cast<std::size_t>(f * nfakt + g)] * sums.b[static_cast<std::size_t>(g)];
+    if (!std::isfinite(sum)) return false;
     coef[f] = sum;
+    // The square root of a negative diagonal element is the one default NaN.
     se[f] = std::sqrt(a[static_cast<std::size_t>(f * nfakt + f)]);
   }
+  return true;
 }
+
+// The solve of one variable, by the literal regression where values are not finite.
+struct VariableSolver {
+  explicit VariableSolver(const Model& m)
+      : literal(m),
+        a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(m.nfakt)),
+        ik(static_cast<std::size_t>(m.nfakt)),
+        jk(static_cast<std::size_t>(m.nfakt)) {}
+  void solve(const Model& m, const CrossSums& sums, double* coef, double* se) {
+    if (!solve_finite(m, sums, coef, se, a, ik, jk)) literal::regression(m, sums.v, literal, coef, se);
+  }
+  literal::Scratch literal;
+  std::vector<double> a;
+  std::vector<int> ik, jk;
+};
 
 CrossSums all_factors(const Model& m, int v, double chi) {
   CrossSums sums;
@@ -82,12 +105,11 @@ void regressions(Model& m, double* chi, double* coef, double* se) {
   for (int v = 0; v < m.nvar; ++v) sums.push_back(all_factors(m, v, chis[static_cast<std::size_t>(v)]));
   accumulate_cross_sums(m, m.rawdata.data(), sums, threads);
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
-  std::vector<double> a(nfakt * nfakt);
-  std::vector<int> ik(nfakt), jk(nfakt);
+  VariableSolver solver(m);
   for (int v = 0; v < m.nvar; ++v) {
     const std::size_t row = static_cast<std::size_t>(v) * nfakt;
     chi[v] = chis[static_cast<std::size_t>(v)];
-    solve_variable(m, sums[static_cast<std::size_t>(v)], coef + row, se + row, a, ik, jk);
+    solver.solve(m, sums[static_cast<std::size_t>(v)], coef + row, se + row);
   }
 }
 
@@ -95,9 +117,7 @@ double regression(Model& m, int v, double* coef, double* se) {
   const double chi = add_chi_square(m, static_cast<std::size_t>(v), 0, m.nrec, 0.0);
   std::vector<CrossSums> sums{all_factors(m, v, chi)};
   accumulate_cross_sums(m, m.rawdata.data(), sums, 1);
-  const auto nfakt = static_cast<std::size_t>(m.nfakt);
-  std::vector<double> a(nfakt * nfakt);
-  std::vector<int> ik(nfakt), jk(nfakt);
-  solve_variable(m, sums[0], coef, se, a, ik, jk);
+  VariableSolver solver(m);
+  solver.solve(m, sums[0], coef, se);
   return chi;
 }
