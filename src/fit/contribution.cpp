@@ -3,15 +3,30 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
+#include "fit/vector_clones.h"
 #include "fit/workers.h"
 
 namespace {
 
 constexpr int kChunk = 64;  // records a thread takes at a time
+
+int padded_width(int nfakt) { return (nfakt + 3) / 4 * 4; }
+
+typedef double Lanes __attribute__((vector_size(32)));  // four doubles
+
+// Unaligned loads and stores of four lanes.
+#define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
+#define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
+
+TARNOK_VECTOR_CLONES bool build_normal_equations(const double* __restrict pp, const double* __restrict y,
+                                                 const double* __restrict w, int nfakt, int width, int nvar,
+                                                 int offset, double* __restrict g, double* __restrict rhs);
+TARNOK_VECTOR_CLONES void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar, double* __restrict fit);
 
 // One thread's solver of records. Each record's normal matrix over all factors and
 // its right-hand side are built once; every solve after a factor is dropped takes
@@ -19,17 +34,20 @@ constexpr int kChunk = 64;  // records a thread takes at a time
 // same order of variables as a rebuild would give.
 class RecordSolver {
  public:
-  RecordSolver(const Model& m, const double* pt)
+  RecordSolver(const Model& m, const double* pp, const double* pt)
       : literal_(m),
         m_(m),
-        nfakt_(m.nfakt), nvar_(m.nvar), offset_(m.offset), p_(m.p.data()), pt_(pt) {
+        nfakt_(m.nfakt), nvar_(m.nvar), offset_(m.offset),
+        width_(padded_width(m.nfakt)),
+        pp_(pp),
+        pt_(pt) {
     const auto n = static_cast<std::size_t>(nfakt_);
     const auto nv = static_cast<std::size_t>(nvar_);
     y_.resize(nv);
     w_.resize(nv);
     fit_.resize(nv);
-    g_.resize(n * n);
-    rhs_.resize(n);
+    g_.resize(n * static_cast<std::size_t>(width_));
+    rhs_.resize(static_cast<std::size_t>(width_));
     a_.resize(n * n);
     b_.resize(n);
     xo_.resize(n);
@@ -49,47 +67,74 @@ class RecordSolver {
  private:
   // The fast solve; returns -1 when a value that is not finite turned up.
   int solve_finite(const float* rawdata, const float* usik, double* x, float* dy);
-  bool build_normal_equations();
 
   literal::Scratch literal_;
   const Model& m_;
   int nfakt_, nvar_, offset_;
-  const double* p_;   // profiles, nvar x nfakt
+  int width_;         // row stride of pp and g
+  const double* pp_;  // profiles, nvar x width, padded with zeros
   const double* pt_;  // profiles transposed, nfakt x nvar
   std::vector<double> y_, w_, fit_, g_, rhs_, a_, b_, xo_;
   std::vector<int> active_, ik_, jk_;
 };
 
-// g[i][j] (j >= i, row stride nfakt) and rhs[i] for every factor i from offset on,
-// summed over the measured variables in order. Returns whether all are finite:
-// then every term was finite, and the mirrored and vectorised sums are exact.
-bool RecordSolver::build_normal_equations() {
-  const int n = nfakt_;
-  const int offset = offset_;
-  double* __restrict g = g_.data();
-  double* __restrict rhs = rhs_.data();
-  for (int i = offset; i < n; ++i) {
-    rhs[i] = 0.0;
-    for (int j = i; j < n; ++j) g[i * n + j] = 0.0;
-  }
-  for (int v = 0; v < nvar_; ++v) {
-    if (!(w_[static_cast<std::size_t>(v)] > 0)) continue;
-    const double wv = w_[static_cast<std::size_t>(v)];
-    const double* __restrict pv = p_ + static_cast<std::size_t>(v) * static_cast<std::size_t>(n);
-    const double yv = y_[static_cast<std::size_t>(v)] - offset * pv[0];  // the offset profile taken off
+// g[i][j] (j >= i) and rhs[i] for every factor i from offset on, summed over the
+// measured variables in order. pp holds the profiles with rows padded by zeros to
+// `width`, a multiple of four, which is also the row stride of g; every row of g
+// is then computed in whole lanes of four from a multiple of four up to width
+// (the elements left of the diagonal and right of nfakt are not used). Returns
+// whether the used elements are all finite: then every term was finite, and the
+// mirrored and vectorised sums are exact.
+TARNOK_VECTOR_CLONES
+bool build_normal_equations(const double* __restrict pp, const double* __restrict y, const double* __restrict w,
+                            int nfakt, int width, int nvar, int offset, double* __restrict g, double* __restrict rhs) {
+  const int n = nfakt;
+  for (int k = 0; k < width; ++k) rhs[k] = 0.0;
+  for (int k = 0; k < n * width; ++k) g[k] = 0.0;
+  for (int v = 0; v < nvar; ++v) {
+    if (!(w[v] > 0)) continue;
+    const double wv = w[v];
+    const double* __restrict pv = pp + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
+    const double yv = y[v] - offset * pv[0];  // the offset profile taken off
+    const Lanes wl = {wv, wv, wv, wv};
+    const Lanes yl = {yv, yv, yv, yv};
+    for (int k = 0; k < width; k += 4) {
+      Lanes r, pk;
+      LOAD_LANES(r, rhs + k);
+      LOAD_LANES(pk, pv + k);
+      r = r + yl * pk / wl / wl;
+      STORE_LANES(rhs + k, r);
+    }
     for (int i = offset; i < n; ++i) {
       const double pi = pv[i];
-      double* __restrict gi = g + i * n;
-      for (int j = i; j < n; ++j) gi[j] = gi[j] + pi * pv[j] / wv / wv;
-      rhs[i] = rhs[i] + yv * pi / wv / wv;
+      const Lanes pl = {pi, pi, pi, pi};
+      double* __restrict gi = g + i * width;
+      for (int j = i & ~3; j < width; j += 4) {
+        Lanes sum, pj;
+        LOAD_LANES(sum, gi + j);
+        LOAD_LANES(pj, pv + j);
+        sum = sum + pl * pj / wl / wl;
+        STORE_LANES(gi + j, sum);
+      }
     }
   }
   bool finite = true;
   for (int i = offset; i < n; ++i) {
     finite = finite && std::isfinite(rhs[i]);
-    for (int j = i; j < n; ++j) finite = finite && std::isfinite(g[i * n + j]);
+    for (int j = i; j < n; ++j) finite = finite && std::isfinite(g[i * width + j]);
   }
   return finite;
+}
+
+// fit[v] = sum over the factors f in order of pt[f][v] * x[f], for every variable.
+TARNOK_VECTOR_CLONES
+void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar, double* __restrict fit) {
+  for (int v = 0; v < nvar; ++v) fit[v] = 0.0;
+  for (int f = 0; f < nfakt; ++f) {
+    const double xf = x[f];
+    const double* __restrict ptf = pt + static_cast<std::size_t>(f) * static_cast<std::size_t>(nvar);
+    for (int v = 0; v < nvar; ++v) fit[v] = fit[v] + ptf[v] * xf;
+  }
 }
 
 int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* x, float* dy) {
@@ -99,7 +144,7 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
     y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
     w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
   }
-  if (!build_normal_equations()) return -1;
+  if (!build_normal_equations(pp_, y_.data(), w_.data(), n, width_, nvar_, offset, g_.data(), rhs_.data())) return -1;
 
   const double* g = g_.data();
   double* a = a_.data();
@@ -115,7 +160,7 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
     for (int r = 0; r < order; ++r) {
       const int fr = active[r + offset];
       for (int c = r; c < order; ++c) {
-        const double sum = g[fr * n + active[c + offset]];
+        const double sum = g[fr * width_ + active[c + offset]];
         a[r * n + c] = sum;
         a[c * n + r] = sum;
       }
@@ -145,19 +190,25 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
   for (int f = 0; f < n; ++f) x[f] = 0.0;
   for (int i = 0; i < nactive; ++i) x[active[i]] = xo[i];
   // Fits of all variables at once, each summed over the factors in order.
-  double* __restrict fit = fit_.data();
-  for (int v = 0; v < nvar_; ++v) fit[v] = 0.0;
-  for (int f = 0; f < n; ++f) {
-    const double xf = x[f];
-    const double* __restrict ptf = pt_ + static_cast<std::size_t>(f) * static_cast<std::size_t>(nvar_);
-    for (int v = 0; v < nvar_; ++v) fit[v] = fit[v] + ptf[v] * xf;
-  }
+  double* fit = fit_.data();
+  fit_values(pt_, x, n, nvar_, fit);
   bool finite = true;
   for (int v = 0; v < nvar_; ++v) {
     dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
     finite = finite && std::isfinite(fit[v]) && std::isfinite(dy[v]);
   }
   return finite ? nactive : -1;
+}
+
+// The profiles with every row padded by zeros to padded_width(nfakt).
+std::vector<double> padded_profiles(const Model& m) {
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  const auto width = static_cast<std::size_t>(padded_width(m.nfakt));
+  std::vector<double> pp(static_cast<std::size_t>(m.nvar) * width, 0.0);
+  for (std::size_t v = 0; v < static_cast<std::size_t>(m.nvar); ++v) {
+    for (std::size_t f = 0; f < nfakt; ++f) pp[v * width + f] = m.p[v * nfakt + f];
+  }
+  return pp;
 }
 
 std::vector<double> transposed_profiles(const Model& m) {
@@ -199,8 +250,9 @@ void add_record_totals(Model& m, std::size_t s, double* terms) {
 }  // namespace
 
 void contribution_step(Model& m, int s) {
+  std::vector<double> pp = padded_profiles(m);
   std::vector<double> pt = transposed_profiles(m);
-  RecordSolver solver(m, pt.data());
+  RecordSolver solver(m, pp.data(), pt.data());
   const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nvar);
   const int nactive =
       solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nfakt), m.dy.data() + row);
@@ -210,11 +262,12 @@ void contribution_step(Model& m, int s) {
 }
 
 void contribution_pass(Model& m) {
+  const std::vector<double> pp = padded_profiles(m);
   const std::vector<double> pt = transposed_profiles(m);
   const int threads = std::max(1, std::min(m.threads, (m.nrec + kChunk - 1) / kChunk));
   std::vector<RecordSolver> solvers;
   solvers.reserve(static_cast<std::size_t>(threads));
-  for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pt.data());
+  for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pp.data(), pt.data());
   std::vector<long long> dof(static_cast<std::size_t>(threads), 0);
   std::atomic<int> next{0};
   const auto nvar = static_cast<std::size_t>(m.nvar);

@@ -4,17 +4,57 @@
 #include <cstring>
 
 #include "fit/literal_kernels.h"
+#include "fit/vector_clones.h"
 
 namespace {
 
-// row[k] = f * pivot[k] + row[k] for k in [begin, end): one formula per element,
-// so the loop runs across elements in vector lanes.
-inline void add_scaled(double* __restrict row, const double* __restrict pivot, double f, int begin, int end) {
-  for (int k = begin; k < end; ++k) row[k] = f * pivot[k] + row[k];
+constexpr int kMaxRows = 64;  // larger blocks take the literal code
+
+typedef double Lanes __attribute__((vector_size(32)));  // four doubles
+
+// row[k] = f * pivot[k] + row[k] for every k below n: one formula per element, so
+// the loop runs across elements in vector lanes.
+inline void add_scaled(double* __restrict row, const double* __restrict pivot, double f, int n) {
+  const Lanes fv = {f, f, f, f};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    Lanes r, pv;
+    std::memcpy(&r, row + k, sizeof r);
+    std::memcpy(&pv, pivot + k, sizeof pv);
+    r = fv * pv + r;
+    std::memcpy(row + k, &r, sizeof r);
+  }
+  for (; k < n; ++k) row[k] = f * pivot[k] + row[k];
 }
 
-inline void divide(double* __restrict row, double amax, int begin, int end) {
-  for (int k = begin; k < end; ++k) row[k] = row[k] / amax;
+// row[k] = row[k] / amax for every k below n.
+inline void divide(double* __restrict row, double amax, int n) {
+  const Lanes av = {amax, amax, amax, amax};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    Lanes r;
+    std::memcpy(&r, row + k, sizeof r);
+    r = r / av;
+    std::memcpy(row + k, &r, sizeof r);
+  }
+  for (; k < n; ++k) row[k] = row[k] / amax;
+}
+
+// Largest magnitude among row[0 .. len-1], lanes of four at a time (a maximum does
+// not depend on the order in which it is taken).
+inline double largest_magnitude(const double* row, int len) {
+  Lanes best = {0.0, 0.0, 0.0, 0.0};
+  int k = 0;
+  for (; k + 4 <= len; k += 4) {
+    Lanes v;
+    std::memcpy(&v, row + k, sizeof v);
+    v = v < 0.0 ? -v : v;
+    best = v > best ? v : best;
+  }
+  double most = 0.0;
+  for (int l = 0; l < 4; ++l) most = best[l] > most ? best[l] : most;
+  for (; k < len; ++k) most = std::fabs(row[k]) > most ? std::fabs(row[k]) : most;
+  return most;
 }
 
 bool block_is_finite(const double* a, int stride, int n) {
@@ -27,24 +67,35 @@ bool block_is_finite(const double* a, int stride, int n) {
 
 }  // namespace
 
+TARNOK_VECTOR_CLONES
 bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) {
+  if (n > kMaxRows) {
+    literal::Matrixinv(a, stride, n, det, ik, jk);
+    return block_is_finite(a, stride, n);
+  }
   auto m = [a, stride](int j, int k) -> double& { return a[j * stride + k]; };
   *det = 1.0;
   for (int i = 0; i < n; ++i) {
     // Pivot: the element of largest magnitude in the remaining block; ties keep
     // the first in row-by-row order.
-    double amax = 0.0;
+    // The largest magnitude first, then the first element that has it; a NaN is
+    // never taken, and leaves the block not finite.
     double amag = 0.0;
+    double row_most[kMaxRows];
     for (int j = i; j < n; ++j) {
-      const double* row = a + j * stride;
-      for (int k = i; k < n; ++k) {
-        if (std::fabs(row[k]) > amag) {
-          amax = row[k];
-          amag = std::fabs(amax);
-          ik[i] = j;
-          jk[i] = k;
-        }
-      }
+      row_most[j] = largest_magnitude(a + j * stride + i, n - i);
+      amag = row_most[j] > amag ? row_most[j] : amag;
+    }
+    double amax = 0.0;
+    if (amag > 0.0) {
+      int j = i;
+      while (row_most[j] != amag) ++j;
+      const double* r = a + j * stride;
+      int k = i;
+      while (std::fabs(r[k]) != amag) ++k;
+      amax = r[k];
+      ik[i] = j;
+      jk[i] = k;
     }
     if (amax == 0.0) {
       *det = 0.0;
@@ -67,20 +118,25 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
         m(j, col) = -hold;
       }
     }
+    // Pivot column, gathered so that its divisions run in vector lanes.
+    double column[kMaxRows];
+    for (int j = 0; j < n; ++j) column[j] = m(j, i);
+    for (int j = 0; j < n; ++j) column[j] = -column[j] / amax;
     for (int j = 0; j < n; ++j) {
-      if (j != i) m(j, i) = -m(j, i) / amax;
+      if (j != i) m(j, i) = column[j];
     }
-    // Reduction of every other row by the pivot row; column i is left as it is.
+    // Reduction of every other row by the pivot row. Column i is reduced along
+    // with the rest and then put back, as it is left out of the reduction.
     const double* pivot = a + i * stride;
     for (int j = 0; j < n; ++j) {
       if (j == i) continue;
       double* target = a + j * stride;
       const double f = target[i];
-      add_scaled(target, pivot, f, 0, i);
-      add_scaled(target, pivot, f, i + 1, n);
+      add_scaled(target, pivot, f, n);
+      target[i] = f;
     }
-    divide(a + i * stride, amax, 0, i);
-    divide(a + i * stride, amax, i + 1, n);
+    // The pivot row; its diagonal element is replaced just after.
+    divide(a + i * stride, amax, n);
     m(i, i) = 1 / amax;
     *det = amax * *det;
   }
@@ -109,7 +165,7 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
 }
 
 void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
-  constexpr int kSaved = 32;
+  constexpr int kSaved = kMaxRows;
   double saved[kSaved * kSaved];
   const bool small = n <= kSaved;
   if (small) {

@@ -11,15 +11,19 @@
 
 namespace {
 
-// The normal equations of the free elements of variable v, not yet summed.
-CrossSums free_elements(const Model& m, int v) {
-  CrossSums sums;
-  sums.v = v;
+// The free elements of variable v (fp nonzero), in increasing order.
+std::vector<int> free_elements(const Model& m, int v) {
+  std::vector<int> free;
   const auto row = static_cast<std::size_t>(v) * static_cast<std::size_t>(m.nfakt);
   for (int f = 0; f < m.nfakt; ++f) {
-    if (m.fp[row + static_cast<std::size_t>(f)] != 0) sums.f.push_back(f);
+    if (m.fp[row + static_cast<std::size_t>(f)] != 0) free.push_back(f);
   }
-  sums.n = static_cast<int>(sums.f.size());
+  return free;
+}
+
+CrossSums unscaled(int v) {
+  CrossSums sums;
+  sums.v = v;
   return sums;
 }
 
@@ -36,6 +40,7 @@ struct SolveScratch {
         jk(static_cast<std::size_t>(m.nfakt)) {}
   literal::Scratch literal;
   std::vector<double> row;
+  std::vector<int> free;
   std::vector<double> a, b, xo;
   std::vector<int> active, ik, jk;
 };
@@ -67,16 +72,17 @@ int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
 int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
   const int nfakt = m.nfakt;
   const int nrec = m.nrec;
-  const int n = sums.n;
+  scratch.free = free_elements(m, sums.v);
+  const std::vector<int>& free = scratch.free;
+  const int n = static_cast<int>(free.size());
   double* p = m.p.data() + static_cast<std::size_t>(sums.v) * static_cast<std::size_t>(m.nfakt);
   const double* sum2 = m.sum2.data();
   double* a = scratch.a.data();
   double* b = scratch.b.data();
   double* xo = scratch.xo.data();
-  int* active = scratch.active.data();  // positions in sums.f
+  int* active = scratch.active.data();  // positions in free
 
-  if (!all_finite(sums.a.data(), sums.a.size()) || !all_finite(sums.b.data(), sums.b.size()) ||
-      !all_finite(p, static_cast<std::size_t>(m.nfakt)) || !all_finite(sum2, static_cast<std::size_t>(m.nfakt))) {
+  if (!sums.finite() || !all_finite(p, static_cast<std::size_t>(m.nfakt)) || !all_finite(sum2, static_cast<std::size_t>(m.nfakt))) {
     return -1;
   }
   int nactive = n;
@@ -84,9 +90,11 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
   bool violated = false;
   do {
     for (int i = 0; i < nactive; ++i) {
-      b[i] = sums.b[static_cast<std::size_t>(active[i])];
+      const int fi = free[static_cast<std::size_t>(active[i])];
+      b[i] = sums.b[static_cast<std::size_t>(fi)];
       for (int j = i; j < nactive; ++j) {
-        const double sum = sums.a[static_cast<std::size_t>(active[i] * n + active[j])];
+        const int fj = free[static_cast<std::size_t>(active[j])];
+        const double sum = sums.a[static_cast<std::size_t>(pair_index(nfakt, fi, fj))];
         a[i * nfakt + j] = sum;
         a[j * nfakt + i] = sum;
       }
@@ -98,7 +106,7 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
     int ival = 0;
     violated = false;
     for (int i = 0; i < nactive; ++i) {
-      const int e = sums.f[static_cast<std::size_t>(active[i])];
+      const int e = free[static_cast<std::size_t>(active[i])];
       const double cur = p[e];
       double d = 0.0;
       for (int j = 0; j < nactive; ++j) d += a[i * nfakt + j] * b[j];
@@ -122,7 +130,7 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
     }
     if (violated) {
       // The element that overshoots most becomes zero and is held for this pass.
-      const int e = sums.f[static_cast<std::size_t>(active[ival])];
+      const int e = free[static_cast<std::size_t>(active[ival])];
       p[e] = p[e] + xo[ival];
       for (int i = ival; i < nactive - 1; ++i) active[i] = active[i + 1];
       --nactive;
@@ -131,7 +139,7 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
 
   m.ny[static_cast<std::size_t>(sums.v)] = nrec - nactive;
   for (int i = 0; i < nactive; ++i) {
-    const int e = sums.f[static_cast<std::size_t>(active[i])];
+    const int e = free[static_cast<std::size_t>(active[i])];
     p[e] = p[e] + xo[i];
   }
   for (int f = 0; f < nfakt; ++f) p[f] = p[f] * (sum2[f] / nrec);
@@ -141,7 +149,7 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
 }  // namespace
 
 void profile_step(Model& m, int v) {
-  std::vector<CrossSums> sums{free_elements(m, v)};
+  std::vector<CrossSums> sums{unscaled(v)};
   accumulate_cross_sums(m, m.dy.data(), sums, 1);
   SolveScratch scratch(m);
   m.nfree += solve_variable(m, sums[0], scratch);
@@ -151,10 +159,10 @@ void profile_pass(Model& m) {
   const int threads = std::max(1, std::min(m.threads, m.nvar));
   std::vector<CrossSums> sums;
   sums.reserve(static_cast<std::size_t>(m.nvar));
-  for (int v = 0; v < m.nvar; ++v) sums.push_back(free_elements(m, v));
+  for (int v = 0; v < m.nvar; ++v) sums.push_back(unscaled(v));
   accumulate_cross_sums(m, m.dy.data(), sums, threads);
 
-  const std::vector<std::vector<int>> shares = share_by_work(sums, threads);
+  const std::vector<std::vector<int>> shares = share_variables(sums.size(), threads);
   std::vector<SolveScratch> scratch(static_cast<std::size_t>(threads), SolveScratch(m));
   std::vector<int> nfree(static_cast<std::size_t>(m.nvar), 0);
   run_on_threads(threads, [&](int t) {

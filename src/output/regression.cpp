@@ -47,12 +47,10 @@ std::vector<double> chi_squares(const Model& m, int threads) {
 bool solve_finite(const Model& m, const CrossSums& sums, double* coef, double* se, std::vector<double>& a,
                   std::vector<int>& ik, std::vector<int>& jk) {
   const int nfakt = m.nfakt;
-  if (!std::isfinite(sums.scale)) return false;
+  if (!std::isfinite(sums.scale) || !sums.finite()) return false;
   for (int f = 0; f < nfakt; ++f) {
-    if (!std::isfinite(sums.b[static_cast<std::size_t>(f)])) return false;
     for (int g = f; g < nfakt; ++g) {
-      const double sum = sums.a[static_cast<std::size_t>(f * nfakt + g)];
-      if (!std::isfinite(sum)) return false;
+      const double sum = sums.a[static_cast<std::size_t>(pair_index(nfakt, f, g))];
       a[static_cast<std::size_t>(f * nfakt + g)] = sum;
       a[static_cast<std::size_t>(g * nfakt + f)] = sum;
     }
@@ -88,8 +86,6 @@ struct VariableSolver {
 CrossSums all_factors(const Model& m, int v, double chi) {
   CrossSums sums;
   sums.v = v;
-  sums.n = m.nfakt;
-  for (int f = 0; f < m.nfakt; ++f) sums.f.push_back(f);
   sums.scaled = true;
   sums.scale = chi / m.ny[static_cast<std::size_t>(v)];
   return sums;
