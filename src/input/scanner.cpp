@@ -195,6 +195,23 @@ void Scanner::fail_end() {
 }
 
 double Scanner::read_double(bool stored_as_float) {
+  // The common case first: the number and the white space after it are in the
+  // buffer, and the number is finite. Anything else takes the general path below,
+  // which reads the same numbers and reports every error.
+  if (pos_ < end_ && !is_space(static_cast<unsigned char>(buf_[pos_]))) {
+    const char* first = buf_.data() + pos_;
+    const char* last = buf_.data() + end_;
+    const char* digits = first;
+    if (*digits == '+' && digits + 1 < last && digits[1] != '-') ++digits;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(digits, last, value, std::chars_format::general);
+    if (ec == std::errc() && ptr < last && is_space(static_cast<unsigned char>(*ptr)) && std::isfinite(value) &&
+        (!stored_as_float || std::isfinite(static_cast<float>(value)))) {
+      pos_ = static_cast<std::size_t>(ptr - buf_.data());
+      skip_space();
+      return value;
+    }
+  }
   std::string_view cell = next_cell();
   if (cell.empty()) fail_end();
   const char* first = cell.data();

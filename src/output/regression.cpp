@@ -47,7 +47,9 @@ std::vector<double> chi_squares(const Model& m, int threads) {
 bool solve_finite(const Model& m, const CrossSums& sums, double* coef, double* se, std::vector<double>& a,
                   std::vector<int>& ik, std::vector<int>& jk) {
   const int nfakt = m.nfakt;
-  if (!std::isfinite(sums.scale) || !sums.finite()) return false;
+  // A scale that is not a number makes every weight, and so every sum of a
+  // measured variable, not a number; an infinite one only makes the weights zero.
+  if (!sums.finite()) return false;
   for (int f = 0; f < nfakt; ++f) {
     for (int g = f; g < nfakt; ++g) {
       const double sum = sums.a[static_cast<std::size_t>(pair_index(nfakt, f, g))];
