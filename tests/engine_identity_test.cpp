@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -26,19 +27,32 @@ bool same_bits(const std::vector<T>& l, const std::vector<T>& r) {
 }
 bool same_bits(double l, double r) { return std::memcmp(&l, &r, sizeof l) == 0; }
 
+// The first element that differs, for the failure message.
+template <typename T>
+std::string first_difference(const std::vector<T>& l, const std::vector<T>& r) {
+  for (std::size_t k = 0; k < l.size() && k < r.size(); ++k) {
+    if (std::memcmp(&l[k], &r[k], sizeof(T)) != 0) {
+      char buf[120];
+      std::snprintf(buf, sizeof buf, " element %zu: %a against %a", k, static_cast<double>(l[k]), static_cast<double>(r[k]));
+      return buf;
+    }
+  }
+  return " sizes " + std::to_string(l.size()) + " and " + std::to_string(r.size());
+}
+
 // Every table and total that the fit and the result file depend on.
 void expect_same_state(const Model& got, const Model& want, const std::string& where) {
-  EXPECT_TRUE(same_bits(got.x, want.x)) << where << ": x";
-  EXPECT_TRUE(same_bits(got.dy, want.dy)) << where << ": dy";
-  EXPECT_TRUE(same_bits(got.p, want.p)) << where << ": p";
+  EXPECT_TRUE(same_bits(got.x, want.x)) << where << ": x" << first_difference(got.x, want.x);
+  EXPECT_TRUE(same_bits(got.dy, want.dy)) << where << ": dy" << first_difference(got.dy, want.dy);
+  EXPECT_TRUE(same_bits(got.p, want.p)) << where << ": p" << first_difference(got.p, want.p);
   EXPECT_EQ(got.ny, want.ny) << where << ": ny";
   EXPECT_EQ(got.nfree, want.nfree) << where << ": nfree";
   EXPECT_TRUE(same_bits(got.chi2, want.chi2)) << where << ": chi2 " << got.chi2 << " vs " << want.chi2;
   EXPECT_EQ(got.nytot, want.nytot) << where << ": nytot";
   EXPECT_TRUE(same_bits(got.sumsq, want.sumsq)) << where << ": sumsq";
-  EXPECT_TRUE(same_bits(got.sum2, want.sum2)) << where << ": sum2";
-  EXPECT_TRUE(same_bits(got.r, want.r)) << where << ": r";
-  EXPECT_TRUE(same_bits(got.t, want.t)) << where << ": t";
+  EXPECT_TRUE(same_bits(got.sum2, want.sum2)) << where << ": sum2" << first_difference(got.sum2, want.sum2);
+  EXPECT_TRUE(same_bits(got.r, want.r)) << where << ": r" << first_difference(got.r, want.r);
+  EXPECT_TRUE(same_bits(got.t, want.t)) << where << ": t" << first_difference(got.t, want.t);
 }
 
 void start_pass(Model& m) {

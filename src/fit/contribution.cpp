@@ -221,26 +221,32 @@ std::vector<double> transposed_profiles(const Model& m) {
   return pt;
 }
 
-// Adds record s's share to sum2, sumsq and chi2, term by term in the order of the
-// record-by-record step. Factors left out of the record have x exactly 0, and so
-// have no share: adding 0.0 to a sum that starts at 0.0 never changes it.
+// Adds record s's share to sum2, sumsq and chi2 as literal::add_record_totals
+// does, with the terms of chi2 formed across variables first when they are all
+// finite (a NaN takes the literal code, whose operand order decides its sign).
 void add_record_totals(Model& m, std::size_t s, double* terms) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
   const double* x = m.x.data() + s * nfakt;
-  for (std::size_t f = 0; f < nfakt; ++f) {
-    if (x[f] == 0.0) continue;
-    m.sum2[f] += x[f];
-    m.sumsq += x[f] * x[f];
-  }
   const float* dy = m.dy.data() + s * nvar;
   const float* usik = m.usik.data() + s * nvar;
-  // The terms of the measured variables first, across variables; then their sum in order.
+  bool finite = true;
+  for (std::size_t f = 0; f < nfakt; ++f) finite = finite && std::isfinite(x[f]);
   for (std::size_t v = 0; v < nvar; ++v) {
     const double r = static_cast<double>(dy[v]);
     const double u = static_cast<double>(usik[v]);
     const double term = r * r / u / u;
     terms[v] = usik[v] > 0 ? term : 0.0;
+    finite = finite && std::isfinite(terms[v]);
+  }
+  if (!finite) {
+    literal::add_record_totals(m, static_cast<int>(s));
+    return;
+  }
+  for (std::size_t f = 0; f < nfakt; ++f) {
+    if (x[f] == 0.0) continue;
+    m.sum2[f] += x[f];
+    m.sumsq += x[f] * x[f];
   }
   double chi2 = m.chi2;
   for (std::size_t v = 0; v < nvar; ++v) chi2 += terms[v];

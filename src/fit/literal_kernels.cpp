@@ -159,6 +159,25 @@ int contribution_record(const Model& m, int s, Scratch& scratch, double* x, floa
   return nactive;
 }
 
+void add_record_totals(Model& m, int s) {
+  const std::size_t nfakt = static_cast<std::size_t>(m.nfakt);
+  const std::size_t nvar = static_cast<std::size_t>(m.nvar);
+  const double* x = m.x.data() + static_cast<std::size_t>(s) * nfakt;
+  for (std::size_t f = 0; f < nfakt; ++f) {
+    if (x[f] == 0.0) continue;
+    m.sum2[f] += x[f];
+    m.sumsq += x[f] * x[f];
+  }
+  const std::size_t row = static_cast<std::size_t>(s) * nvar;
+  for (std::size_t v = 0; v < nvar; ++v) {
+    const float residual = m.dy[row + v];
+    const double w = static_cast<double>(m.usik[row + v]);
+    if (w > 0) {
+      m.chi2 += static_cast<double>(residual) * static_cast<double>(residual) / w / w;
+    }
+  }
+}
+
 int profile_variable(Model& m, int v, Scratch& scratch) {
   const int nfakt = m.nfakt;
   const int nvar = m.nvar;

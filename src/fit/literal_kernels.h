@@ -25,6 +25,12 @@ void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk);
 // the record and returns the number of active factors.
 int contribution_record(const Model& m, int s, Scratch& scratch, double* x, float* dy);
 
+// Adds record s's share to sum2, sumsq and chi2 from its stored x and dy, in the
+// order of the contribution step: the solved contributions by increasing factor
+// (a factor left out has x exactly 0, and adding 0.0 to a sum that starts at 0.0
+// never changes it), then the measured variables in order.
+void add_record_totals(Model& m, int s);
+
 // The profile step of variable v: corrects and rescales its row of p, sets ny[v]
 // and returns the number of elements still free.
 int profile_variable(Model& m, int v, Scratch& scratch);

@@ -1,7 +1,8 @@
-// The literal single-threaded kernels of the fit and the regression, kept as the
-// oracle that the engine's results must match bit for bit. They live in their own
-// namespace so that tests can run them beside the engine; link.cpp puts them under
-// the engine's names for the reference build of the program.
+// The literal single-threaded kernels of the fit and the regression, with the
+// entry points the program calls: the oracle that the engine's results must match
+// bit for bit. They live in their own namespace so that tests can run them beside
+// the engine; link.cpp puts them under the engine's names for the reference build
+// of the program.
 #pragma once
 
 #include "control/model.h"
