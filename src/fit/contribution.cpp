@@ -48,7 +48,7 @@ class RecordSolver {
     fit_.resize(nv);
     g_.resize(n * static_cast<std::size_t>(width_));
     rhs_.resize(static_cast<std::size_t>(width_));
-    a_.resize(n * n);
+    a_.resize(n * static_cast<std::size_t>(width_));
     b_.resize(n);
     xo_.resize(n);
     active_.resize(n);
@@ -161,19 +161,19 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
       const int fr = active[r + offset];
       for (int c = r; c < order; ++c) {
         const double sum = g[fr * width_ + active[c + offset]];
-        a[r * n + c] = sum;
-        a[c * n + r] = sum;
+        a[r * width_ + c] = sum;
+        a[c * width_ + r] = sum;
       }
     }
     double det;
-    if (!invert_finite(a, n, order, &det, ik_.data(), jk_.data())) return -1;
+    if (!invert_finite(a, width_, order, &det, ik_.data(), jk_.data())) return -1;
     for (int i = offset; i < nactive; ++i) b[i] = rhs_[static_cast<std::size_t>(active[i])];
     // Solution, and the most negative contribution (ties keep the lower position).
     double min = 0.0;
     int imin = 0;
     for (int i = offset; i < nactive; ++i) {
       double sum = 0.0;
-      for (int j = offset; j < nactive; ++j) sum += a[(i - offset) * n + (j - offset)] * b[j];
+      for (int j = offset; j < nactive; ++j) sum += a[(i - offset) * width_ + (j - offset)] * b[j];
       xo[i] = sum;
       if (!std::isfinite(sum)) return -1;
       if (xo[i] < min) {

@@ -10,52 +10,10 @@ namespace {
 
 constexpr int kMaxRows = 64;  // larger blocks take the literal code
 
-typedef double Lanes __attribute__((vector_size(32)));  // four doubles
-
-// row[k] = f * pivot[k] + row[k] for every k below n: one formula per element, so
-// the loop runs across elements in vector lanes.
-inline void add_scaled(double* __restrict row, const double* __restrict pivot, double f, int n) {
-  const Lanes fv = {f, f, f, f};
-  int k = 0;
-  for (; k + 4 <= n; k += 4) {
-    Lanes r, pv;
-    std::memcpy(&r, row + k, sizeof r);
-    std::memcpy(&pv, pivot + k, sizeof pv);
-    r = fv * pv + r;
-    std::memcpy(row + k, &r, sizeof r);
-  }
-  for (; k < n; ++k) row[k] = f * pivot[k] + row[k];
-}
-
-// row[k] = row[k] / amax for every k below n.
-inline void divide(double* __restrict row, double amax, int n) {
-  const Lanes av = {amax, amax, amax, amax};
-  int k = 0;
-  for (; k + 4 <= n; k += 4) {
-    Lanes r;
-    std::memcpy(&r, row + k, sizeof r);
-    r = r / av;
-    std::memcpy(row + k, &r, sizeof r);
-  }
-  for (; k < n; ++k) row[k] = row[k] / amax;
-}
-
-// Largest magnitude among row[0 .. len-1], lanes of four at a time (a maximum does
-// not depend on the order in which it is taken).
-inline double largest_magnitude(const double* row, int len) {
-  Lanes best = {0.0, 0.0, 0.0, 0.0};
-  int k = 0;
-  for (; k + 4 <= len; k += 4) {
-    Lanes v;
-    std::memcpy(&v, row + k, sizeof v);
-    v = v < 0.0 ? -v : v;
-    best = v > best ? v : best;
-  }
-  double most = 0.0;
-  for (int l = 0; l < 4; ++l) most = best[l] > most ? best[l] : most;
-  for (; k < len; ++k) most = std::fabs(row[k]) > most ? std::fabs(row[k]) : most;
-  return most;
-}
+typedef double Lanes __attribute__((vector_size(32)));    // four doubles
+typedef long long Mask __attribute__((vector_size(32)));  // a lane comparison
+#define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
+#define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
 
 bool block_is_finite(const double* a, int stride, int n) {
   bool finite = true;
@@ -67,6 +25,8 @@ bool block_is_finite(const double* a, int stride, int n) {
 
 }  // namespace
 
+int lanes_width(int n) { return (n + 3) / 4 * 4; }
+
 TARNOK_VECTOR_CLONES
 bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) {
   if (n > kMaxRows) {
@@ -74,28 +34,64 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
     return block_is_finite(a, stride, n);
   }
   auto m = [a, stride](int j, int k) -> double& { return a[j * stride + k]; };
+  const int width = lanes_width(n);
+  for (int j = 0; j < n; ++j) {
+    for (int k = n; k < width; ++k) m(j, k) = 0.0;
+  }
+  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
   *det = 1.0;
   for (int i = 0; i < n; ++i) {
     // Pivot: the element of largest magnitude in the remaining block; ties keep
-    // the first in row-by-row order.
-    // The largest magnitude first, then the first element that has it; a NaN is
-    // never taken, and leaves the block not finite.
-    double amag = 0.0;
-    double row_most[kMaxRows];
+    // the first in row-by-row order. The largest magnitude is found first, lanes
+    // of four at a time (a maximum does not depend on the order it is taken in),
+    // then the first element that has it. A NaN is never taken; it leaves the
+    // block not finite.
+    const int first = i & ~3;
+    // Magnitudes by clearing the sign bit; in the first group of lanes the
+    // columns left of i are cleared too. The padding columns hold zeros.
+    const long long sign_off = 0x7fffffffffffffffLL;
+    const Mask keep = {sign_off, sign_off, sign_off, sign_off};
+    Mask keep_first = keep;
+    for (int l = 0; l < i - first; ++l) keep_first[l] = 0;
+    Lanes best = zero;
     for (int j = i; j < n; ++j) {
-      row_most[j] = largest_magnitude(a + j * stride + i, n - i);
-      amag = row_most[j] > amag ? row_most[j] : amag;
+      const double* row = a + j * stride;
+      Mask bits;
+      std::memcpy(&bits, row + first, sizeof bits);
+      bits &= keep_first;
+      Lanes v;
+      std::memcpy(&v, &bits, sizeof v);
+      best = v > best ? v : best;
+      for (int k = first + 4; k < width; k += 4) {
+        std::memcpy(&bits, row + k, sizeof bits);
+        bits &= keep;
+        std::memcpy(&v, &bits, sizeof v);
+        best = v > best ? v : best;
+      }
     }
+    double amag = 0.0;
+    for (int l = 0; l < 4; ++l) amag = best[l] > amag ? best[l] : amag;
     double amax = 0.0;
     if (amag > 0.0) {
-      int j = i;
-      while (row_most[j] != amag) ++j;
-      const double* r = a + j * stride;
-      int k = i;
-      while (std::fabs(r[k]) != amag) ++k;
-      amax = r[k];
-      ik[i] = j;
-      jk[i] = k;
+      const Lanes target = {amag, amag, amag, amag};
+      for (int j = i; j < n && amax == 0.0; ++j) {
+        const double* row = a + j * stride;
+        for (int k = first; k < width; k += 4) {
+          Mask bits;
+          std::memcpy(&bits, row + k, sizeof bits);
+          bits &= k == first ? keep_first : keep;
+          Lanes v;
+          std::memcpy(&v, &bits, sizeof v);
+          const Mask hit = v == target;
+          if ((hit[0] | hit[1] | hit[2] | hit[3]) == 0) continue;
+          int l = 0;
+          while (hit[l] == 0) ++l;
+          amax = row[k + l];
+          ik[i] = j;
+          jk[i] = k + l;
+          break;
+        }
+      }
     }
     if (amax == 0.0) {
       *det = 0.0;
@@ -104,10 +100,15 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
     // Bring the pivot to the diagonal; the value leaving row or column i is negated.
     int row = ik[i];
     if (row > i) {
-      for (int k = 0; k < n; ++k) {
-        double hold = m(i, k);
-        m(i, k) = m(row, k);
-        m(row, k) = -hold;
+      double* ri = a + i * stride;
+      double* rr = a + row * stride;
+      for (int k = 0; k < width; k += 4) {
+        Lanes hold, other;
+        LOAD_LANES(hold, ri + k);
+        LOAD_LANES(other, rr + k);
+        hold = -hold;
+        STORE_LANES(ri + k, other);
+        STORE_LANES(rr + k, hold);
       }
     }
     int col = jk[i];
@@ -125,18 +126,33 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
     for (int j = 0; j < n; ++j) {
       if (j != i) m(j, i) = column[j];
     }
-    // Reduction of every other row by the pivot row. Column i is reduced along
-    // with the rest and then put back, as it is left out of the reduction.
+    // Reduction of every other row by the pivot row, in whole lanes (the padding
+    // columns only ever hold zeros). Column i is reduced along with the rest and
+    // then put back, as it is left out of the reduction.
     const double* pivot = a + i * stride;
     for (int j = 0; j < n; ++j) {
       if (j == i) continue;
-      double* target = a + j * stride;
+      double* __restrict target = a + j * stride;
       const double f = target[i];
-      add_scaled(target, pivot, f, n);
+      const Lanes fl = {f, f, f, f};
+      for (int k = 0; k < width; k += 4) {
+        Lanes r, pk;
+        LOAD_LANES(r, target + k);
+        LOAD_LANES(pk, pivot + k);
+        r = fl * pk + r;
+        STORE_LANES(target + k, r);
+      }
       target[i] = f;
     }
     // The pivot row; its diagonal element is replaced just after.
-    divide(a + i * stride, amax, n);
+    double* pivot_row = a + i * stride;
+    const Lanes al = {amax, amax, amax, amax};
+    for (int k = 0; k < width; k += 4) {
+      Lanes r;
+      LOAD_LANES(r, pivot_row + k);
+      r = r / al;
+      STORE_LANES(pivot_row + k, r);
+    }
     m(i, i) = 1 / amax;
     *det = amax * *det;
   }
@@ -165,16 +181,18 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
 }
 
 void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
-  constexpr int kSaved = kMaxRows;
-  double saved[kSaved * kSaved];
-  const bool small = n <= kSaved;
-  if (small) {
-    for (int j = 0; j < n; ++j) std::memcpy(saved + j * n, a + j * stride, static_cast<std::size_t>(n) * sizeof(double));
-  }
-  if (!small) {
+  if (n > kMaxRows) {
     literal::Matrixinv(a, stride, n, det, ik, jk);
-  } else if (!invert_finite(a, stride, n, det, ik, jk)) {
-    for (int j = 0; j < n; ++j) std::memcpy(a + j * stride, saved + j * n, static_cast<std::size_t>(n) * sizeof(double));
+    return;
+  }
+  // The block is inverted in a padded copy; where a value that is not finite
+  // turns up, the block itself is inverted by the literal code.
+  double padded[kMaxRows * kMaxRows];
+  const int width = lanes_width(n);
+  for (int j = 0; j < n; ++j) std::memcpy(padded + j * width, a + j * stride, static_cast<std::size_t>(n) * sizeof(double));
+  if (invert_finite(padded, width, n, det, ik, jk)) {
+    for (int j = 0; j < n; ++j) std::memcpy(a + j * stride, padded + j * width, static_cast<std::size_t>(n) * sizeof(double));
+  } else {
     literal::Matrixinv(a, stride, n, det, ik, jk);
   }
 }

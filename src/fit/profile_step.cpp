@@ -32,7 +32,7 @@ struct SolveScratch {
   explicit SolveScratch(const Model& m)
       : literal(m),
         row(static_cast<std::size_t>(m.nfakt)),
-        a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(m.nfakt)),
+        a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(lanes_width(m.nfakt))),
         b(static_cast<std::size_t>(m.nfakt)),
         xo(static_cast<std::size_t>(m.nfakt)),
         active(static_cast<std::size_t>(m.nfakt)),
@@ -75,6 +75,7 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
   scratch.free = free_elements(m, sums.v);
   const std::vector<int>& free = scratch.free;
   const int n = static_cast<int>(free.size());
+  const int width = lanes_width(nfakt);  // row stride of a
   double* p = m.p.data() + static_cast<std::size_t>(sums.v) * static_cast<std::size_t>(m.nfakt);
   const double* sum2 = m.sum2.data();
   double* a = scratch.a.data();
@@ -95,12 +96,12 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
       for (int j = i; j < nactive; ++j) {
         const int fj = free[static_cast<std::size_t>(active[j])];
         const double sum = sums.a[static_cast<std::size_t>(pair_index(nfakt, fi, fj))];
-        a[i * nfakt + j] = sum;
-        a[j * nfakt + i] = sum;
+        a[i * width + j] = sum;
+        a[j * width + i] = sum;
       }
     }
     double det;
-    if (!invert_finite(a, nfakt, nactive, &det, scratch.ik.data(), scratch.jk.data())) return -1;
+    if (!invert_finite(a, width, nactive, &det, scratch.ik.data(), scratch.jk.data())) return -1;
 
     double maxviol = 0.0;
     int ival = 0;
@@ -109,7 +110,7 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
       const int e = free[static_cast<std::size_t>(active[i])];
       const double cur = p[e];
       double d = 0.0;
-      for (int j = 0; j < nactive; ++j) d += a[i * nfakt + j] * b[j];
+      for (int j = 0; j < nactive; ++j) d += a[i * width + j] * b[j];
       // Pull towards the mean of the row weighted by the factors' mean contributions.
       double pull = 0.0;
       for (int k = 0; k < nfakt; ++k) pull += p[k] * sum2[k] / nrec;

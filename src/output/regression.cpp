@@ -47,25 +47,26 @@ std::vector<double> chi_squares(const Model& m, int threads) {
 bool solve_finite(const Model& m, const CrossSums& sums, double* coef, double* se, std::vector<double>& a,
                   std::vector<int>& ik, std::vector<int>& jk) {
   const int nfakt = m.nfakt;
+  const int width = lanes_width(nfakt);  // row stride of a
   // A scale that is not a number makes every weight, and so every sum of a
   // measured variable, not a number; an infinite one only makes the weights zero.
   if (!sums.finite()) return false;
   for (int f = 0; f < nfakt; ++f) {
     for (int g = f; g < nfakt; ++g) {
       const double sum = sums.a[static_cast<std::size_t>(pair_index(nfakt, f, g))];
-      a[static_cast<std::size_t>(f * nfakt + g)] = sum;
-      a[static_cast<std::size_t>(g * nfakt + f)] = sum;
+      a[static_cast<std::size_t>(f * width + g)] = sum;
+      a[static_cast<std::size_t>(g * width + f)] = sum;
     }
   }
   double det;
-  if (!invert_finite(a.data(), nfakt, nfakt, &det, ik.data(), jk.data())) return false;
+  if (!invert_finite(a.data(), width, nfakt, &det, ik.data(), jk.data())) return false;
   for (int f = 0; f < nfakt; ++f) {
     double sum = 0.0;
-    for (int g = 0; g < nfakt; ++g) sum += a[static_cast<std::size_t>(f * nfakt + g)] * sums.b[static_cast<std::size_t>(g)];
+    for (int g = 0; g < nfakt; ++g) sum += a[static_cast<std::size_t>(f * width + g)] * sums.b[static_cast<std::size_t>(g)];
     if (!std::isfinite(sum)) return false;
     coef[f] = sum;
     // The square root of a negative diagonal element is the one default NaN.
-    se[f] = std::sqrt(a[static_cast<std::size_t>(f * nfakt + f)]);
+    se[f] = std::sqrt(a[static_cast<std::size_t>(f * width + f)]);
   }
   return true;
 }
@@ -74,7 +75,7 @@ bool solve_finite(const Model& m, const CrossSums& sums, double* coef, double* s
 struct VariableSolver {
   explicit VariableSolver(const Model& m)
       : literal(m),
-        a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(m.nfakt)),
+        a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(lanes_width(m.nfakt))),
         ik(static_cast<std::size_t>(m.nfakt)),
         jk(static_cast<std::size_t>(m.nfakt)) {}
   void solve(const Model& m, const CrossSums& sums, double* coef, double* se) {
