@@ -270,7 +270,8 @@ void contribution_step(Model& m, int s) {
 void contribution_pass(Model& m) {
   const std::vector<double> pp = padded_profiles(m);
   const std::vector<double> pt = transposed_profiles(m);
-  const int threads = std::max(1, std::min(m.threads, (m.nrec + kChunk - 1) / kChunk));
+  const double work = static_cast<double>(m.nrec) * m.nvar * m.nfakt * m.nfakt;
+  const int threads = std::min(threads_for(work, m.threads), (m.nrec + kChunk - 1) / kChunk);
   std::vector<RecordSolver> solvers;
   solvers.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pp.data(), pt.data());

@@ -157,7 +157,8 @@ void profile_step(Model& m, int v) {
 }
 
 void profile_pass(Model& m) {
-  const int threads = std::max(1, std::min(m.threads, m.nvar));
+  const double work = static_cast<double>(m.nrec) * m.nvar * m.nfakt * (m.nfakt + 1) / 2;
+  const int threads = std::min(threads_for(work, m.threads), m.nvar);
   std::vector<CrossSums> sums;
   sums.reserve(static_cast<std::size_t>(m.nvar));
   for (int v = 0; v < m.nvar; ++v) sums.push_back(unscaled(v));

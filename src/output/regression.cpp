@@ -97,7 +97,8 @@ CrossSums all_factors(const Model& m, int v, double chi) {
 }  // namespace
 
 void regressions(Model& m, double* chi, double* coef, double* se) {
-  const int threads = std::max(1, std::min(m.threads, m.nvar));
+  const double work = static_cast<double>(m.nrec) * m.nvar * m.nfakt * (m.nfakt + 1) / 2;
+  const int threads = std::min(threads_for(work, m.threads), m.nvar);
   const std::vector<double> chis = chi_squares(m, threads);
   std::vector<CrossSums> sums;
   sums.reserve(static_cast<std::size_t>(m.nvar));
