@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fit/cross_products.h"
 #include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
 #include "fit/vector_clones.h"
@@ -15,17 +16,25 @@ namespace {
 
 constexpr int kChunk = 64;  // records a thread takes at a time
 
-int padded_width(int nfakt) { return (nfakt + 3) / 4 * 4; }
-
 typedef double Lanes __attribute__((vector_size(32)));  // four doubles
 
 // Unaligned loads and stores of four lanes.
 #define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
 #define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
 
-TARNOK_VECTOR_CLONES bool build_normal_equations(const double* __restrict pp, const double* __restrict y,
-                                                 const double* __restrict w, int nfakt, int width, int nvar,
-                                                 int offset, double* __restrict g, double* __restrict rhs);
+// The profiles as the solver of records reads them, made once per pass.
+struct PassProfiles {
+  explicit PassProfiles(const Model& m);
+  int width;      // nfakt padded to whole lanes: row stride of pp
+  int pairs;      // factor pairs (i <= j, both from offset on), padded to whole lanes
+  std::vector<double> pp;  // profiles, nvar x width, padded with zeros
+  std::vector<double> lr;  // per variable: p[v][i] for every pair, then p[v][j]; 2 * pairs each
+  std::vector<double> pt;  // profiles transposed, nfakt x nvar
+};
+
+TARNOK_VECTOR_CLONES bool build_normal_equations(const PassProfiles& pass, const double* __restrict y,
+                                                 const double* __restrict w, int nfakt, int nvar, int offset,
+                                                 double* __restrict g, double* __restrict rhs);
 TARNOK_VECTOR_CLONES void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar, double* __restrict fit);
 
 // One thread's solver of records. Each record's normal matrix over all factors and
@@ -34,20 +43,19 @@ TARNOK_VECTOR_CLONES void fit_values(const double* __restrict pt, const double* 
 // same order of variables as a rebuild would give.
 class RecordSolver {
  public:
-  RecordSolver(const Model& m, const double* pp, const double* pt)
+  RecordSolver(const Model& m, const PassProfiles& pass)
       : literal_(m),
         m_(m),
         nfakt_(m.nfakt), nvar_(m.nvar), offset_(m.offset),
-        width_(padded_width(m.nfakt)),
-        pp_(pp),
-        pt_(pt) {
+        width_(lanes_width(m.nfakt)),
+        pass_(pass) {
     const auto n = static_cast<std::size_t>(nfakt_);
     const auto nv = static_cast<std::size_t>(nvar_);
     y_.resize(nv);
     w_.resize(nv);
     fit_.resize(nv);
-    g_.resize(n * static_cast<std::size_t>(width_));
-    rhs_.resize(static_cast<std::size_t>(width_));
+    g_.resize(static_cast<std::size_t>(pass.pairs));
+    rhs_.resize(static_cast<std::size_t>(pass.width));
     a_.resize(n * static_cast<std::size_t>(width_));
     b_.resize(n);
     xo_.resize(n);
@@ -71,30 +79,31 @@ class RecordSolver {
   literal::Scratch literal_;
   const Model& m_;
   int nfakt_, nvar_, offset_;
-  int width_;         // row stride of pp and g
-  const double* pp_;  // profiles, nvar x width, padded with zeros
-  const double* pt_;  // profiles transposed, nfakt x nvar
+  int width_;         // row stride of a
+  const PassProfiles& pass_;
   std::vector<double> y_, w_, fit_, g_, rhs_, a_, b_, xo_;
   std::vector<int> active_, ik_, jk_;
 };
 
-// g[i][j] (j >= i) and rhs[i] for every factor i from offset on, summed over the
-// measured variables in order. pp holds the profiles with rows padded by zeros to
-// `width`, a multiple of four, which is also the row stride of g; every row of g
-// is then computed in whole lanes of four from a multiple of four up to width
-// (the elements left of the diagonal and right of nfakt are not used). Returns
-// whether the used elements are all finite: then every term was finite, and the
-// mirrored and vectorised sums are exact.
+// g (the packed pairs i <= j of factors from offset on) and rhs[i] for every
+// factor i from offset on, summed over the measured variables in order. Every
+// pair's term is formed from its two profile elements laid side by side, so the
+// sums run in whole lanes (the padding pairs are zero). Returns whether the sums
+// are all finite: then every term was finite, and the mirrored and vectorised
+// sums are exact.
 TARNOK_VECTOR_CLONES
-bool build_normal_equations(const double* __restrict pp, const double* __restrict y, const double* __restrict w,
-                            int nfakt, int width, int nvar, int offset, double* __restrict g, double* __restrict rhs) {
-  const int n = nfakt;
+bool build_normal_equations(const PassProfiles& pass, const double* __restrict y, const double* __restrict w,
+                            int nfakt, int nvar, int offset, double* __restrict g, double* __restrict rhs) {
+  const int width = pass.width;
+  const int pairs = pass.pairs;
   for (int k = 0; k < width; ++k) rhs[k] = 0.0;
-  for (int k = 0; k < n * width; ++k) g[k] = 0.0;
+  for (int k = 0; k < pairs; ++k) g[k] = 0.0;
   for (int v = 0; v < nvar; ++v) {
     if (!(w[v] > 0)) continue;
     const double wv = w[v];
-    const double* __restrict pv = pp + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
+    const double* __restrict pv = pass.pp.data() + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
+    const double* __restrict left = pass.lr.data() + static_cast<std::size_t>(v) * 2 * static_cast<std::size_t>(pairs);
+    const double* __restrict right = left + pairs;
     const double yv = y[v] - offset * pv[0];  // the offset profile taken off
     const Lanes wl = {wv, wv, wv, wv};
     const Lanes yl = {yv, yv, yv, yv};
@@ -105,24 +114,18 @@ bool build_normal_equations(const double* __restrict pp, const double* __restric
       r = r + yl * pk / wl / wl;
       STORE_LANES(rhs + k, r);
     }
-    for (int i = offset; i < n; ++i) {
-      const double pi = pv[i];
-      const Lanes pl = {pi, pi, pi, pi};
-      double* __restrict gi = g + i * width;
-      for (int j = i & ~3; j < width; j += 4) {
-        Lanes sum, pj;
-        LOAD_LANES(sum, gi + j);
-        LOAD_LANES(pj, pv + j);
-        sum = sum + pl * pj / wl / wl;
-        STORE_LANES(gi + j, sum);
-      }
+    for (int k = 0; k < pairs; k += 4) {
+      Lanes sum, pi, pj;
+      LOAD_LANES(sum, g + k);
+      LOAD_LANES(pi, left + k);
+      LOAD_LANES(pj, right + k);
+      sum = sum + pi * pj / wl / wl;
+      STORE_LANES(g + k, sum);
     }
   }
   bool finite = true;
-  for (int i = offset; i < n; ++i) {
-    finite = finite && std::isfinite(rhs[i]);
-    for (int j = i; j < n; ++j) finite = finite && std::isfinite(g[i * width + j]);
-  }
+  for (int i = offset; i < nfakt; ++i) finite = finite && std::isfinite(rhs[i]);
+  for (int k = 0; k < pairs; ++k) finite = finite && std::isfinite(g[k]);
   return finite;
 }
 
@@ -144,7 +147,7 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
     y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
     w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
   }
-  if (!build_normal_equations(pp_, y_.data(), w_.data(), n, width_, nvar_, offset, g_.data(), rhs_.data())) return -1;
+  if (!build_normal_equations(pass_, y_.data(), w_.data(), n, nvar_, offset, g_.data(), rhs_.data())) return -1;
 
   const double* g = g_.data();
   double* a = a_.data();
@@ -160,7 +163,7 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
     for (int r = 0; r < order; ++r) {
       const int fr = active[r + offset];
       for (int c = r; c < order; ++c) {
-        const double sum = g[fr * width_ + active[c + offset]];
+        const double sum = g[pair_index(n - offset, fr - offset, active[c + offset] - offset)];
         a[r * width_ + c] = sum;
         a[c * width_ + r] = sum;
       }
@@ -191,7 +194,7 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
   for (int i = 0; i < nactive; ++i) x[active[i]] = xo[i];
   // Fits of all variables at once, each summed over the factors in order.
   double* fit = fit_.data();
-  fit_values(pt_, x, n, nvar_, fit);
+  fit_values(pass_.pt.data(), x, n, nvar_, fit);
   bool finite = true;
   for (int v = 0; v < nvar_; ++v) {
     dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
@@ -200,25 +203,30 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
   return finite ? nactive : -1;
 }
 
-// The profiles with every row padded by zeros to padded_width(nfakt).
-std::vector<double> padded_profiles(const Model& m) {
-  const auto nfakt = static_cast<std::size_t>(m.nfakt);
-  const auto width = static_cast<std::size_t>(padded_width(m.nfakt));
-  std::vector<double> pp(static_cast<std::size_t>(m.nvar) * width, 0.0);
-  for (std::size_t v = 0; v < static_cast<std::size_t>(m.nvar); ++v) {
-    for (std::size_t f = 0; f < nfakt; ++f) pp[v * width + f] = m.p[v * nfakt + f];
-  }
-  return pp;
-}
-
-std::vector<double> transposed_profiles(const Model& m) {
+PassProfiles::PassProfiles(const Model& m) : width(lanes_width(m.nfakt)) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
-  std::vector<double> pt(nfakt * nvar);
+  const int solved = m.nfakt - m.offset;
+  pairs = lanes_width(solved * (solved + 1) / 2);
+  pp.assign(nvar * static_cast<std::size_t>(width), 0.0);
+  lr.assign(nvar * 2 * static_cast<std::size_t>(pairs), 0.0);
+  pt.assign(nfakt * nvar, 0.0);
   for (std::size_t v = 0; v < nvar; ++v) {
-    for (std::size_t f = 0; f < nfakt; ++f) pt[f * nvar + v] = m.p[v * nfakt + f];
+    const double* pv = m.p.data() + v * nfakt;
+    for (std::size_t f = 0; f < nfakt; ++f) {
+      pp[v * static_cast<std::size_t>(width) + f] = pv[f];
+      pt[f * nvar + v] = pv[f];
+    }
+    double* left = lr.data() + v * 2 * static_cast<std::size_t>(pairs);
+    double* right = left + pairs;
+    int k = 0;
+    for (int i = m.offset; i < m.nfakt; ++i) {
+      for (int j = i; j < m.nfakt; ++j, ++k) {
+        left[k] = pv[i];
+        right[k] = pv[j];
+      }
+    }
   }
-  return pt;
 }
 
 // Adds record s's share to sum2, sumsq and chi2 as literal::add_record_totals
@@ -256,9 +264,8 @@ void add_record_totals(Model& m, std::size_t s, double* terms) {
 }  // namespace
 
 void contribution_step(Model& m, int s) {
-  std::vector<double> pp = padded_profiles(m);
-  std::vector<double> pt = transposed_profiles(m);
-  RecordSolver solver(m, pp.data(), pt.data());
+  const PassProfiles pass(m);
+  RecordSolver solver(m, pass);
   const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nvar);
   const int nactive =
       solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nfakt), m.dy.data() + row);
@@ -268,13 +275,12 @@ void contribution_step(Model& m, int s) {
 }
 
 void contribution_pass(Model& m) {
-  const std::vector<double> pp = padded_profiles(m);
-  const std::vector<double> pt = transposed_profiles(m);
+  const PassProfiles pass(m);
   const double work = static_cast<double>(m.nrec) * m.nvar * m.nfakt * m.nfakt;
   const int threads = std::min(threads_for(work, m.threads), (m.nrec + kChunk - 1) / kChunk);
   std::vector<RecordSolver> solvers;
   solvers.reserve(static_cast<std::size_t>(threads));
-  for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pp.data(), pt.data());
+  for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pass);
   std::vector<long long> dof(static_cast<std::size_t>(threads), 0);
   std::atomic<int> next{0};
   const auto nvar = static_cast<std::size_t>(m.nvar);
