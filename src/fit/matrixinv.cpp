@@ -38,7 +38,6 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
   for (int j = 0; j < n; ++j) {
     for (int k = n; k < width; ++k) m(j, k) = 0.0;
   }
-  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
   *det = 1.0;
   for (int i = 0; i < n; ++i) {
     // Pivot: the element of largest magnitude in the remaining block; ties keep
@@ -53,45 +52,38 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
     const Mask keep = {sign_off, sign_off, sign_off, sign_off};
     Mask keep_first = keep;
     for (int l = 0; l < i - first; ++l) keep_first[l] = 0;
-    Lanes best = zero;
+    double row_most[kMaxRows];
+    double amag = 0.0;
     for (int j = i; j < n; ++j) {
       const double* row = a + j * stride;
       Mask bits;
       std::memcpy(&bits, row + first, sizeof bits);
       bits &= keep_first;
-      Lanes v;
-      std::memcpy(&v, &bits, sizeof v);
-      best = v > best ? v : best;
+      Lanes best;
+      std::memcpy(&best, &bits, sizeof best);
       for (int k = first + 4; k < width; k += 4) {
         std::memcpy(&bits, row + k, sizeof bits);
         bits &= keep;
+        Lanes v;
         std::memcpy(&v, &bits, sizeof v);
         best = v > best ? v : best;
       }
+      double most = best[0] > best[1] ? best[0] : best[1];
+      const double most2 = best[2] > best[3] ? best[2] : best[3];
+      most = most2 > most ? most2 : most;
+      row_most[j] = most;
+      amag = most > amag ? most : amag;
     }
-    double amag = 0.0;
-    for (int l = 0; l < 4; ++l) amag = best[l] > amag ? best[l] : amag;
     double amax = 0.0;
     if (amag > 0.0) {
-      const Lanes target = {amag, amag, amag, amag};
-      for (int j = i; j < n && amax == 0.0; ++j) {
-        const double* row = a + j * stride;
-        for (int k = first; k < width; k += 4) {
-          Mask bits;
-          std::memcpy(&bits, row + k, sizeof bits);
-          bits &= k == first ? keep_first : keep;
-          Lanes v;
-          std::memcpy(&v, &bits, sizeof v);
-          const Mask hit = v == target;
-          if ((hit[0] | hit[1] | hit[2] | hit[3]) == 0) continue;
-          int l = 0;
-          while (hit[l] == 0) ++l;
-          amax = row[k + l];
-          ik[i] = j;
-          jk[i] = k + l;
-          break;
-        }
-      }
+      int j = i;
+      while (row_most[j] != amag) ++j;
+      const double* row = a + j * stride;
+      int k = i;
+      while (std::fabs(row[k]) != amag) ++k;
+      amax = row[k];
+      ik[i] = j;
+      jk[i] = k;
     }
     if (amax == 0.0) {
       *det = 0.0;
