@@ -22,6 +22,18 @@ constexpr bool is_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// Number of line ends in [first, last), a memchr per line.
+long count_newlines(const char* first, const char* last) {
+  long count = 0;
+  while (first < last) {
+    const void* nl = std::memchr(first, '\n', static_cast<std::size_t>(last - first));
+    if (nl == nullptr) break;
+    ++count;
+    first = static_cast<const char*>(nl) + 1;
+  }
+  return count;
+}
+
 }  // namespace
 
 Scanner::Scanner(const std::string& path) : path_(path) {
@@ -40,13 +52,13 @@ Scanner::~Scanner() {
 }
 
 long Scanner::line() {
-  return lines_before_ + std::count(buf_.data(), buf_.data() + pos_, '\n') + 1;
+  return lines_before_ + count_newlines(buf_.data(), buf_.data() + pos_) + 1;
 }
 
 bool Scanner::refill() {
   if (eof_) return false;
   // Keep the unread bytes, count the line ends of the discarded ones.
-  lines_before_ += std::count(buf_.data(), buf_.data() + pos_, '\n');
+  lines_before_ += count_newlines(buf_.data(), buf_.data() + pos_);
   std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
   end_ -= pos_;
   pos_ = 0;
