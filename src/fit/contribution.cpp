@@ -9,18 +9,12 @@
 #include "fit/cross_products.h"
 #include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
-#include "fit/vector_clones.h"
+#include "fit/lanes.h"
 #include "fit/workers.h"
 
 namespace {
 
 constexpr int kChunk = 64;  // records a thread takes at a time
-
-typedef double Lanes __attribute__((vector_size(32)));  // four doubles
-
-// Unaligned loads and stores of four lanes.
-#define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
-#define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
 
 // The profiles as the solver of records reads them, made once per pass.
 struct PassProfiles {
@@ -35,7 +29,8 @@ struct PassProfiles {
 TARNOK_VECTOR_CLONES bool build_normal_equations(const PassProfiles& pass, const double* __restrict y,
                                                  const double* __restrict w, int nfakt, int nvar, int offset,
                                                  double* __restrict g, double* __restrict rhs);
-TARNOK_VECTOR_CLONES void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar, double* __restrict fit);
+TARNOK_VECTOR_CLONES void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar,
+                                     double* __restrict fit);
 
 // One thread's solver of records. Each record's normal matrix over all factors and
 // its right-hand side are built once; every solve after a factor is dropped takes

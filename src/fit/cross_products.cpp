@@ -4,16 +4,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "fit/vector_clones.h"
+#include "fit/lanes.h"
 #include "fit/workers.h"
 
 namespace {
 
 constexpr int kBlock = 128;  // records swept for all of a thread's variables at a time
-
-typedef double Lanes __attribute__((vector_size(32)));  // four doubles
-#define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
-#define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
 
 int whole_lanes(int n) { return (n + 3) / 4 * 4; }
 

@@ -4,16 +4,11 @@
 #include <cstring>
 
 #include "fit/literal_kernels.h"
-#include "fit/vector_clones.h"
+#include "fit/lanes.h"
 
 namespace {
 
 constexpr int kMaxRows = 64;  // larger blocks take the literal code
-
-typedef double Lanes __attribute__((vector_size(32)));    // four doubles
-typedef long long Mask __attribute__((vector_size(32)));  // a lane comparison
-#define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
-#define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
 
 bool block_is_finite(const double* a, int stride, int n) {
   bool finite = true;
@@ -49,14 +44,14 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
     // Magnitudes by clearing the sign bit; in the first group of lanes the
     // columns left of i are cleared too. The padding columns hold zeros.
     const long long sign_off = 0x7fffffffffffffffLL;
-    const Mask keep = {sign_off, sign_off, sign_off, sign_off};
-    Mask keep_first = keep;
+    const LaneMask keep = {sign_off, sign_off, sign_off, sign_off};
+    LaneMask keep_first = keep;
     for (int l = 0; l < i - first; ++l) keep_first[l] = 0;
     double row_most[kMaxRows];
     double amag = 0.0;
     for (int j = i; j < n; ++j) {
       const double* row = a + j * stride;
-      Mask bits;
+      LaneMask bits;
       std::memcpy(&bits, row + first, sizeof bits);
       bits &= keep_first;
       Lanes best;
