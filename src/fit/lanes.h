@@ -1,7 +1,7 @@
-// Vector lanes for the engine. Hot loops across independent matrix elements are compiled twice, for AVX2 and
-// for the x86-64 baseline, and the loader picks the one the machine runs. Each
-// element gets the same IEEE operations in the same order in either: AVX2 alone
-// has no fused multiply-add, and contraction is off anyway.
+// Vector lanes for the engine. Hot loops across independent matrix elements are
+// compiled twice, for AVX2 and for the x86-64 baseline, and the loader picks the
+// one the machine runs. Each element gets the same IEEE operations in the same
+// order in either: AVX2 alone has no fused multiply-add, and contraction is off.
 #pragma once
 
 #include <cstring>
