@@ -11,8 +11,10 @@
 # Each program runs --passes N with --timing, which prints on standard error the
 # time of reading the three input files ("parse"), of every full pass, and of the
 # residue and result file. Reported per size and program: parse time and input
-# speed, median time per pass, end-to-end wall time of the whole run, and peak
-# resident memory (/usr/bin/time), with the reference/optimized ratio. The console
+# speed, median time per pass, end-to-end wall time of the whole run, its CPU time
+# (user + system, all threads) and peak resident memory (/usr/bin/time), with the
+# reference/optimized ratios. The machine's load average is printed with the
+# table: other work on the machine takes cores from the threads. The console
 # output and result file of the optimized program, for every --threads value
 # given, must be the same bytes as the reference's; the script fails otherwise.
 #
@@ -48,35 +50,37 @@ run_one() {
   shift 3
   local start end
   start=$EPOCHREALTIME
-  /usr/bin/time -f "%M" -o "$work/rss.txt" "$program" --timing --passes "$passes" "$@" \
+  /usr/bin/time -f "%M %U %S" -o "$work/rss.txt" "$program" --timing --passes "$passes" "$@" \
     n "$folder/profile.tsv" "$folder/form.tsv" "$folder/data.tsv" "$work/result.tsv" \
     </dev/null >"$work/console.txt" 2>"$work/timing.txt"
   end=$EPOCHREALTIME
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", e - s }' >"$work/wall.txt"
 }
 
-# parse seconds, median pass seconds, wall seconds, peak RSS in MB
+# parse seconds, median pass seconds, wall seconds, peak RSS in MB, CPU seconds
 measures() {
-  local parse pass wall rss
+  local parse pass wall rss cpu
   parse=$(awk '$2 == "parse" { print $3 }' "$work/timing.txt")
   pass=$(awk '$2 == "pass" { print $3 }' "$work/timing.txt" | sort -g |
     awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
   wall=$(cat "$work/wall.txt")
   rss=$(awk '{ printf "%.1f", $1 / 1024 }' "$work/rss.txt")
-  echo "$parse $pass $wall $rss"
+  cpu=$(awk '{ printf "%.2f", $2 + $3 }' "$work/rss.txt")
+  echo "$parse $pass $wall $rss $cpu"
 }
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 table="$work/table.md"
 {
-  echo "| size | records x variables x factors | input MB | tables MB | passes | program | parse s | MB/s | s per pass (median) | end-to-end s | peak RSS MB | RSS / tables |"
-  echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+  echo "| size | records x variables x factors | input MB | tables MB | passes | program | parse s | MB/s | s per pass (median) | end-to-end s | CPU s | peak RSS MB | RSS / tables |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 } >"$table"
 ratios="$work/ratios.md"
 {
-  echo "| size | pass time, reference / optimized | end-to-end, reference / optimized | parse, reference / optimized |"
-  echo "|---|---|---|---|"
+  echo "| size | pass time, reference / optimized | end-to-end, reference / optimized | CPU time, reference / optimized | parse, reference / optimized |"
+  echo "|---|---|---|---|---|"
 } >"$ratios"
 
 for size in "${sizes[@]}"; do
@@ -106,11 +110,11 @@ for size in "${sizes[@]}"; do
 
   echo "== $size: $nrec x $nvar x $nfakt, $passes passes" >&2
   run_one "$reference" "$folder" "$passes"
-  read -r r_parse r_pass r_wall r_rss <<<"$(measures)"
+  read -r r_parse r_pass r_wall r_rss r_cpu <<<"$(measures)"
   cp "$work/console.txt" "$work/want.console"
   cp "$work/result.tsv" "$work/want.result"
   run_one "$optimized" "$folder" "$passes"
-  read -r o_parse o_pass o_wall o_rss <<<"$(measures)"
+  read -r o_parse o_pass o_wall o_rss o_cpu <<<"$(measures)"
   for label in default $threads_checked; do
     if [ "$label" != default ]; then run_one "$optimized" "$folder" "$passes" --threads "$label"; fi
     if ! cmp -s "$work/console.txt" "$work/want.console" || ! cmp -s "$work/result.tsv" "$work/want.result"; then
@@ -121,17 +125,23 @@ for size in "${sizes[@]}"; do
   done
 
   for program in reference optimized; do
-    if [ $program = reference ]; then set -- "$r_parse" "$r_pass" "$r_wall" "$r_rss"; else set -- "$o_parse" "$o_pass" "$o_wall" "$o_rss"; fi
+    if [ $program = reference ]; then
+      set -- "$r_parse" "$r_pass" "$r_wall" "$r_rss" "$r_cpu"
+    else
+      set -- "$o_parse" "$o_pass" "$o_wall" "$o_rss" "$o_cpu"
+    fi
     awk -v size="$size" -v dims="$nrec x $nvar x $nfakt" -v in_mb="$input_mb" -v t_mb="$tables_mb" -v passes="$passes" \
-      -v prog="$program" -v parse="$1" -v pass="$2" -v wall="$3" -v rss="$4" 'BEGIN {
-        printf "| %s | %s | %s | %s | %s | %s | %.3f | %.0f | %.4f | %.2f | %.1f | %.2f |\n",
-          size, dims, in_mb, t_mb, passes, prog, parse, in_mb / parse, pass, wall, rss, rss / t_mb }' >>"$table"
+      -v prog="$program" -v parse="$1" -v pass="$2" -v wall="$3" -v rss="$4" -v cpu="$5" 'BEGIN {
+        printf "| %s | %s | %s | %s | %s | %s | %.3f | %.0f | %.4f | %.2f | %.2f | %.1f | %.2f |\n",
+          size, dims, in_mb, t_mb, passes, prog, parse, in_mb / parse, pass, wall, cpu, rss, rss / t_mb }' >>"$table"
   done
   awk -v size="$size" -v rp="$r_pass" -v op="$o_pass" -v rw="$r_wall" -v ow="$o_wall" -v rr="$r_parse" -v orr="$o_parse" \
-    'BEGIN { printf "| %s | %.1fx | %.1fx | %.1fx |\n", size, rp / op, rw / ow, rr / orr }' >>"$ratios"
+    -v rc="$r_cpu" -v oc="$o_cpu" \
+    'BEGIN { printf "| %s | %.1fx | %.1fx | %.1fx | %.1fx |\n", size, rp / op, rw / ow, rc / oc, rr / orr }' >>"$ratios"
 done
 
 echo
+echo "Load average (1, 5, 15 min) before the run: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)."
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); optimized program with its default thread count ($(nproc))."
 echo
 cat "$table"
