@@ -102,6 +102,25 @@ std::vector<ProblemShape> shapes() {
   return all;
 }
 
+// Every variable count from 1 to 64, with factor counts that cycle through 1 to 20.
+std::vector<ProblemShape> variable_sweep() {
+  std::vector<ProblemShape> all;
+  std::mt19937 rng(8);
+  for (int nvar = 1; nvar <= 64; ++nvar) {
+    ProblemShape shape;
+    shape.nvar = nvar;
+    shape.nfakt = 1 + (nvar * 7) % 20;
+    shape.nrec = 1 + static_cast<int>(rng() % 60);
+    shape.offset = nvar % 2;
+    shape.rotate = nvar % 3 == 0 ? 0.0f : 0.7f;
+    shape.missing = 0.1;
+    shape.held = 0.25;
+    shape.singular = nvar % 5 == 0;
+    all.push_back(shape);
+  }
+  return all;
+}
+
 std::string describe(const ProblemShape& s, int threads) {
   return "nfakt " + std::to_string(s.nfakt) + " nvar " + std::to_string(s.nvar) + " nrec " +
          std::to_string(s.nrec) + " offset " + std::to_string(s.offset) + " rotate " + std::to_string(s.rotate) +
@@ -141,7 +160,9 @@ TEST(EngineIdentity, MatrixinvMatchesLiteralInversionOnRandomAndSingularBlocks) 
 
 TEST(EngineIdentity, EachKernelMatchesLiteralKernelOnRandomProblems) {
   std::uint64_t seed = 100;
-  for (const ProblemShape& shape : shapes()) {
+  std::vector<ProblemShape> all = shapes();
+  for (const ProblemShape& shape : variable_sweep()) all.push_back(shape);
+  for (const ProblemShape& shape : all) {
     const Model start = random_model(++seed, shape);
     for (int threads : {1, 2, 3}) {
       const std::string where = describe(shape, threads);
