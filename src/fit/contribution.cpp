@@ -137,10 +137,7 @@ inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfil
       std::memcpy(g + k, &sum, sizeof sum);
     }
   }
-  bool finite = true;
-  for (int i = offset; i < nfakt; ++i) finite = finite && std::isfinite(rhs[i]);
-  for (int k = 0; k < pairs; ++k) finite = finite && std::isfinite(g[k]);
-  return finite;
+  return all_finite(rhs + offset, nfakt - offset) && all_finite(g, pairs);
 }
 
 TARNOK_VECTOR_CLONES
@@ -232,12 +229,8 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
   // Fits of all variables at once, each summed over the factors in order.
   double* fit = fit_.data();
   fit_values(pass_.pt.data(), x, n, nvar_, fit);
-  bool finite = true;
-  for (int v = 0; v < nvar_; ++v) {
-    dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
-    finite = finite && std::isfinite(fit[v]) && std::isfinite(dy[v]);
-  }
-  return finite ? nactive : -1;
+  for (int v = 0; v < nvar_; ++v) dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
+  return all_finite(fit, nvar_) && all_finite(dy, nvar_) ? nactive : -1;
 }
 
 PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt + 7) / 8 * 8) {
@@ -275,16 +268,13 @@ void add_record_totals(Model& m, std::size_t s, double* terms) {
   const double* x = m.x.data() + s * nfakt;
   const float* dy = m.dy.data() + s * nvar;
   const float* usik = m.usik.data() + s * nvar;
-  bool finite = true;
-  for (std::size_t f = 0; f < nfakt; ++f) finite = finite && std::isfinite(x[f]);
   for (std::size_t v = 0; v < nvar; ++v) {
     const double r = static_cast<double>(dy[v]);
     const double u = static_cast<double>(usik[v]);
     const double term = r * r / u / u;
     terms[v] = usik[v] > 0 ? term : 0.0;
-    finite = finite && std::isfinite(terms[v]);
   }
-  if (!finite) {
+  if (!all_finite(x, m.nfakt) || !all_finite(terms, m.nvar)) {
     literal::add_record_totals(m, static_cast<int>(s));
     return;
   }

@@ -71,10 +71,7 @@ void add_records(const float* __restrict usik, const float* __restrict value, st
 }  // namespace
 
 bool CrossSums::finite() const {
-  bool all = true;
-  for (double e : a) all = all && std::isfinite(e);
-  for (double e : b) all = all && std::isfinite(e);
-  return all;
+  return all_finite(a.data(), static_cast<int>(a.size())) && all_finite(b.data(), static_cast<int>(b.size()));
 }
 
 std::vector<std::vector<int>> share_variables(std::size_t count, int threads) {

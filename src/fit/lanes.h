@@ -21,3 +21,33 @@ typedef long long LaneMask __attribute__((vector_size(32)));  // a lane comparis
 // returning lanes would change the calling convention between the two clones).
 #define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
 #define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
+
+// Whether values[0 .. n-1] are all finite: x - x is 0 for a finite x and a NaN for
+// an infinity or a NaN, so one sum in lanes tells, without a branch per value.
+inline bool all_finite(const double* values, int n) {
+  Lanes check = {0.0, 0.0, 0.0, 0.0};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    Lanes v;
+    LOAD_LANES(v, values + k);
+    check = check + (v - v);
+  }
+  double rest = 0.0;
+  for (; k < n; ++k) rest = rest + (values[k] - values[k]);
+  return check[0] == 0.0 && check[1] == 0.0 && check[2] == 0.0 && check[3] == 0.0 && rest == 0.0;
+}
+
+// The same for floats.
+inline bool all_finite(const float* values, int n) {
+  typedef float FloatLanes __attribute__((vector_size(16)));
+  FloatLanes check = {0.0f, 0.0f, 0.0f, 0.0f};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    FloatLanes v;
+    std::memcpy(&v, values + k, sizeof v);
+    check = check + (v - v);
+  }
+  float rest = 0.0f;
+  for (; k < n; ++k) rest = rest + (values[k] - values[k]);
+  return check[0] == 0.0f && check[1] == 0.0f && check[2] == 0.0f && check[3] == 0.0f && rest == 0.0f;
+}
