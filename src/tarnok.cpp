@@ -2,9 +2,12 @@
 // one tab-separated result table. The run driver: arguments, echo, then the phases
 // in order; every failure ends here with its message and exit status 1.
 #include <cmath>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "control/failure.h"
 #include "control/model.h"
@@ -21,6 +24,10 @@
 #include "output/same_file.h"
 
 namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 int run(int argc, char** argv) {
   Options options = parse_options(argc, argv);
@@ -49,6 +56,8 @@ int run(int argc, char** argv) {
       fail("Wrong argument! Not %s, but N(ormal) or O(ffset).\n", args[0].c_str());
   }
   m.damp = 10;
+  const long cores = static_cast<long>(std::thread::hardware_concurrency());
+  m.threads = static_cast<int>(std::min(options.threads > 0 ? options.threads : std::max(cores, 1L), 256L));
 
   std::printf("\n\n\n");
   for (const std::string& arg : args) std::printf("%s\n", arg.c_str());
@@ -59,9 +68,11 @@ int run(int argc, char** argv) {
   const char* rotate_arg = args.size() == 6 ? args[5].c_str() : nullptr;
   m.rotate = rotate_arg != nullptr ? static_cast<float>(std::atof(rotate_arg)) : 0.0f;
   if (!std::isfinite(m.rotate)) fail("Error: rotate %s is not a finite number!\n", rotate_arg);
+  const auto reading = std::chrono::steady_clock::now();
   read_profile(m, args[1]);
   read_form(m, args[2]);
   read_data(m, args[3]);
+  if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", seconds_since(reading));
   refuse_input_as_result(args[4], {args[1], args[2], args[3]});
   ResultFile result(args[4]);
 
@@ -79,12 +90,19 @@ int run(int argc, char** argv) {
     keyboard = console_keyboard();
   }
   enter_fit_phase();
-  run_fit(m, *keyboard, fit_options, stdout);
+  const auto fitting = std::chrono::steady_clock::now();
+  FitOutcome outcome = run_fit(m, *keyboard, fit_options, stdout);
   keyboard.reset();
+  if (options.timing) {
+    for (double pass : outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
+    std::fprintf(stderr, "timing\tfit\t%.6f\n", seconds_since(fitting));
+  }
 
+  const auto writing = std::chrono::steady_clock::now();
   residue(m);
   write_result(m, result.stream(), rotate_arg);
   result.commit();
+  if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", seconds_since(writing));
   return 0;
 }
 

@@ -38,6 +38,7 @@ struct Model {
   int offset = 0;      ///< 1 in offset mode: factor 0 has contribution 1.0 in every record
   float rotate = 0.0f; ///< strength of the pull in the profile step
   int damp = 10;       ///< divisor applied to every profile correction
+  int threads = 1;     ///< worker threads of the fit and the regression (results do not depend on it)
 
   // Pass totals of the latest pass; after the fit, those of the final shortened pass.
   double chi2 = 0.0;          ///< sum of squared weighted residuals

@@ -65,6 +65,10 @@ Options parse_options(int argc, const char* const* argv) {
       options.converge = parse_tolerance(name, take_value());
     } else if (name == "--keep-best" && !has_value) {
       options.keep_best = true;
+    } else if (name == "--threads") {
+      options.threads = parse_count(name, take_value());
+    } else if (name == "--timing" && !has_value) {
+      options.timing = true;
     } else {
       fail("Error: Unknown option %s! See tarnok --help.\n", arg.c_str());
     }
@@ -96,6 +100,9 @@ const char* usage_text() {
          "               Standard input that is not a terminal is then ignored.\n"
          "  --keep-best  when the fit stops, write the result of the pass with the\n"
          "               lowest chi2/ny seen, unless the final pass is as good\n"
+         "  --threads N  worker threads for the fit (default 0: one per core); the\n"
+         "               results are the same for every N\n"
+         "  --timing     print the time of each phase and pass on standard error\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"
          "\n"

@@ -1,56 +1,218 @@
 #include "fit/contribution.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "fit/cross_products.h"
+#include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
+#include "fit/lanes.h"
+#include "fit/workers.h"
 
-void contribution_step(Model& m, int s) {
-  const int nfakt = m.nfakt;
-  const int nvar = m.nvar;
-  const int offset = m.offset;
-  const double* p = m.p.data();
-  double* a = m.a.data();
-  double* b = m.b.data();
-  double* xo = m.xo.data();
-  double* y = m.y.data();
-  double* w = m.w.data();
-  int* active = m.active.data();
-  const std::size_t row = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar);
+namespace {
 
-  for (int v = 0; v < nvar; ++v) {
-    y[v] = static_cast<double>(m.rawdata[row + static_cast<std::size_t>(v)]);
-    w[v] = static_cast<double>(m.usik[row + static_cast<std::size_t>(v)]);
+constexpr int kChunk = 64;  // records a thread takes at a time
+
+// The profiles as the solver of records reads them, made once per pass.
+struct PassProfiles {
+  explicit PassProfiles(const Model& m);
+  bool wide;      // lanes of eight (AVX-512) for the normal equations
+  int width;      // nfakt padded to whole lanes of eight: row stride of pp
+  int pairs;      // factor pairs (i <= j, both from offset on), padded to whole lanes of eight
+  std::vector<double> pp;  // profiles, nvar x width, padded with zeros
+  std::vector<double> lr;  // per variable: p[v][i] for every pair, then p[v][j]; 2 * pairs each
+  std::vector<double> pt;  // profiles transposed, nfakt x nvar
+};
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TARNOK_WIDE_LANES
+typedef double WideLanes __attribute__((vector_size(64)));  // eight doubles
+bool wide_lanes() { return __builtin_cpu_supports("avx512f"); }
+__attribute__((target("avx512f"))) bool build_normal_equations_wide(const PassProfiles& pass,
+                                                                    const double* __restrict y,
+                                                                    const double* __restrict w, int nfakt, int nvar,
+                                                                    int offset, double* __restrict g,
+                                                                    double* __restrict rhs);
+#else
+bool wide_lanes() { return false; }
+#endif
+
+TARNOK_VECTOR_CLONES bool build_normal_equations(const PassProfiles& pass, const double* __restrict y,
+                                                 const double* __restrict w, int nfakt, int nvar, int offset,
+                                                 double* __restrict g, double* __restrict rhs);
+TARNOK_VECTOR_CLONES void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar,
+                                     double* __restrict fit);
+
+// One thread's solver of records. Each record's normal matrix over all factors and
+// its right-hand side are built once; every solve after a factor is dropped takes
+// the sub-block of the remaining factors, whose elements are the same sums in the
+// same order of variables as a rebuild would give.
+class RecordSolver {
+ public:
+  RecordSolver(const Model& m, const PassProfiles& pass)
+      : literal_(m),
+        m_(m),
+        nfakt_(m.nfakt), nvar_(m.nvar), offset_(m.offset),
+        width_(lanes_width(m.nfakt)),
+        pass_(pass) {
+    const auto n = static_cast<std::size_t>(nfakt_);
+    const auto nv = static_cast<std::size_t>(nvar_);
+    y_.resize(nv);
+    w_.resize(nv);
+    fit_.resize(nv);
+    g_.resize(static_cast<std::size_t>(pass.pairs));
+    rhs_.resize(static_cast<std::size_t>(pass.width));
+    a_.resize(n * static_cast<std::size_t>(width_));
+    b_.resize(n);
+    xo_.resize(n);
+    active_.resize(n);
+    ik_.resize(n);
+    jk_.resize(n);
   }
-  int nactive = nfakt;
-  for (int f = 0; f < nfakt; ++f) active[f] = f;
 
+  // Solves record s; writes its contributions x (nfakt) and residuals dy (nvar)
+  // and returns the number of active factors.
+  int solve(int s, double* x, float* dy) {
+    const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar_);
+    const int nactive = solve_finite(m_.rawdata.data() + row, m_.usik.data() + row, x, dy);
+    return nactive >= 0 ? nactive : literal::contribution_record(m_, s, literal_, x, dy);
+  }
+
+ private:
+  // The fast solve; returns -1 when a value that is not finite turned up.
+  int solve_finite(const float* rawdata, const float* usik, double* x, float* dy);
+
+  literal::Scratch literal_;
+  const Model& m_;
+  int nfakt_, nvar_, offset_;
+  int width_;         // row stride of a
+  const PassProfiles& pass_;
+  std::vector<double> y_, w_, fit_, g_, rhs_, a_, b_, xo_;
+  std::vector<int> active_, ik_, jk_;
+};
+
+// g (the packed pairs i <= j of factors from offset on) and rhs[i] for every
+// factor i from offset on, summed over the measured variables in order. Every
+// pair's term is formed from its two profile elements laid side by side, so the
+// sums run in whole lanes of V (kLanes doubles; the padding pairs are zero).
+// Returns whether the sums are all finite: then every term was finite, and the
+// mirrored and vectorised sums are exact.
+template <typename V, int kLanes>
+inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfiles& pass, const double* __restrict y,
+                                                                const double* __restrict w, int nfakt, int nvar,
+                                                                int offset, double* __restrict g,
+                                                                double* __restrict rhs) {
+  const int width = pass.width;
+  const int pairs = pass.pairs;
+  for (int k = 0; k < width; ++k) rhs[k] = 0.0;
+  for (int k = 0; k < pairs; ++k) g[k] = 0.0;
+  for (int v = 0; v < nvar; ++v) {
+    if (!(w[v] > 0)) continue;
+    const double wv = w[v];
+    const double* __restrict pv = pass.pp.data() + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
+    const double* __restrict left = pass.lr.data() + static_cast<std::size_t>(v) * 2 * static_cast<std::size_t>(pairs);
+    const double* __restrict right = left + pairs;
+    const double yv = y[v] - offset * pv[0];  // the offset profile taken off
+    V wl, yl;
+    for (int l = 0; l < kLanes; ++l) {
+      wl[l] = wv;
+      yl[l] = yv;
+    }
+    for (int k = 0; k < width; k += kLanes) {
+      V r, pk;
+      std::memcpy(&r, rhs + k, sizeof r);
+      std::memcpy(&pk, pv + k, sizeof pk);
+      r = r + yl * pk / wl / wl;
+      std::memcpy(rhs + k, &r, sizeof r);
+    }
+    for (int k = 0; k < pairs; k += kLanes) {
+      V sum, pi, pj;
+      std::memcpy(&sum, g + k, sizeof sum);
+      std::memcpy(&pi, left + k, sizeof pi);
+      std::memcpy(&pj, right + k, sizeof pj);
+      sum = sum + pi * pj / wl / wl;
+      std::memcpy(g + k, &sum, sizeof sum);
+    }
+  }
+  return all_finite(rhs + offset, nfakt - offset) && all_finite(g, pairs);
+}
+
+TARNOK_VECTOR_CLONES
+bool build_normal_equations(const PassProfiles& pass, const double* __restrict y, const double* __restrict w,
+                            int nfakt, int nvar, int offset, double* __restrict g, double* __restrict rhs) {
+  return sum_normal_equations<Lanes, 4>(pass, y, w, nfakt, nvar, offset, g, rhs);
+}
+
+#ifdef TARNOK_WIDE_LANES
+// The same in lanes of eight, on machines with AVX-512: its divider takes eight
+// doubles at about the cost of four, and the divisions bound this sum.
+__attribute__((target("avx512f"))) bool build_normal_equations_wide(const PassProfiles& pass,
+                                                                    const double* __restrict y,
+                                                                    const double* __restrict w, int nfakt, int nvar,
+                                                                    int offset, double* __restrict g,
+                                                                    double* __restrict rhs) {
+  return sum_normal_equations<WideLanes, 8>(pass, y, w, nfakt, nvar, offset, g, rhs);
+}
+#endif
+
+// fit[v] = sum over the factors f in order of pt[f][v] * x[f], for every variable.
+TARNOK_VECTOR_CLONES
+void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar, double* __restrict fit) {
+  for (int v = 0; v < nvar; ++v) fit[v] = 0.0;
+  for (int f = 0; f < nfakt; ++f) {
+    const double xf = x[f];
+    const double* __restrict ptf = pt + static_cast<std::size_t>(f) * static_cast<std::size_t>(nvar);
+    for (int v = 0; v < nvar; ++v) fit[v] = fit[v] + ptf[v] * xf;
+  }
+}
+
+int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* x, float* dy) {
+  const int n = nfakt_;
+  const int offset = offset_;
+  for (int v = 0; v < nvar_; ++v) {
+    y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
+    w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
+  }
+  const bool sums_finite =
+#ifdef TARNOK_WIDE_LANES
+      pass_.wide ? build_normal_equations_wide(pass_, y_.data(), w_.data(), n, nvar_, offset, g_.data(), rhs_.data()) :
+#endif
+                 build_normal_equations(pass_, y_.data(), w_.data(), n, nvar_, offset, g_.data(), rhs_.data());
+  if (!sums_finite) return -1;
+
+  const double* g = g_.data();
+  double* a = a_.data();
+  double* b = b_.data();
+  double* xo = xo_.data();
+  int* active = active_.data();
+  int nactive = n;
+  for (int f = 0; f < n; ++f) active[f] = f;
   for (;;) {
-    // Normal matrix over the variables measured in this record; symmetric.
-    for (int i = offset; i < nactive; ++i) {
-      for (int j = i; j < nactive; ++j) {
-        double sum = 0.0;
-        for (int v = 0; v < nvar; ++v) {
-          if (w[v] > 0) sum += p[v * nfakt + active[i]] * p[v * nfakt + active[j]] / w[v] / w[v];
-        }
-        a[(i - offset) * nfakt + (j - offset)] = sum;
-        if (i != j) a[(j - offset) * nfakt + (i - offset)] = sum;
+    // The sub-block of the active factors; active is increasing, so its upper
+    // triangle lies in the upper triangle of g.
+    const int order = nactive - offset;
+    for (int r = 0; r < order; ++r) {
+      const int fr = active[r + offset];
+      for (int c = r; c < order; ++c) {
+        const double sum = g[pair_index(n - offset, fr - offset, active[c + offset] - offset)];
+        a[r * width_ + c] = sum;
+        a[c * width_ + r] = sum;
       }
     }
     double det;
-    Matrixinv(a, nfakt, nactive - offset, &det, m.ik.data(), m.jk.data());
-    // Right-hand side; in offset mode the offset profile is taken off the values.
-    for (int i = offset; i < nactive; ++i) {
-      double sum = 0.0;
-      for (int v = 0; v < nvar; ++v) {
-        if (w[v] > 0) sum += (y[v] - offset * p[v * nfakt + 0]) * p[v * nfakt + active[i]] / w[v] / w[v];
-      }
-      b[i] = sum;
-    }
+    if (!invert_finite(a, width_, order, &det, ik_.data(), jk_.data())) return -1;
+    for (int i = offset; i < nactive; ++i) b[i] = rhs_[static_cast<std::size_t>(active[i])];
     // Solution, and the most negative contribution (ties keep the lower position).
     double min = 0.0;
     int imin = 0;
     for (int i = offset; i < nactive; ++i) {
       double sum = 0.0;
-      for (int j = offset; j < nactive; ++j) sum += a[(i - offset) * nfakt + (j - offset)] * b[j];
+      for (int j = offset; j < nactive; ++j) sum += a[(i - offset) * width_ + (j - offset)] * b[j];
       xo[i] = sum;
+      if (!std::isfinite(sum)) return -1;
       if (xo[i] < min) {
         min = xo[i];
         imin = i;
@@ -62,21 +224,114 @@ void contribution_step(Model& m, int s) {
     --nactive;
   }
 
-  m.nytot += nvar - nactive + offset;
-  double* x = m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
-  for (int f = 0; f < nfakt; ++f) x[f] = 0.0;
-  for (int i = 0; i < nactive; ++i) {
-    x[active[i]] = xo[i];
-    m.sum2[static_cast<std::size_t>(active[i])] += xo[i];
-    m.sumsq += xo[i] * xo[i];
-  }
-  for (int v = 0; v < nvar; ++v) {
-    double fit = 0.0;
-    for (int f = 0; f < nfakt; ++f) fit += p[v * nfakt + f] * x[f];
-    float residual = static_cast<float>(y[v] - fit);
-    m.dy[row + static_cast<std::size_t>(v)] = residual;
-    if (w[v] > 0) {
-      m.chi2 += static_cast<double>(residual) * static_cast<double>(residual) / w[v] / w[v];
+  for (int f = 0; f < n; ++f) x[f] = 0.0;
+  for (int i = 0; i < nactive; ++i) x[active[i]] = xo[i];
+  // Fits of all variables at once, each summed over the factors in order.
+  double* fit = fit_.data();
+  fit_values(pass_.pt.data(), x, n, nvar_, fit);
+  for (int v = 0; v < nvar_; ++v) dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
+  return all_finite(fit, nvar_) && all_finite(dy, nvar_) ? nactive : -1;
+}
+
+PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt + 7) / 8 * 8) {
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const int solved = m.nfakt - m.offset;
+  pairs = (solved * (solved + 1) / 2 + 7) / 8 * 8;
+  pp.assign(nvar * static_cast<std::size_t>(width), 0.0);
+  lr.assign(nvar * 2 * static_cast<std::size_t>(pairs), 0.0);
+  pt.assign(nfakt * nvar, 0.0);
+  for (std::size_t v = 0; v < nvar; ++v) {
+    const double* pv = m.p.data() + v * nfakt;
+    for (std::size_t f = 0; f < nfakt; ++f) {
+      pp[v * static_cast<std::size_t>(width) + f] = pv[f];
+      pt[f * nvar + v] = pv[f];
+    }
+    double* left = lr.data() + v * 2 * static_cast<std::size_t>(pairs);
+    double* right = left + pairs;
+    int k = 0;
+    for (int i = m.offset; i < m.nfakt; ++i) {
+      for (int j = i; j < m.nfakt; ++j, ++k) {
+        left[k] = pv[i];
+        right[k] = pv[j];
+      }
     }
   }
+}
+
+// Adds record s's share to sum2, sumsq and chi2 as literal::add_record_totals
+// does, with the terms of chi2 formed across variables first when they are all
+// finite (a NaN takes the literal code, whose operand order decides its sign).
+void add_record_totals(Model& m, std::size_t s, double* terms) {
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const double* x = m.x.data() + s * nfakt;
+  const float* dy = m.dy.data() + s * nvar;
+  const float* usik = m.usik.data() + s * nvar;
+  for (std::size_t v = 0; v < nvar; ++v) {
+    const double r = static_cast<double>(dy[v]);
+    const double u = static_cast<double>(usik[v]);
+    const double term = r * r / u / u;
+    terms[v] = usik[v] > 0 ? term : 0.0;
+  }
+  if (!all_finite(x, m.nfakt) || !all_finite(terms, m.nvar)) {
+    literal::add_record_totals(m, static_cast<int>(s));
+    return;
+  }
+  for (std::size_t f = 0; f < nfakt; ++f) {
+    if (x[f] == 0.0) continue;
+    m.sum2[f] += x[f];
+    m.sumsq += x[f] * x[f];
+  }
+  double chi2 = m.chi2;
+  for (std::size_t v = 0; v < nvar; ++v) chi2 += terms[v];
+  m.chi2 = chi2;
+}
+
+}  // namespace
+
+void contribution_step(Model& m, int s) {
+  const PassProfiles pass(m);
+  RecordSolver solver(m, pass);
+  const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nvar);
+  const int nactive =
+      solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nfakt), m.dy.data() + row);
+  m.nytot += m.nvar - nactive + m.offset;
+  std::vector<double> terms(static_cast<std::size_t>(m.nvar));
+  add_record_totals(m, static_cast<std::size_t>(s), terms.data());
+}
+
+void contribution_pass(Model& m) {
+  const PassProfiles pass(m);
+  const double work = static_cast<double>(m.nrec) * m.nvar * m.nfakt * m.nfakt;
+  const int threads = std::min(threads_for(work, m.threads), (m.nrec + kChunk - 1) / kChunk);
+  std::vector<RecordSolver> solvers;
+  solvers.reserve(static_cast<std::size_t>(threads));
+  for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pass);
+  std::vector<long long> dof(static_cast<std::size_t>(threads), 0);
+  std::atomic<int> next{0};
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+
+  run_on_threads(threads, [&](int t) {
+    RecordSolver& solver = solvers[static_cast<std::size_t>(t)];
+    long long sum = 0;
+    for (;;) {
+      const int begin = next.fetch_add(kChunk);
+      if (begin >= m.nrec) break;
+      const int end = std::min(m.nrec, begin + kChunk);
+      for (int s = begin; s < end; ++s) {
+        const std::size_t row = static_cast<std::size_t>(s) * nvar;
+        const int nactive = solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * nfakt, m.dy.data() + row);
+        sum += m.nvar - nactive + m.offset;
+      }
+    }
+    dof[static_cast<std::size_t>(t)] = sum;
+  });
+
+  long long nytot = m.nytot;
+  for (long long part : dof) nytot += part;
+  m.nytot = static_cast<int>(nytot);
+  std::vector<double> terms(nvar);
+  for (std::size_t s = 0; s < static_cast<std::size_t>(m.nrec); ++s) add_record_totals(m, s, terms.data());
 }

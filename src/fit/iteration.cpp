@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 
 #include "control/failure.h"
 #include "control/signals.h"
@@ -35,11 +36,12 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     }
     if (!restored) monitor.begin_pass(m, pass);
 
+    const auto started = std::chrono::steady_clock::now();
     m.chi2 = 0.0;
     m.nytot = -m.nfree;
     std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
     m.sumsq = 0.0;
-    for (int s = 0; s < m.nrec; ++s) contribution_step(m, s);
+    contribution_pass(m);
 
     if (!restored) {
       if (!std::isfinite(m.chi2)) {
@@ -64,12 +66,13 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     if (stop) break;
 
     m.nfree = 0;
-    for (int v = 0; v < m.nvar; ++v) profile_step(m, v);
+    profile_pass(m);
     const long long cells = static_cast<long long>(m.nrec) * m.nfakt;
     m.sumsq = m.sumsq / static_cast<double>(cells) - 1.0;
     std::fprintf(console, "%lg\t%d\t%lg\n", m.chi2 / m.nytot, m.nytot, m.sumsq);
     std::fflush(console);
     outcome.passes = pass;
+    outcome.pass_seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     monitor.end_pass(m.chi2, m.nytot, m.damp);
     if (m.damp > 1) m.damp = m.damp - 1;
   }

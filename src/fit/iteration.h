@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include "control/model.h"
 #include "fit/keyboard.h"
@@ -22,6 +23,7 @@ struct FitOutcome {
   long passes = 0;          ///< statistics lines printed
   long result_pass = 0;     ///< the pass whose starting state the result is the fit of
   long diverged_pass = 0;   ///< the pass whose chi2 was not finite; 0 when none was
+  std::vector<double> pass_seconds;  ///< wall time of each full pass, in seconds
 };
 
 // Runs the fit on m, printing the statistics lines to `console`. The pass in which

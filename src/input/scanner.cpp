@@ -23,6 +23,18 @@ constexpr bool is_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// Number of line ends in [first, last), a memchr per line.
+long count_newlines(const char* first, const char* last) {
+  long count = 0;
+  while (first < last) {
+    const void* nl = std::memchr(first, '\n', static_cast<std::size_t>(last - first));
+    if (nl == nullptr) break;
+    ++count;
+    first = static_cast<const char*>(nl) + 1;
+  }
+  return count;
+}
+
 }  // namespace
 
 Scanner::Scanner(const std::string& path) : path_(path) {
@@ -48,13 +60,13 @@ Scanner::~Scanner() {
 }
 
 long Scanner::line() {
-  return lines_before_ + std::count(buf_.data(), buf_.data() + pos_, '\n') + 1;
+  return lines_before_ + count_newlines(buf_.data(), buf_.data() + pos_) + 1;
 }
 
 bool Scanner::refill() {
   if (eof_) return false;
   // Keep the unread bytes, count the line ends of the discarded ones.
-  lines_before_ += std::count(buf_.data(), buf_.data() + pos_, '\n');
+  lines_before_ += count_newlines(buf_.data(), buf_.data() + pos_);
   std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
   end_ -= pos_;
   pos_ = 0;
@@ -205,6 +217,23 @@ void Scanner::fail_end() {
 }
 
 double Scanner::read_double(bool stored_as_float) {
+  // The common case first: the number and the white space after it are in the
+  // buffer, and the number is finite. Anything else takes the general path below,
+  // which reads the same numbers and reports every error.
+  if (pos_ < end_ && !is_space(static_cast<unsigned char>(buf_[pos_]))) {
+    const char* first = buf_.data() + pos_;
+    const char* last = buf_.data() + end_;
+    const char* digits = first;
+    if (*digits == '+' && digits + 1 < last && digits[1] != '-') ++digits;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(digits, last, value, std::chars_format::general);
+    if (ec == std::errc() && ptr < last && is_space(static_cast<unsigned char>(*ptr)) && std::isfinite(value) &&
+        (!stored_as_float || std::isfinite(static_cast<float>(value)))) {
+      pos_ = static_cast<std::size_t>(ptr - buf_.data());
+      skip_space();
+      return value;
+    }
+  }
   std::string_view cell = next_cell();
   if (cell.empty()) fail_end();
   const char* first = cell.data();

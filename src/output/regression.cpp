@@ -1,49 +1,123 @@
 #include "output/regression.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "fit/cross_products.h"
+#include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
+#include "fit/workers.h"
 
-double regression(Model& m, int v, double* coef, double* se) {
-  const std::size_t nvar = static_cast<std::size_t>(m.nvar);
-  const std::size_t nrec = static_cast<std::size_t>(m.nrec);
-  const int nfakt = m.nfakt;
-  double* a = m.a.data();
-  double* b = m.b.data();
+namespace {
 
-  double chi = 0.0;
-  for (std::size_t s = 0; s < nrec; ++s) {
-    const std::size_t cell = s * nvar + static_cast<std::size_t>(v);
+constexpr int kBlock = 256;  // records swept for all of a thread's variables at a time
+
+// Adds the squared weighted residuals of records [begin, end) of variable v to sum.
+double add_chi_square(const Model& m, std::size_t v, int begin, int end, double sum) {
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  for (int s = begin; s < end; ++s) {
+    const std::size_t cell = static_cast<std::size_t>(s) * nvar + v;
     if (m.usik[cell] > 0) {
       const double q = static_cast<double>(m.dy[cell]) / static_cast<double>(m.usik[cell]);
-      chi += q * q;
+      sum += q * q;
     }
   }
-  const double scale = chi / m.ny[static_cast<std::size_t>(v)];
+  return sum;
+}
 
+// Chi-square of every variable, each summed over the records in order.
+std::vector<double> chi_squares(const Model& m, int threads) {
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  std::vector<double> chi(nvar, 0.0);
+  run_on_threads(threads, [&](int t) {
+    for (int begin = 0; begin < m.nrec; begin += kBlock) {
+      const int end = std::min(m.nrec, begin + kBlock);
+      for (std::size_t v = static_cast<std::size_t>(t); v < nvar; v += static_cast<std::size_t>(threads)) {
+        chi[v] = add_chi_square(m, v, begin, end, chi[v]);
+      }
+    }
+  });
+  return chi;
+}
+
+// Coefficients and standard errors of one variable from its summed normal
+// equations over all factors. Returns false, leaving coef and se undefined, when a
+// value that is not finite turned up on the way.
+bool solve_finite(const Model& m, const CrossSums& sums, double* coef, double* se, std::vector<double>& a,
+                  std::vector<int>& ik, std::vector<int>& jk) {
+  const int nfakt = m.nfakt;
+  const int width = lanes_width(nfakt);  // row stride of a
+  // A scale that is not a number makes every weight, and so every sum of a
+  // measured variable, not a number; an infinite one only makes the weights zero.
+  if (!sums.finite()) return false;
   for (int f = 0; f < nfakt; ++f) {
-    b[f] = 0.0;
-    for (int g = 0; g < nfakt; ++g) a[f * nfakt + g] = 0.0;
-  }
-  for (std::size_t s = 0; s < nrec; ++s) {
-    const std::size_t cell = s * nvar + static_cast<std::size_t>(v);
-    if (!(m.usik[cell] > 0)) continue;
-    const double u = static_cast<double>(m.usik[cell]);
-    const double wt = 1 / u / u / scale;
-    const double value = static_cast<double>(m.rawdata[cell]);
-    const double* xs = m.x.data() + s * static_cast<std::size_t>(nfakt);
-    for (int f = 0; f < nfakt; ++f) {
-      b[f] = b[f] + value * xs[f] * wt;
-      for (int g = 0; g < nfakt; ++g) a[f * nfakt + g] = a[f * nfakt + g] + xs[f] * xs[g] * wt;
+    for (int g = f; g < nfakt; ++g) {
+      const double sum = sums.a[static_cast<std::size_t>(pair_index(nfakt, f, g))];
+      a[static_cast<std::size_t>(f * width + g)] = sum;
+      a[static_cast<std::size_t>(g * width + f)] = sum;
     }
   }
   double det;
-  Matrixinv(a, nfakt, nfakt, &det, m.ik.data(), m.jk.data());
+  if (!invert_finite(a.data(), width, nfakt, &det, ik.data(), jk.data())) return false;
   for (int f = 0; f < nfakt; ++f) {
     double sum = 0.0;
-    for (int g = 0; g < nfakt; ++g) sum += a[f * nfakt + g] * b[g];
+    for (int g = 0; g < nfakt; ++g) sum += a[static_cast<std::size_t>(f * width + g)] * sums.b[static_cast<std::size_t>(g)];
+    if (!std::isfinite(sum)) return false;
     coef[f] = sum;
-    se[f] = std::sqrt(a[f * nfakt + f]);
+    // The square root of a negative diagonal element is the one default NaN.
+    se[f] = std::sqrt(a[static_cast<std::size_t>(f * width + f)]);
   }
+  return true;
+}
+
+// The solve of one variable, by the literal regression where values are not finite.
+struct VariableSolver {
+  explicit VariableSolver(const Model& m)
+      : literal(m),
+        a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(lanes_width(m.nfakt))),
+        ik(static_cast<std::size_t>(m.nfakt)),
+        jk(static_cast<std::size_t>(m.nfakt)) {}
+  void solve(const Model& m, const CrossSums& sums, double* coef, double* se) {
+    if (!solve_finite(m, sums, coef, se, a, ik, jk)) literal::regression(m, sums.v, literal, coef, se);
+  }
+  literal::Scratch literal;
+  std::vector<double> a;
+  std::vector<int> ik, jk;
+};
+
+CrossSums all_factors(const Model& m, int v, double chi) {
+  CrossSums sums;
+  sums.v = v;
+  sums.scaled = true;
+  sums.scale = chi / m.ny[static_cast<std::size_t>(v)];
+  return sums;
+}
+
+}  // namespace
+
+void regressions(Model& m, double* chi, double* coef, double* se) {
+  const double work = static_cast<double>(m.nrec) * m.nvar * m.nfakt * (m.nfakt + 1) / 2;
+  const int threads = std::min(threads_for(work, m.threads), m.nvar);
+  const std::vector<double> chis = chi_squares(m, threads);
+  std::vector<CrossSums> sums;
+  sums.reserve(static_cast<std::size_t>(m.nvar));
+  for (int v = 0; v < m.nvar; ++v) sums.push_back(all_factors(m, v, chis[static_cast<std::size_t>(v)]));
+  accumulate_cross_sums(m, m.rawdata.data(), sums, threads);
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  VariableSolver solver(m);
+  for (int v = 0; v < m.nvar; ++v) {
+    const std::size_t row = static_cast<std::size_t>(v) * nfakt;
+    chi[v] = chis[static_cast<std::size_t>(v)];
+    solver.solve(m, sums[static_cast<std::size_t>(v)], coef + row, se + row);
+  }
+}
+
+double regression(Model& m, int v, double* coef, double* se) {
+  const double chi = add_chi_square(m, static_cast<std::size_t>(v), 0, m.nrec, 0.0);
+  std::vector<CrossSums> sums{all_factors(m, v, chi)};
+  accumulate_cross_sums(m, m.rawdata.data(), sums, 1);
+  VariableSolver solver(m);
+  solver.solve(m, sums[0], coef, se);
   return chi;
 }

@@ -9,3 +9,7 @@
 // contributions of every factor, and their standard errors. Every weight is divided
 // by the variable's reduced chi-square. Uses m.a and m.b as scratch.
 double regression(Model& m, int v, double* coef, double* se);
+
+// The regression of every variable, on m.threads threads: chi[v] and the rows
+// coef[v * nfakt + f], se[v * nfakt + f], exactly as regression(m, v, ...) gives them.
+void regressions(Model& m, double* chi, double* coef, double* se);

@@ -1,47 +1,121 @@
 #include "output/result_file.h"
 
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "output/number_text.h"
 #include "output/regression.h"
+
+namespace {
+
+constexpr std::size_t kFlushAt = 1 << 20;
+
+// The table text, collected and handed to the stream in large pieces.
+class TableText {
+ public:
+  explicit TableText(std::FILE* out) : out_(out) { text_.reserve(kFlushAt + 4096); }
+  ~TableText() { flush(); }
+  TableText(const TableText&) = delete;
+  TableText& operator=(const TableText&) = delete;
+
+  void put(std::string_view s) {
+    text_.append(s);
+    if (text_.size() >= kFlushAt) flush();
+  }
+  void put(char c) { text_.push_back(c); }
+  // "%lg" of value.
+  void number(double value) {
+    char buf[kNumberTextSize];
+    text_.append(buf, format_lg(buf, value));
+  }
+  void flush() {
+    if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out_);
+    text_.clear();
+  }
+
+ private:
+  std::FILE* out_;
+  std::string text_;
+};
+
+}  // namespace
 
 void write_result(Model& m, std::FILE* out, const char* rotate_arg) {
   const int nfakt = m.nfakt;
-  std::fprintf(out, "%s", m.text.c_str());
-  if (rotate_arg != nullptr) std::fprintf(out, "\trotate=%s", rotate_arg);
-  std::fprintf(out, "\n%s", m.xnavn.c_str());
-  for (const std::string& name : m.faktnavn) std::fprintf(out, "\t%s", name.c_str());
-  std::fprintf(out, "\tResidue\n");
+  const auto nf = static_cast<std::size_t>(nfakt);
+  TableText table(out);
+  table.put(m.text);
+  if (rotate_arg != nullptr) {
+    table.put("\trotate=");
+    table.put(rotate_arg);
+  }
+  table.put('\n');
+  table.put(m.xnavn);
+  for (const std::string& name : m.faktnavn) {
+    table.put('\t');
+    table.put(name);
+  }
+  table.put("\tResidue\n");
 
   for (int s = 0; s < m.nrec; ++s) {
-    std::string_view id = m.id(s);
-    std::fwrite(id.data(), 1, id.size(), out);
-    const double* xs = m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
-    for (int f = 0; f < nfakt; ++f) std::fprintf(out, "\t%lg", xs[f]);
-    std::fprintf(out, "\t%lg\n", m.t[static_cast<std::size_t>(s)]);
-  }
-
-  std::fprintf(out, "\tTARNOK profiles:");
-  for (int f = 0; f < nfakt; ++f) std::fprintf(out, "\t");
-  std::fprintf(out, "\t\t\tRegression analysis:\n");
-  for (const std::string& name : m.faktnavn) std::fprintf(out, "\t%s", name.c_str());
-  std::fprintf(out, "\tResidue\tChi2\tny");
-  for (const std::string& name : m.faktnavn) std::fprintf(out, "\t%s\ts(%s)", name.c_str(), name.c_str());
-  std::fprintf(out, "\n");
-
-  std::vector<double> coef(static_cast<std::size_t>(nfakt));
-  std::vector<double> se(static_cast<std::size_t>(nfakt));
-  for (int v = 0; v < m.nvar; ++v) {
-    std::fprintf(out, "%s\t", m.varnavn[static_cast<std::size_t>(v)].c_str());
-    const double* pv = m.p.data() + static_cast<std::size_t>(v) * static_cast<std::size_t>(nfakt);
-    for (int f = 0; f < nfakt; ++f) std::fprintf(out, "%lg\t", pv[f]);
-    std::fprintf(out, "%lg\t", static_cast<double>(m.r[static_cast<std::size_t>(v)]));
-    double chi = regression(m, v, coef.data(), se.data());
-    std::fprintf(out, "%lg\t", chi);
+    table.put(m.id(s));
+    const double* xs = m.x.data() + static_cast<std::size_t>(s) * nf;
     for (int f = 0; f < nfakt; ++f) {
-      std::fprintf(out, "\t%lg\t%lg", coef[static_cast<std::size_t>(f)], se[static_cast<std::size_t>(f)]);
+      table.put('\t');
+      table.number(xs[f]);
     }
-    std::fprintf(out, "\n");
+    table.put('\t');
+    table.number(m.t[static_cast<std::size_t>(s)]);
+    table.put('\n');
   }
-  for (int f = 0; f < nfakt; ++f) std::fprintf(out, "\t");
-  std::fprintf(out, "\t\t%lg\t%d\n", m.chi2, m.nytot);
+
+  table.put("\tTARNOK profiles:");
+  for (int f = 0; f < nfakt; ++f) table.put('\t');
+  table.put("\t\t\tRegression analysis:\n");
+  for (const std::string& name : m.faktnavn) {
+    table.put('\t');
+    table.put(name);
+  }
+  table.put("\tResidue\tChi2\tny");
+  for (const std::string& name : m.faktnavn) {
+    table.put('\t');
+    table.put(name);
+    table.put("\ts(");
+    table.put(name);
+    table.put(')');
+  }
+  table.put('\n');
+
+  const auto nv = static_cast<std::size_t>(m.nvar);
+  std::vector<double> chi(nv);
+  std::vector<double> coef(nv * nf);
+  std::vector<double> se(nv * nf);
+  regressions(m, chi.data(), coef.data(), se.data());
+  for (std::size_t v = 0; v < nv; ++v) {
+    table.put(m.varnavn[v]);
+    table.put('\t');
+    const double* pv = m.p.data() + v * nf;
+    for (std::size_t f = 0; f < nf; ++f) {
+      table.number(pv[f]);
+      table.put('\t');
+    }
+    table.number(static_cast<double>(m.r[v]));
+    table.put('\t');
+    table.number(chi[v]);
+    table.put('\t');
+    for (std::size_t f = 0; f < nf; ++f) {
+      table.put('\t');
+      table.number(coef[v * nf + f]);
+      table.put('\t');
+      table.number(se[v * nf + f]);
+    }
+    table.put('\n');
+  }
+  for (int f = 0; f < nfakt; ++f) table.put('\t');
+  table.put("\t\t");
+  table.number(m.chi2);
+  table.put('\t');
+  table.put(std::to_string(m.nytot));
+  table.put('\n');
 }

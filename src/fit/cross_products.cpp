@@ -1,0 +1,106 @@
+#include "fit/cross_products.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "fit/lanes.h"
+#include "fit/workers.h"
+
+namespace {
+
+constexpr int kBlock = 128;  // records swept for all of a thread's variables at a time
+
+int whole_lanes(int n) { return (n + 3) / 4 * 4; }
+
+// The products x[s][i] * x[s][j] (i <= j, packed, padded with zeros to `pairs`)
+// and x[s][i] (padded to `width`) of records [begin, end), `pairs` + `width` per record.
+TARNOK_VECTOR_CLONES
+void record_products(const double* __restrict x, int nfakt, int begin, int end, int pairs, int width,
+                     double* __restrict out) {
+  const auto stride = static_cast<std::size_t>(pairs + width);
+  for (int s = begin; s < end; ++s) {
+    const double* xs = x + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
+    double* xx = out + static_cast<std::size_t>(s - begin) * stride;
+    int k = 0;
+    for (int i = 0; i < nfakt; ++i) {
+      for (int j = i; j < nfakt; ++j) xx[k++] = xs[i] * xs[j];
+    }
+    for (; k < pairs; ++k) xx[k] = 0.0;
+    double* xl = xx + pairs;
+    for (int i = 0; i < nfakt; ++i) xl[i] = xs[i];
+    for (int i = nfakt; i < width; ++i) xl[i] = 0.0;
+  }
+}
+
+// Adds records [begin, end) to the sums of one variable.
+TARNOK_VECTOR_CLONES
+void add_records(const float* __restrict usik, const float* __restrict value, std::size_t nvar, CrossSums& sums,
+                 int begin, int end, int pairs, int width, const double* __restrict products) {
+  const auto stride = static_cast<std::size_t>(pairs + width);
+  const auto v = static_cast<std::size_t>(sums.v);
+  double* __restrict a = sums.a.data();
+  double* __restrict b = sums.b.data();
+  for (int s = begin; s < end; ++s) {
+    const std::size_t cell = static_cast<std::size_t>(s) * nvar + v;
+    if (!(usik[cell] > 0)) continue;
+    const double u = static_cast<double>(usik[cell]);
+    const double wt = sums.scaled ? 1 / u / u / sums.scale : 1 / u / u;
+    const double val = static_cast<double>(value[cell]);
+    const double* xx = products + static_cast<std::size_t>(s - begin) * stride;
+    const double* xl = xx + pairs;
+    const Lanes wl = {wt, wt, wt, wt};
+    const Lanes vl = {val, val, val, val};
+    for (int k = 0; k < width; k += 4) {
+      Lanes sum, xk;
+      LOAD_LANES(sum, b + k);
+      LOAD_LANES(xk, xl + k);
+      sum = sum + vl * xk * wl;
+      STORE_LANES(b + k, sum);
+    }
+    for (int k = 0; k < pairs; k += 4) {
+      Lanes sum, xk;
+      LOAD_LANES(sum, a + k);
+      LOAD_LANES(xk, xx + k);
+      sum = sum + xk * wl;
+      STORE_LANES(a + k, sum);
+    }
+  }
+}
+
+}  // namespace
+
+bool CrossSums::finite() const {
+  return all_finite(a.data(), static_cast<int>(a.size())) && all_finite(b.data(), static_cast<int>(b.size()));
+}
+
+std::vector<std::vector<int>> share_variables(std::size_t count, int threads) {
+  std::vector<std::vector<int>> shares(static_cast<std::size_t>(threads));
+  for (std::size_t k = 0; k < count; ++k) shares[k % static_cast<std::size_t>(threads)].push_back(static_cast<int>(k));
+  return shares;
+}
+
+void accumulate_cross_sums(const Model& m, const float* value, std::vector<CrossSums>& sums, int threads) {
+  const int pairs = whole_lanes(m.nfakt * (m.nfakt + 1) / 2);
+  const int width = whole_lanes(m.nfakt);
+  for (CrossSums& s : sums) {
+    s.a.assign(static_cast<std::size_t>(pairs), 0.0);
+    s.b.assign(static_cast<std::size_t>(width), 0.0);
+  }
+  const std::vector<std::vector<int>> shares = share_variables(sums.size(), threads);
+  const std::size_t block_size = static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(pairs + width);
+  std::vector<std::vector<double>> products(static_cast<std::size_t>(threads), std::vector<double>(block_size));
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  run_on_threads(threads, [&](int t) {
+    const std::vector<int>& mine = shares[static_cast<std::size_t>(t)];
+    if (mine.empty()) return;
+    double* xx = products[static_cast<std::size_t>(t)].data();
+    for (int begin = 0; begin < m.nrec; begin += kBlock) {
+      const int end = std::min(m.nrec, begin + kBlock);
+      record_products(m.x.data(), m.nfakt, begin, end, pairs, width, xx);
+      for (int k : mine) {
+        add_records(m.usik.data(), value, nvar, sums[static_cast<std::size_t>(k)], begin, end, pairs, width, xx);
+      }
+    }
+  });
+}

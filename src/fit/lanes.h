@@ -1,0 +1,53 @@
+// Vector lanes for the engine. Hot loops across independent matrix elements are
+// compiled twice, for AVX2 and for the x86-64 baseline, and the loader picks the
+// one the machine runs. Each element gets the same IEEE operations in the same
+// order in either: AVX2 alone has no fused multiply-add, and contraction is off.
+#pragma once
+
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TARNOK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TARNOK_VECTOR_CLONES
+#endif
+
+// Four doubles, one vector lane each: the operations of GCC's vector extension
+// act lane by lane with the same IEEE arithmetic as on single doubles.
+typedef double Lanes __attribute__((vector_size(32)));
+typedef long long LaneMask __attribute__((vector_size(32)));  // a lane comparison, or a bit mask
+
+// Unaligned loads and stores of four lanes (macros, as functions taking or
+// returning lanes would change the calling convention between the two clones).
+#define LOAD_LANES(lanes, from) std::memcpy(&(lanes), (from), sizeof(Lanes))
+#define STORE_LANES(to, lanes) std::memcpy((to), &(lanes), sizeof(Lanes))
+
+// Whether values[0 .. n-1] are all finite: x - x is 0 for a finite x and a NaN for
+// an infinity or a NaN, so one sum in lanes tells, without a branch per value.
+inline bool all_finite(const double* values, int n) {
+  Lanes check = {0.0, 0.0, 0.0, 0.0};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    Lanes v;
+    LOAD_LANES(v, values + k);
+    check = check + (v - v);
+  }
+  double rest = 0.0;
+  for (; k < n; ++k) rest = rest + (values[k] - values[k]);
+  return check[0] == 0.0 && check[1] == 0.0 && check[2] == 0.0 && check[3] == 0.0 && rest == 0.0;
+}
+
+// The same for floats.
+inline bool all_finite(const float* values, int n) {
+  typedef float FloatLanes __attribute__((vector_size(16)));
+  FloatLanes check = {0.0f, 0.0f, 0.0f, 0.0f};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    FloatLanes v;
+    std::memcpy(&v, values + k, sizeof v);
+    check = check + (v - v);
+  }
+  float rest = 0.0f;
+  for (; k < n; ++k) rest = rest + (values[k] - values[k]);
+  return check[0] == 0.0f && check[1] == 0.0f && check[2] == 0.0f && check[3] == 0.0f && rest == 0.0f;
+}
