@@ -8,16 +8,6 @@
 
 namespace {
 
-template <typename Action>
-std::string failure_of(Action action) {
-  try {
-    action();
-  } catch (const Failure& f) {
-    return f.what();
-  }
-  return "";
-}
-
 Model profile_from(const TempDir& dir, const std::string& content) {
   Model m;
   read_profile(m, dir.write("profile", content));

@@ -5,21 +5,6 @@
 #include "control/failure.h"
 #include "support.h"
 
-namespace {
-
-// Message of the Failure thrown by `action`, or "" when none is thrown.
-template <typename Action>
-std::string failure_of(Action action) {
-  try {
-    action();
-  } catch (const Failure& f) {
-    return f.what();
-  }
-  return "";
-}
-
-}  // namespace
-
 TEST(Scanner, LineEndsOfEveryKindAndTheByteOrderMarkReadAlike) {
   TempDir dir;
   const std::string plain = "ab\tc\nd\n";

@@ -40,8 +40,20 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 std::vector<std::string> lines_of(const std::string& text);
 std::vector<std::string> cells_of(const std::string& line);
 
+#include "control/failure.h"
 #include "control/model.h"
 
 // A model with every table created (zero-filled) for the given dimensions, as the
 // readers would leave it; names are F0, F1, ... and V0, V1, ...
 Model make_model(int nfakt, int nvar, int nrec);
+
+// Message of the Failure thrown by `action`, or "" when none is thrown.
+template <typename Action>
+std::string failure_of(Action action) {
+  try {
+    action();
+  } catch (const Failure& f) {
+    return f.what();
+  }
+  return "";
+}
