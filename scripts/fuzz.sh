@@ -16,8 +16,13 @@ targets=("$@")
 
 TARNOK_NEED_CLANG=1 "$root/scripts/setup.sh"
 build="$root/build/fuzz"
-cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" -j 2 >/dev/null
+mkdir -p "$build"
+if ! { cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ && cmake --build "$build" -j 2; } \
+    >"$build/build.log" 2>&1; then
+  tail -n 30 "$build/build.log"
+  echo "fuzz: building the targets failed, see $build/build.log"
+  exit 1
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
