@@ -6,6 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 preset=${1:-dev}
 "$root/scripts/setup.sh"
-cmake --preset "$preset" -S "$root" -DTARNOK_TESTS=ON >/dev/null
-cmake --build "$root/build/$preset"
-ctest --test-dir "$root/build/$preset" --output-on-failure -j 2 </dev/null
+cd "$root"
+cmake --preset "$preset" -DTARNOK_TESTS=ON >/dev/null
+cmake --build --preset "$preset"
+ctest --preset "$preset" </dev/null

@@ -63,7 +63,7 @@ TEST(ConvergenceCount, StopsOnlyAfterTenUndampedChangesInARowBelowTheTolerance) 
       {"one jump at line 18", 1e-6, [](long k) { return k == 18 ? 0.85 : 0.8; }, 29},
       {"not a number at line 30", 1e-6, [](long k) { return k == 30 ? kNaN : 0.8; }, 20},
       {"not a number at line 15", 1e-6, [](long k) { return k == 15 ? kNaN : 0.8; }, 26},
-      {"large changes until damp 1, then settled", 1e-6, [](long k) { return k < 10 ? 1.0 / k : 0.1; }, 20},
+      {"large changes until damp 1, then settled", 1e-6, [](long k) { return k < 10 ? 1.0 / static_cast<double>(k) : 0.1; }, 20},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(converged_after(c.tolerance, 2000, c.ratio), c.expected) << c.what;

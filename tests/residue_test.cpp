@@ -29,8 +29,8 @@ TEST(Residue, ProportionalResidualsAreReproducedExactly) {
   residue(m);
   for (int s = 0; s < 3; ++s) {
     for (int v = 0; v < 3; ++v) {
-      EXPECT_NEAR(m.r[static_cast<std::size_t>(v)] * m.t[static_cast<std::size_t>(s)],
-                  m.dy[static_cast<std::size_t>(s * 3 + v)], 1e-6);
+      EXPECT_NEAR(static_cast<double>(m.r[static_cast<std::size_t>(v)]) * m.t[static_cast<std::size_t>(s)],
+                  static_cast<double>(m.dy[static_cast<std::size_t>(s * 3 + v)]), 1e-6);
     }
   }
 }
