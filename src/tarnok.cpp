@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <new>
 #include <thread>
 
 #include "control/failure.h"
@@ -113,6 +115,16 @@ int main(int argc, char** argv) {
     return run(argc, argv);
   } catch (const Failure& failure) {
     std::fputs(failure.what(), stdout);
+    std::fflush(stdout);
+    return 1;
+  } catch (const std::bad_alloc&) {
+    // Tables beyond the memory of the machine; the temporary result file is gone
+    // with the unwinding of run().
+    std::fputs("Error: Out of memory! Reduce the number of records, variables or factors.\n", stdout);
+    std::fflush(stdout);
+    return 1;
+  } catch (const std::exception& error) {
+    std::printf("Error: %s!\n", error.what());
     std::fflush(stdout);
     return 1;
   }

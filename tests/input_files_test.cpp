@@ -82,8 +82,8 @@ TEST(ProfileFile, UnusableFilesAreRejectedNamingTheFile) {
     EXPECT_EQ(failure_of([&] { profile_from(dir, c.content); }), c.message) << c.content;
   }
   EXPECT_EQ(failure_of([&] { Model m; read_profile(m, dir.file("missing")); }),
-            "Error: Can't find " + dir.file("missing") + "!");
-  EXPECT_EQ(failure_of([&] { Model m; read_profile(m, dir.path()); }), "Error: Can't find " + dir.path() + "!");
+            "Error: Can't find " + dir.file("missing") + "!\n");
+  EXPECT_EQ(failure_of([&] { Model m; read_profile(m, dir.path()); }), "Error: Can't find " + dir.path() + "!\n");
 }
 
 TEST(FormFile, NonzeroMeansFreeAndRowsMatchByPosition) {

@@ -90,7 +90,7 @@ TEST(Program, ArgumentsAreEchoedBeforeAnyFileIsOpened) {
   // Any word starting with o selects offset mode; the options are not echoed.
   std::vector<std::string> args = {"offset", dir.file("nope"), "f", "d", "r", "abc"};
   RunResult r = run_program(kTarnok, with_passes(1, args));
-  EXPECT_EQ(r.out, echo_of(args) + "Error: Can't find " + dir.file("nope") + "!");
+  EXPECT_EQ(r.out, echo_of(args) + "Error: Can't find " + dir.file("nope") + "!\n");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -157,7 +157,7 @@ TEST(Program, ResultLocationIsCheckedBeforeTheFit) {
   for (const std::string& target : targets) {
     std::vector<std::string> args = {"n", files.profile, files.form, files.data, target};
     RunResult r = run_program(kTarnok, with_passes(5, args));
-    EXPECT_EQ(r.out, echo_of(args) + "Error: Can't create " + target + "!") << target;
+    EXPECT_EQ(r.out, echo_of(args) + "Error: Can't create " + target + "!\n") << target;
     EXPECT_EQ(r.status, 1);
   }
   EXPECT_EQ(list_dir(files.dir.path()),

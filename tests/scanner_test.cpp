@@ -71,7 +71,7 @@ TEST(Scanner, NulByteAndMissingFileAreErrors) {
   TempDir dir;
   std::string f = dir.write("f", std::string("ab\ncd\0e\n", 8));
   EXPECT_EQ(failure_of([&] { Scanner in(f); in.skip_until('\n'); }), "Error: " + f + " line 2: NUL byte in the file!\n");
-  EXPECT_EQ(failure_of([&] { Scanner in(dir.file("none")); }), "Error: Can't find " + dir.file("none") + "!");
+  EXPECT_EQ(failure_of([&] { Scanner in(dir.file("none")); }), "Error: Can't find " + dir.file("none") + "!\n");
 }
 
 TEST(Scanner, LongCellsAndLinesCrossTheReadBuffer) {

@@ -1,6 +1,7 @@
 #include "fit/fit_monitor.h"
 
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 void save_state(const Model& m, long pass, PassState* state) {
@@ -23,33 +24,65 @@ double relative_change(double previous, double c) {
   return std::fabs(c - previous) / std::fabs(previous);
 }
 
+double largest_profile_change(const std::vector<double>& previous, const std::vector<double>& p, int nfakt) {
+  const std::size_t factors = static_cast<std::size_t>(nfakt);
+  double largest = 0.0;
+  for (std::size_t f = 0; f < factors; ++f) {
+    double moved = 0.0;
+    double size = 0.0;
+    for (std::size_t at = f; at < p.size(); at += factors) {
+      moved += std::fabs(p[at] - previous[at]);
+      size += std::fabs(previous[at]);
+    }
+    if (moved == 0.0) continue;
+    const double change = moved / size;  // infinite when the profile was all zero
+    if (!(change <= largest)) largest = change;  // a NaN stays, and is never below the tolerance
+  }
+  return largest;
+}
+
 bool is_candidate(double chi2, int nytot) {
   if (nytot <= 0) return false;
-  return std::isfinite(chi2 / nytot);
+  return std::isfinite(chi2);
 }
 
 void FitMonitor::end_pass(double chi2, int nytot, int damp) {
-  const double ratio = chi2 / nytot;
-  if (is_candidate(chi2, nytot) && (!has_best_ || ratio < best_ratio_)) {
+  if (converge_ > 0) follow_convergence(chi2, damp);
+  // Ranked by chi2 itself: ny changes from pass to pass as elements are dropped
+  // and held, so a lower chi2/ny can come with a clearly higher chi2. Ties keep
+  // the earlier pass.
+  if (is_candidate(chi2, nytot) && (!has_best_ || chi2 < best_chi2_)) {
     std::swap(current_, best_);  // the buffer of the old best is reused by the next pass
-    best_ratio_ = ratio;
+    best_chi2_ = chi2;
     has_best_ = true;
   }
-  // Only a change caused by an undamped profile step counts: the pair of lines
-  // must come from two passes that both ran with damp 1.
-  if (has_previous_ && previous_damp_ == 1 && damp == 1 &&
-      relative_change(previous_ratio_, ratio) < converge_) {
+}
+
+void FitMonitor::follow_convergence(double chi2, int damp) {
+  if (window_.empty()) window_.resize(kWindow + 1);
+  const std::size_t size = window_.size();
+  Seen& now = window_[static_cast<std::size_t>(seen_) % size];
+  now.chi2 = chi2;
+  now.damp = damp;
+  now.p.assign(current_.p.begin(), current_.p.end());
+  ++seen_;
+  if (seen_ <= kWindow) {
+    settled_ = 0;
+    return;
+  }
+  // The pass kWindow passes earlier: a change caused by damped profile steps
+  // does not count, and a pass whose chi2 is not finite breaks the run.
+  const Seen& then = window_[static_cast<std::size_t>(seen_) % size];
+  if (then.damp == 1 && now.damp == 1 && relative_change(then.chi2, chi2) < converge_ &&
+      largest_profile_change(then.p, now.p, nfakt_) < converge_) {
     ++settled_;
   } else {
     settled_ = 0;
   }
-  has_previous_ = true;
-  previous_ratio_ = ratio;
-  previous_damp_ = damp;
 }
 
 bool FitMonitor::best_beats(double chi2, int nytot) const {
   if (!has_best_) return false;
   if (!is_candidate(chi2, nytot)) return true;
-  return best_ratio_ < chi2 / nytot;
+  return best_chi2_ <= chi2;
 }

@@ -1,6 +1,6 @@
 // Watching the fit from pass to pass: what each pass starts from is kept, the pass
-// whose statistics line had the lowest chi2/ny is remembered so that it can be
-// restored, and the settling of chi2/ny is counted for the convergence stop.
+// with the lowest chi2 is remembered so that it can be restored, and the settling
+// of chi2 and of the profiles is followed for the convergence stop.
 #pragma once
 
 #include <vector>
@@ -28,49 +28,71 @@ void restore_state(const PassState& state, Model& m);
 // |c - previous| / |previous|; exactly 0 when the two are equal (also when both are 0).
 double relative_change(double previous, double c);
 
-// A statistics line may be the best one only when its chi2/ny is a finite number
-// over a positive ny: a line with ny <= 0 does not describe a fit.
+// The largest relative change of one factor's profile from `previous` to `p` (both
+// nvar x nfakt): per factor f, the sum over the variables of |p[v][f] - previous[v][f]|
+// over the sum of |previous[v][f]|; 0 for a factor whose elements are all unchanged.
+double largest_profile_change(const std::vector<double>& previous, const std::vector<double>& p, int nfakt);
+
+// A pass may be the best one only when its chi2 is a finite number over a positive
+// ny: a line with ny <= 0 does not describe a fit.
 bool is_candidate(double chi2, int nytot);
 
 class FitMonitor {
  public:
-  // Passes in a row whose relative change of chi2/ny must stay below the tolerance.
-  static constexpr int kSettledPasses = 10;
+  // The convergence stop compares each pass with the pass this many passes
+  // earlier, and needs that many such comparisons in a row below the tolerance.
+  // Twelve is a multiple of the short cycles (2, 3, 4 and 6 passes) that chi2 of
+  // noisy data can run in, so a cycle is compared phase with phase and neither
+  // hides a drift nor holds the stop off.
+  static constexpr int kWindow = 12;
 
   // converge: the tolerance of the convergence stop; 0 (or less) turns it off.
   explicit FitMonitor(double converge = 0.0) : converge_(converge) {}
 
   // At the start of pass `pass`, before its contribution step.
-  void begin_pass(const Model& m, long pass) { save_state(m, pass, &current_); }
+  void begin_pass(const Model& m, long pass) {
+    nfakt_ = m.nfakt;
+    save_state(m, pass, &current_);
+  }
 
   // After the statistics line of the pass begun last: its chi2 and nytot, and the
   // damp its profile step ran with.
   void end_pass(double chi2, int nytot, int damp);
 
-  // True once the relative change of chi2/ny between passes that both ran with
-  // damp 1 has stayed below the tolerance kSettledPasses times in a row.
-  bool converged() const { return converge_ > 0 && settled_ >= kSettledPasses; }
+  // True once, for kWindow passes in a row, both the relative change of chi2 and
+  // the largest relative change of a factor's profile from the pass kWindow
+  // passes earlier stayed below the tolerance, every pass compared having run
+  // with damp 1.
+  bool converged() const { return converge_ > 0 && settled_ >= kWindow; }
 
   bool has_best() const { return has_best_; }
   long best_pass() const { return best_.pass; }
-  double best_ratio() const { return best_ratio_; }
+  double best_chi2() const { return best_chi2_; }
   const PassState& best() const { return best_; }
 
-  // True when the best statistics line so far is lower than the given totals,
-  // which are those of a contribution step that printed no line (the final one):
-  // keeping the best result then means restoring the best pass.
+  // True when the best pass so far has a chi2 lower than or equal to the given
+  // one, which is that of a contribution step that printed no line (the final
+  // one): keeping the best result then means restoring the best pass.
   bool best_beats(double chi2, int nytot) const;
 
   void restore_best(Model& m) const { restore_state(best_, m); }
 
  private:
+  // One pass as the convergence stop sees it: the fit of the profiles it started from.
+  struct Seen {
+    double chi2 = 0.0;
+    int damp = 0;
+    std::vector<double> p;
+  };
+  void follow_convergence(double chi2, int damp);
+
   double converge_;
+  int nfakt_ = 0;               // factors, the row stride of the profiles
   PassState current_;          // what the pass begun last started from
   PassState best_;             // what the best pass so far started from
   bool has_best_ = false;
-  double best_ratio_ = 0.0;    // chi2/ny of the best pass
-  bool has_previous_ = false;  // a statistics line has been seen
-  double previous_ratio_ = 0.0;
-  int previous_damp_ = 0;
-  int settled_ = 0;            // counted changes in a row below the tolerance
+  double best_chi2_ = 0.0;     // chi2 of the best pass
+  std::vector<Seen> window_;   // the last kWindow + 1 passes, by pass number modulo its size
+  long seen_ = 0;              // passes followed
+  int settled_ = 0;            // comparisons in a row below the tolerance
 };

@@ -76,6 +76,8 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     monitor.end_pass(m.chi2, m.nytot, m.damp);
     if (m.damp > 1) m.damp = m.damp - 1;
   }
+  outcome.not_converged = options.converge > 0 && outcome.reason != StopReason::converged &&
+                          outcome.reason != StopReason::diverged;
   if (options.report_stop || outcome.reason == StopReason::diverged) {
     print_stop_line(console, outcome, m.chi2, m.nytot);
     std::fflush(console);

@@ -11,7 +11,7 @@
 
 struct FitOptions {
   long passes = -1;         ///< stop as if a key had been noticed at the start of pass passes + 1; -1: no limit
-  double converge = 0.0;    ///< stop once chi2/ny has settled to this relative change; 0: never
+  double converge = 0.0;    ///< stop once chi2 and the profiles have settled to this relative change; 0: never
   bool keep_best = false;   ///< on any stop, write the result of the best pass seen
   bool report_stop = false; ///< print the closing line on every stop (always printed after divergence)
 };
@@ -23,6 +23,7 @@ struct FitOutcome {
   long passes = 0;          ///< statistics lines printed
   long result_pass = 0;     ///< the pass whose starting state the result is the fit of
   long diverged_pass = 0;   ///< the pass whose chi2 was not finite; 0 when none was
+  bool not_converged = false;  ///< a convergence stop was asked for, but another stop came first
   std::vector<double> pass_seconds;  ///< wall time of each full pass, in seconds
 };
 
@@ -31,9 +32,9 @@ struct FitOutcome {
 // and residuals belong to the final profiles; chi2 and nytot are its totals.
 //
 // A contribution step whose chi2 is not finite ends the fit at once: the state
-// of the pass whose statistics line had the lowest chi2/ny is restored and the
+// of the pass with the lowest chi2 (the earliest of equals) is restored and the
 // final contribution step runs from it, so the result is that of a fit stopped at
-// the start of that pass. Fails when no pass had a finite chi2/ny yet.
+// the start of that pass. Fails when no pass had a finite chi2 yet.
 // With keep_best, every stop restores that best pass in the same way, unless the
-// final contribution step is at least as good.
+// final contribution step has a lower chi2.
 FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console);

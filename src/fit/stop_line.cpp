@@ -34,8 +34,9 @@ std::string stop_line(const FitOutcome& outcome, double chi2, int nytot) {
     line += format("diverged in pass %ld (chi2 not finite)", outcome.diverged_pass);
   } else {
     line += format("%s after %ld pass%s", cause(outcome.reason), outcome.passes, outcome.passes == 1 ? "" : "es");
+    if (outcome.not_converged) line += ", not converged";
   }
-  line += format("; results belong to pass %ld (chi2/ny %lg).\n", outcome.result_pass, chi2 / nytot);
+  line += format("; results belong to pass %ld (chi2 %lg, chi2/ny %lg).\n", outcome.result_pass, chi2, chi2 / nytot);
   return line;
 }
 

@@ -9,7 +9,7 @@
 
 // The line for `outcome`, with the totals chi2 and nytot of the final contribution
 // step (those the result table ends with), for example
-// "Stopped: converged after 411 passes; results belong to pass 412 (chi2/ny 0.67)."
+// "Stopped: converged after 411 passes; results belong to pass 412 (chi2 1757.6, chi2/ny 0.67)."
 std::string stop_line(const FitOutcome& outcome, double chi2, int nytot);
 
 // Writes stop_line(...) to `console`.

@@ -1,20 +1,85 @@
 #include "input/data_file.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
 #include "control/failure.h"
 #include "input/fields.h"
+#include "input/name_check.h"
 #include "input/scanner.h"
 
 namespace {
 
-// Value headings (every other field of the heading line after its first cell)
-// must match the variables in order by their first character.
-void check_headings(const Model& m, const std::string& headings) {
+// The heading line as the user sees it, for the hint about a file that is not
+// tab-separated: the identifier heading and the rest, from the first line end on cut.
+std::string_view heading_line_of(const std::string& text) {
+  std::string_view line(text);
+  while (!line.empty() && line.front() == '\n') line.remove_prefix(1);
+  return line.substr(0, line.find('\n'));
+}
+
+// " The line holds commas ..." when the heading line has no tab but commas or
+// semicolons: the file is then most likely comma-separated.
+std::string separator_hint(std::string_view line) {
+  if (line.find('\t') != std::string_view::npos) return "";
+  const bool commas = line.find(',') != std::string_view::npos;
+  const bool semicolons = line.find(';') != std::string_view::npos;
+  if (!commas && !semicolons) return "";
+  return std::string(" The line holds ") + (commas ? "commas" : "semicolons") +
+         " but no tabs: the file is not tab-separated (tarnok prepare converts such files).";
+}
+
+// The value headings (every other field of the heading line after its first cell)
+// must match the variables in order. A first character that differs, or a count
+// that differs, ends the run with the fixed message and a second line that says
+// where; a heading that names a different variable in full is an error (the
+// columns are swapped); any other difference is a warning, since stored files
+// may abbreviate their headings. `line` is the number of the heading line;
+// columns count the cells of that line from 1, the identifier heading's included.
+void check_headings(const Model& m, const std::string& path, long line, const std::string& xnavn,
+                    const std::string& headings) {
+  const std::string hint = separator_hint(heading_line_of(xnavn + headings));
+  auto mismatch = [&](const std::string& where) {
+    fail("Error: Mismatch of variable names!\n%s line %ld%s.%s\n", path.c_str(), line, where.c_str(), hint.c_str());
+  };
+  char text[160];
   std::vector<std::string_view> fields = split_tabs(headings);
   for (std::size_t k = 0; k < fields.size(); k += 2) {
-    std::size_t j = k / 2;
-    if (j >= m.varnavn.size() || fields[k][0] != m.varnavn[j][0]) fail("Error: Mismatch of variable names!");
+    const int j = static_cast<int>(k / 2);
+    const std::string_view heading = fields[k];
+    const auto offset = static_cast<std::size_t>(heading.data() - headings.data());
+    const long column = 1 + std::count(headings.begin(), headings.begin() + static_cast<std::ptrdiff_t>(offset), '\t');
+    const std::string found = quote_cell(heading);
+    if (j >= m.nvar) {
+      std::snprintf(text, sizeof text, " column %ld: value heading '", column);
+      mismatch(text + found + "' for a variable " + std::to_string(j + 1) + ", but the profile file has only " +
+               std::to_string(m.nvar) + " variables");
+    }
+    const std::string& variable = m.varnavn[static_cast<std::size_t>(j)];
+    const int other = other_variable(m, heading, j);
+    if (heading[0] != variable[0]) {
+      std::snprintf(text, sizeof text, " column %ld: value heading '", column);
+      std::string where = text + found + "' where variable '" + quote_cell(variable) + "' is expected";
+      if (other >= 0) where += " (it names variable " + std::to_string(other + 1) + " of the profile file)";
+      mismatch(where);
+    }
+    if (names_variable(m, heading, j)) continue;
+    if (other >= 0) {
+      fail("Error: %s line %ld column %ld: value heading '%s' names variable '%s', but this column belongs to variable "
+           "'%s': are the columns swapped?\n",
+           path.c_str(), line, column, found.c_str(), quote_cell(m.varnavn[static_cast<std::size_t>(other)]).c_str(),
+           quote_cell(variable).c_str());
+    }
+    warn("Warning: %s line %ld column %ld: value heading '%s' differs from variable '%s'; it is read as that "
+         "variable's column.\n",
+         path.c_str(), line, column, found.c_str(), quote_cell(variable).c_str());
   }
-  if ((fields.size() + 1) / 2 != static_cast<std::size_t>(m.nvar)) fail("Error: Mismatch of variable names!");
+  const std::size_t count = (fields.size() + 1) / 2;
+  if (count != static_cast<std::size_t>(m.nvar)) {
+    std::snprintf(text, sizeof text, ": %zu value heading%s for %d variables", count, count == 1 ? "" : "s", m.nvar);
+    mismatch(std::string(text) + " (each variable needs a value and an uncertainty column)");
+  }
 }
 
 // Reads the title and the heading line, checks the headings and counts the records.
@@ -27,14 +92,16 @@ void read_headings(Model& m, const std::string& path) {
 
   // The identifier heading is taken up to the next tab. When line 1 has no tab
   // after its title, its line end starts the heading.
+  long line = in.line();
   int first = in.get();
+  if (first == '\n') ++line;
   if (first >= 0 && first != '\t') {
     m.xnavn.push_back(static_cast<char>(first));
     in.read_until(&m.xnavn, '\t');
   }
   std::string headings;
   if (in.read_until(&headings, '\n') > 0) in.skip_space();
-  check_headings(m, headings);
+  check_headings(m, path, line, m.xnavn, headings);
 
   long count = in.count_lines();
   if (count > 0x7fffffffL) fail("Error: %s: too many records!\n", path.c_str());

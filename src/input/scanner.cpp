@@ -47,7 +47,7 @@ Scanner::Scanner(const std::string& path) : path_(path) {
     ::close(fd_);
     fd_ = -1;
   }
-  if (fd_ < 0) fail("Error: Can't find %s!", path.c_str());
+  if (fd_ < 0) fail("Error: Can't find %s!\n", path.c_str());
   // A small file gets a small buffer: the tables are read five times per run, and
   // a megabyte cleared for a file of a few hundred bytes is most of the work.
   const auto size = static_cast<std::size_t>(st.st_size);

@@ -32,18 +32,18 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
   // to keep, and a rename would replace the device itself.
   if (exists && S_ISCHR(st.st_mode)) {
     out_ = std::fopen(path.c_str(), "w");
-    if (out_ == nullptr) fail("Error: Can't create %s!", path.c_str());
+    if (out_ == nullptr) fail("Error: Can't create %s!\n", path.c_str());
     return;
   }
   // Replacing a folder or a file that may not be written is refused, as opening
   // the file for writing would be; so is replacing anything else that is not a
   // regular file (a named pipe), which the rename would destroy.
   if (path.empty() || path.back() == '/' || (exists && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
-    fail("Error: Can't create %s!", path.c_str());
+    fail("Error: Can't create %s!\n", path.c_str());
   }
   temp_ = target_ + ".tmpXXXXXX";
   int fd = ::mkstemp(temp_.data());
-  if (fd < 0) fail("Error: Can't create %s!", path.c_str());
+  if (fd < 0) fail("Error: Can't create %s!\n", path.c_str());
   register_temp_file(temp_.c_str());
   mode_t mode;
   if (exists) {
@@ -58,7 +58,7 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
   if (out_ == nullptr) {
     ::close(fd);
     discard();
-    fail("Error: Can't create %s!", path.c_str());
+    fail("Error: Can't create %s!\n", path.c_str());
   }
   std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
 }
