@@ -409,28 +409,66 @@ const Row kRows[] = {
     // The data file's shape.
     {"DataNoRecords", [](Case& r) { r.dir.write("data.tsv", "Harbour samples\t\nDate\tNa\tsNa\tCl\tsCl\tSi\tsSi\n"); },
      false, Names::data, 0, "no data records"},
-    // The heading check keeps its fixed message, which names no file.
+    // The heading check keeps its fixed message; a second line says where.
     {"DataHeadingMismatch", [](Case& r) { r.dir.write("data.tsv", data_with("\tCl\tsCl", "\tK\tsK")); }, false,
-     Names::none, 0, "Error: Mismatch of variable names!"},
+     Names::data, 0, "Error: Mismatch of variable names!"},
     {"DataHeadingMissingVariable", [](Case& r) { r.dir.write("data.tsv", data_with("\tSi\tsSi", "")); }, false,
-     Names::none, 0, "Error: Mismatch of variable names!"},
+     Names::data, 0, "Error: Mismatch of variable names!"},
     {"DataHeadingLineMissing",
      [](Case& r) {
        std::string d = kData;
        r.dir.write("data.tsv", d.erase(d.find("Date"), d.find("d1") - d.find("Date")));
      },
-     false, Names::none, 0, "Error: Mismatch of variable names!"},
+     false, Names::data, 0, "Error: Mismatch of variable names!"},
+    // Names checked in full: a heading or form label that names a different
+    // variable means swapped columns or rows; other differences only warn.
+    {"DataColumnsSwapped",
+     [](Case& r) {
+       r.dir.write("profile.tsv", std::string(kProfile) + "SO4\t0.3\t0.2\n");
+       r.dir.write("form.tsv", std::string(kForm) + "SO4\t1\t1\n");
+       std::string d = replace_all(replace_all(kData, "\tSi\tsSi", "\tSO4\tsSO4\tSi\tsSi"), "\t0.1\n", "\t0.1\t1\t0.1\n");
+       r.dir.write("data.tsv", d);
+     },
+     false, Names::data, 0, "column 6: value heading 'SO4' names variable 'SO4', but this column belongs to variable 'Si'"},
+    {"DataHeadingAbbreviatedWarns", [](Case& r) { r.dir.write("data.tsv", data_with("\tCl\t", "\tChloride\t")); },
+     true, Names::none, 0, "Harbour samples", true},
+    {"DataCommaSeparated",
+     [](Case& r) { r.dir.write("data.tsv", replace_all(replace_all(kData, "\t\n", "\n"), "\t", ",")); }, false,
+     Names::data, 2, "Error: Mismatch of variable names!\n"},
+    {"FormRowsSwapped",
+     [](Case& r) { r.dir.write("form.tsv", replace_all(replace_all(kForm, "Na\t1", "Xx\t1"), "Cl\t1", "Na\t1")); },
+     false, Names::form, 3, "row label 'Na' names variable 'Na', but this row belongs to variable 'Cl'"},
+    {"FormLabelAbbreviatedWarns", [](Case& r) { r.dir.write("form.tsv", replace_all(kForm, "Cl\t", "Chlor\t")); },
+     true, Names::none, 0, "Soil", true},
     {"DataTitleCellEmpty", [](Case& r) { r.dir.write("data.tsv", data_with("Harbour samples", "")); }, false,
      Names::data, 1, "title cell is empty"},
     // The leading tab is swallowed after the title, so the headings shift by one cell.
-    {"DataHeadingLeadingTab", [](Case& r) { r.dir.write("data.tsv", data_with("Date\t", "\t")); }, false, Names::none,
+    {"DataHeadingLeadingTab", [](Case& r) { r.dir.write("data.tsv", data_with("Date\t", "\t")); }, false, Names::data,
      0, "Error: Mismatch of variable names!"},
     {"DataValueNotANumber", [](Case& r) { r.dir.write("data.tsv", data_with("2.05", "2.05mg")); }, false, Names::data,
      4, "'2.05mg' is not a number"},
     {"DataUncertaintyNotANumber", [](Case& r) { r.dir.write("data.tsv", data_with("0.6\t0.1", "0.6\t-")); }, false,
      Names::data, 4, "'-' is not a number"},
     {"DataTruncatedInRecord", [](Case& r) { r.dir.write("data.tsv", std::string(kData) + "d6\t1.1\t0.1\t1.5"); },
-     false, Names::data, 8, "ends before all numbers"},
+     false, Names::data, 8, "3 numbers where 6 are expected"},
+    // A record's numbers stay on its line: an empty cell may not pull in the next
+    // line's identifier (here a number) as a value.
+    {"DataEmptyCellNumericIdentifiers",
+     [](Case& r) {
+       std::string d = kData;
+       for (const char* id : {"d1", "d2", "d3", "d4", "d5"}) d = replace_all(d, id, id + 1);
+       r.dir.write("data.tsv", replace_all(d, "\t3.1\t", "\t\t"));
+     },
+     false, Names::data, 4, "5 numbers where 6 are expected (a value and an uncertainty for each of 3 variables); "
+                           "column 4 is empty"},
+    {"DataEmptyLastCell", [](Case& r) { r.dir.write("data.tsv", data_with("2.01\t0.1\n", "2.01\t\n")); }, false,
+     Names::data, 5, "5 numbers where 6 are expected (a value and an uncertainty for each of 3 variables); column 7 is "
+                     "empty"},
+    {"DataNumberTooMany", [](Case& r) { r.dir.write("data.tsv", data_with("1.5\t0.1\n", "1.5\t0.1\t7 8\n")); }, false,
+     Names::data, 6, "8 numbers where 6 are expected"},
+    // The identifier is the cell up to the first tab, spaces included.
+    {"DataIdentifierWithoutTab", [](Case& r) { r.dir.write("data.tsv", data_with("d3\t", "d3 ")); }, false, Names::data,
+     5, "5 numbers where 6 are expected"},
     {"DataValueNan", [](Case& r) { r.dir.write("data.tsv", data_with("0.7\t0.1", "NaN\t0.1")); }, false, Names::data,
      5, "'NaN' is not a finite number"},
     {"DataValueInf", [](Case& r) { r.dir.write("data.tsv", data_with("1.6", "inf")); }, false, Names::data, 6,
@@ -494,7 +532,7 @@ const Row kRows[] = {
     {"ProfileSingleLine50MB", [](Case& r) { r.dir.write("profile.tsv", repeat("a", 50u << 20)); }, false,
      Names::profile, 0, "no variable rows"},
     {"DataSingleLine50MBOfNumbers", [](Case& r) { r.dir.write("data.tsv", repeat("1\t", 25u << 20)); }, false,
-     Names::none, 0, "Error: Mismatch of variable names!"},
+     Names::data, 0, "Error: Mismatch of variable names!"},
 
     // Bytes.
     {"ProfileNulByte", [](Case& r) { r.dir.write("profile.tsv", replace_all(kProfile, "Si", std::string("S\0i", 3))); },
@@ -607,10 +645,14 @@ TEST_P(BadInput, StatedOutcomeAndNothingLost) {
   if (row.line > 0) {
     EXPECT_NE(message.find(" line " + std::to_string(row.line) + ":"), std::string::npos) << message;
   }
-  // One short line, straight after the progress heading: every bad input is
-  // refused before the fit prints its first statistics line.
+  // A short message, straight after the progress heading: every bad input is
+  // refused before the fit prints its first statistics line. It is one line
+  // ended by a line end; the fixed heading message has a second line that says where.
   EXPECT_LT(message.size(), 400u) << message;
-  EXPECT_LE(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(message.back(), '\n') << message;
+  const bool fixed_heading_message = message.rfind("Error: Mismatch of variable names!\n", 0) == 0;
+  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), fixed_heading_message ? 2 : 1) << message;
   EXPECT_EQ(changed(before, after), std::vector<std::string>{}) << "a file changed or was left behind";
 }
 

@@ -39,10 +39,13 @@ std::string separator_hint(std::string_view line) {
 // columns count the cells of that line from 1, the identifier heading's included.
 void check_headings(const Model& m, const std::string& path, long line, const std::string& xnavn,
                     const std::string& headings) {
-  const std::string hint = separator_hint(heading_line_of(xnavn + headings));
+  const std::string both = xnavn + headings;
+  const std::string_view whole = heading_line_of(both);
+  const std::string hint = separator_hint(whole);
   auto mismatch = [&](const std::string& where) {
     fail("Error: Mismatch of variable names!\n%s line %ld%s.%s\n", path.c_str(), line, where.c_str(), hint.c_str());
   };
+  if (whole.find('\t') == std::string_view::npos) mismatch(": no tab between the headings");
   char text[160];
   std::vector<std::string_view> fields = split_tabs(headings);
   for (std::size_t k = 0; k < fields.size(); k += 2) {
@@ -125,8 +128,51 @@ void create_tables(Model& m) {
   create(m.t, static_cast<std::size_t>(m.nrec), "No memory for t. Reduce number of records.\n");
 }
 
-// Reads the records by count: an identifier cell up to the first tab, then a value
-// and an uncertainty per variable separated by any white space.
+// Line `number` of the file at `path`, as it stands (the line ends made LF).
+std::string line_of(const std::string& path, long number) {
+  Scanner in(path);
+  for (long k = 1; k < number && !in.at_end(); ++k) {
+    in.skip_until('\n');
+    in.get();
+  }
+  std::string line;
+  in.read_until(&line, '\n');
+  return line;
+}
+
+// A record line with too few or too many numbers. Where a cell of the line is
+// empty, the message names its column (cells counted from 1 at tabs, the
+// identifier's included): that is where a value went missing.
+[[noreturn]] void fail_record(const Model& m, Scanner& in, long found) {
+  const long line = in.line();
+  const long expected = 2L * m.nvar;
+  std::string empty;
+  if (found < expected) {
+    const std::string text = line_of(in.path(), line);
+    long column = 1;
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t tab = text.find('\t', start);
+      const std::size_t end = tab == std::string::npos ? text.size() : tab;
+      if (text.find_first_not_of(" \v\f", start) >= end) {
+        empty = "; column " + std::to_string(column) + " is empty";
+        break;
+      }
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+      ++column;
+    }
+  }
+  fail("Error: %s line %ld: %ld number%s where %ld %s expected (a value and an uncertainty for each of %d "
+       "variable%s)%s!\n",
+       in.path().c_str(), line, found, found == 1 ? "" : "s", expected, expected == 1 ? "is" : "are", m.nvar,
+       m.nvar == 1 ? "" : "s", empty.c_str());
+}
+
+// Reads the records, one per line: an identifier cell up to the first tab, then
+// a value and an uncertainty per variable separated by blanks. The numbers of a
+// record must stand on its own line: an empty cell may not pull in the next
+// line's identifier as a number.
 void read_records(Model& m, const std::string& path) {
   Scanner in(path);
   for (int skip = 0; skip < 2; ++skip) {
@@ -135,20 +181,29 @@ void read_records(Model& m, const std::string& path) {
   m.ids.clear();
   m.id_end.clear();
   m.id_end.reserve(static_cast<std::size_t>(m.nrec));
-  std::string id;
   std::size_t cell = 0;
   for (int s = 0; s < m.nrec; ++s) {
-    id.clear();
-    in.read_until(&id, '\t');
-    in.skip_space();
-    // A line without a tab after its identifier runs into the next line; the
-    // identifier is the part on the record's own line.
-    std::size_t nl = id.rfind('\n');
-    m.ids.append(nl == std::string::npos ? std::string_view(id) : std::string_view(id).substr(nl + 1));
+    in.skip_space();  // blank lines before the record
+    in.read_until(&m.ids, '\t', '\n');
     m.id_end.push_back(m.ids.size());
+    in.skip_blanks();
     for (int v = 0; v < m.nvar; ++v, ++cell) {
-      m.rawdata[cell] = static_cast<float>(in.read_double(true));
-      m.usik[cell] = static_cast<float>(in.read_double(true));
+      if (in.at_line_end()) fail_record(m, in, 2L * v);
+      m.rawdata[cell] = static_cast<float>(in.read_double_on_line(true));
+      if (in.at_line_end()) fail_record(m, in, 2L * v + 1);
+      m.usik[cell] = static_cast<float>(in.read_double_on_line(true));
+    }
+    if (!in.at_line_end()) {
+      std::string rest;
+      in.read_until(&rest, '\n');
+      long extra = 0;
+      bool in_cell = false;
+      for (char c : rest) {
+        const bool blank = c == ' ' || c == '\t' || c == '\v' || c == '\f';
+        if (!blank && !in_cell) ++extra;
+        in_cell = !blank;
+      }
+      fail_record(m, in, 2L * m.nvar + extra);
     }
   }
   m.ids.shrink_to_fit();

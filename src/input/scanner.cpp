@@ -217,6 +217,25 @@ void Scanner::fail_end() {
 }
 
 double Scanner::read_double(bool stored_as_float) {
+  const double value = take_double(stored_as_float);
+  skip_space();
+  return value;
+}
+
+double Scanner::read_double_on_line(bool stored_as_float) {
+  const double value = take_double(stored_as_float);
+  skip_blanks();
+  return value;
+}
+
+void Scanner::skip_blanks() {
+  for (;;) {
+    while (pos_ < end_ && (buf_[pos_] == ' ' || buf_[pos_] == '\t' || buf_[pos_] == '\v' || buf_[pos_] == '\f')) ++pos_;
+    if (pos_ < end_ || peek() < 0) return;
+  }
+}
+
+double Scanner::take_double(bool stored_as_float) {
   // The common case first: the number and the white space after it are in the
   // buffer, and the number is finite. Anything else takes the general path below,
   // which reads the same numbers and reports every error.
@@ -230,7 +249,6 @@ double Scanner::read_double(bool stored_as_float) {
     if (ec == std::errc() && ptr < last && is_space(static_cast<unsigned char>(*ptr)) && std::isfinite(value) &&
         (!stored_as_float || std::isfinite(static_cast<float>(value)))) {
       pos_ = static_cast<std::size_t>(ptr - buf_.data());
-      skip_space();
       return value;
     }
   }
@@ -253,7 +271,6 @@ double Scanner::read_double(bool stored_as_float) {
     fail_cell("not a finite number", cell);
   }
   pos_ += cell.size();
-  skip_space();
   return value;
 }
 

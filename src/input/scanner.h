@@ -48,6 +48,16 @@ class Scanner {
   // finite number (also after rounding to float when `stored_as_float`) or the
   // file has ended.
   double read_double(bool stored_as_float = false);
+  // As read_double, but skips only the blanks (spaces and tabs) after the number,
+  // so that the read stays on its line; see at_line_end.
+  double read_double_on_line(bool stored_as_float = false);
+  // Skips spaces and tabs, not line ends.
+  void skip_blanks();
+  // True at a line end or at the end of the file.
+  bool at_line_end() {
+    const int c = peek();
+    return c < 0 || c == '\n';
+  }
   // Reads one white-space-delimited cell as a decimal integer ("%d") and skips
   // the white space after it.
   int read_int();
@@ -58,6 +68,7 @@ class Scanner {
  private:
   bool refill();                 // reads more bytes; false at the end of the file
   std::string_view next_cell();  // the cell at the read position, made contiguous
+  double take_double(bool stored_as_float);  // read_double without the white space after it
   [[noreturn]] void fail_cell(const char* what, std::string_view cell);
   [[noreturn]] void fail_end();
 
