@@ -85,8 +85,9 @@ int run(int argc, char** argv) {
   fit_options.report_stop = options.converge > 0 || options.keep_best;
   // A run that ends by itself ignores standard input that is not a terminal.
   const bool unattended = options.passes >= 0 || options.converge > 0;
+  const bool no_terminal = !stdin_is_terminal();
   std::unique_ptr<Keyboard> keyboard;
-  if (unattended && !stdin_is_terminal()) {
+  if (unattended && no_terminal) {
     keyboard = std::make_unique<NoKeyboard>();
   } else {
     keyboard = console_keyboard();
@@ -95,6 +96,13 @@ int run(int argc, char** argv) {
   const auto fitting = std::chrono::steady_clock::now();
   FitOutcome outcome = run_fit(m, *keyboard, fit_options, stdout);
   keyboard.reset();
+  if (!unattended && no_terminal && outcome.reason == StopReason::key) {
+    std::fprintf(stderr,
+                 "tarnok: the fit stopped after %ld pass%s because standard input is not a terminal: the end of "
+                 "input, like a waiting byte, counts as a key press. To run a fit unattended, give --passes N or "
+                 "--converge TOL (see tarnok --help).\n",
+                 outcome.passes, outcome.passes == 1 ? "" : "es");
+  }
   if (options.timing) {
     for (double pass : outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
     std::fprintf(stderr, "timing\tfit\t%.6f\n", seconds_since(fitting));

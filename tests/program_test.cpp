@@ -141,12 +141,19 @@ TEST(Program, OffsetModeAndRotateRun) {
 }
 
 TEST(Program, StandardInputThatIsNotATerminalStopsTheFitWithoutHanging) {
-  // End of input counts as a key: the fit stops at the start of pass 1.
+  // End of input counts as a key: the fit stops at the start of pass 1, and
+  // standard error says why and how to run unattended.
   SmallFiles files;
   RunResult r = run_program(kTarnok, files.args());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, echo_of(files.args()));
   EXPECT_TRUE(file_exists(files.result));
+  EXPECT_EQ(r.err,
+            "tarnok: the fit stopped after 0 passes because standard input is not a terminal: the end of input, like "
+            "a waiting byte, counts as a key press. To run a fit unattended, give --passes N or --converge TOL (see "
+            "tarnok --help).\n");
+  // A run that ends by itself says nothing of the kind.
+  EXPECT_EQ(run_program(kTarnok, with_passes(2, files.args())).err, "");
 }
 
 TEST(Program, ResultLocationIsCheckedBeforeTheFit) {

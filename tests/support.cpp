@@ -53,10 +53,12 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
                       const std::string& stdin_path) {
   TempDir scratch;
   std::string out_path = scratch.file("stdout");
+  std::string err_path = scratch.file("stderr");
   pid_t pid = fork();
   if (pid == 0) {
     std::freopen(stdin_path.c_str(), "r", stdin);
     std::freopen(out_path.c_str(), "w", stdout);
+    std::freopen(err_path.c_str(), "w", stderr);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -69,6 +71,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   RunResult result;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   result.out = read_file(out_path);
+  result.err = read_file(err_path);
   return result;
 }
 

@@ -29,6 +29,7 @@ std::vector<std::string> list_dir(const std::string& path);
 struct RunResult {
   int status = -1;      ///< exit status, or 128 + signal
   std::string out;      ///< standard output
+  std::string err;      ///< standard error
 };
 
 // Runs `program` with `args`, standard input from `stdin_path` (default /dev/null).
