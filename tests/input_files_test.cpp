@@ -57,7 +57,7 @@ TEST(ProfileFile, CapacitiesAreLifted) {
   Model m = profile_from(dir, content);
   EXPECT_EQ(m.nfakt, 300);
   EXPECT_EQ(m.nvar, 400);
-  EXPECT_EQ(m.a.size(), 300u * 300u);
+  EXPECT_EQ(m.p.size(), 400u * 300u);
 }
 
 TEST(ProfileFile, UnusableFilesAreRejectedNamingTheFile) {

@@ -126,13 +126,5 @@ Model make_model(int nfakt, int nvar, int nrec) {
   m.r.assign(V, 0.0f);
   m.ny.assign(V, 0);
   m.sum2.assign(F, 0.0);
-  m.a.assign(F * F, 0.0);
-  m.ik.assign(F, 0);
-  m.jk.assign(F, 0);
-  m.b.assign(F, 0.0);
-  m.xo.assign(F, 0.0);
-  m.active.assign(F, 0);
-  m.y.assign(V, 0.0);
-  m.w.assign(V, 0.0);
   return m;
 }

@@ -1,6 +1,28 @@
-// The model state of one run: dimensions, the tables read from the input files,
-// the tables the fit produces and the solver's scratch space. Every phase reads and
-// writes this one struct; no phase keeps tables of its own.
+// The model state of one run: dimensions, the tables read from the input files
+// and the tables the fit produces. Every phase reads and writes this one struct.
+// The solvers' scratch lives with each thread of the engine, not here.
+//
+// Glossary of the domain names (shape; unit):
+//   nfakt     number of factors, the sources (scalar; count)
+//   nvar      number of variables, the measured species (scalar; count)
+//   nrec      number of records, the samples (scalar; count)
+//   faktnavn  factor names, from the profile header (nfakt; text)
+//   varnavn   variable names, cut to 19 characters (nvar; text)
+//   xnavn     heading of the record-identifier column (text)
+//   rawdata   measured values (nrec x nvar; the data file's unit, e.g. ug/m3)
+//   usik      uncertainties of the measured values (nrec x nvar; as rawdata)
+//   p         profiles: amount of variable v per unit contribution of factor f
+//             (nvar x nfakt; rawdata's unit per contribution unit)
+//   fp        form: free (nonzero) or held (0) profile elements (nvar x nfakt; flag)
+//   x         contributions of the factors to each record (nrec x nfakt; contribution unit)
+//   dy        residuals, measured less fitted (nrec x nvar; as rawdata)
+//   r, t      residue profile (nvar) and residue contributions (nrec, summing to 1)
+//   ny        degrees of freedom per variable (nvar; count)
+//   chi2      sum of squared residuals over squared uncertainties (scalar; none)
+//   nytot     degrees of freedom of a pass (scalar; count)
+//   sum2      per-factor sum of contributions in a pass (nfakt; contribution unit)
+//   sumsq     sum of squared contributions in a pass (scalar; squared contribution unit)
+//   damp      divisor of every profile correction: 10 in pass 1, down to 1 (scalar)
 #pragma once
 
 #include <cstdint>
@@ -46,16 +68,6 @@ struct Model {
   double sumsq = 0.0;         ///< sum of squared contributions
   int nfree = 0;              ///< free profile elements after the latest profile step
   std::vector<double> sum2;   ///< per-factor sum of contributions in the pass, nfakt
-
-  // Solver scratch, sized nfakt (a: nfakt x nfakt) or nvar (y, w).
-  std::vector<double> a;      ///< normal-equation matrix, row stride nfakt
-  std::vector<int> ik;        ///< pivot rows chosen by Matrixinv
-  std::vector<int> jk;        ///< pivot columns chosen by Matrixinv
-  std::vector<double> b;      ///< right-hand side of the normal equations
-  std::vector<double> xo;     ///< solution of the latest small least-squares problem
-  std::vector<int> active;    ///< active list of factor indexes
-  std::vector<double> y;      ///< values of the record being fitted
-  std::vector<double> w;      ///< uncertainties of the record being fitted
 
   // Identifier of record s as read from the data file.
   std::string_view id(int s) const {

@@ -7,7 +7,7 @@
 
 struct Options {
   long passes = -1;                  ///< --passes N: stop after N statistics lines; -1: no limit
-  double converge = 0.0;             ///< --converge TOL: stop once chi2/ny has settled; 0: off
+  double converge = 0.0;             ///< --converge TOL: stop once chi2 and the profiles have settled; 0: off
   bool keep_best = false;            ///< --keep-best: write the result of the best pass seen
   long threads = 0;                  ///< --threads N: worker threads; 0: one per core
   bool timing = false;               ///< --timing: phase times on standard error

@@ -55,12 +55,6 @@ void create_tables(Model& m) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
   try {
-    m.a.assign(nfakt * nfakt, 0.0);
-    m.ik.assign(nfakt, 0);
-    m.jk.assign(nfakt, 0);
-    m.b.assign(nfakt, 0.0);
-    m.xo.assign(nfakt, 0.0);
-    m.active.assign(nfakt, 0);
     m.sum2.assign(nfakt, 0.0);
   } catch (const std::exception&) {
     fail("No memory. Reduce number of sources.\n");
@@ -75,8 +69,6 @@ void create_tables(Model& m) {
   } catch (const std::exception&) {
     fail("No memory for fp. Reduce number of records.\n");
   }
-  m.y.assign(nvar, 0.0);
-  m.w.assign(nvar, 0.0);
   m.r.assign(nvar, 0.0f);
   m.ny.assign(nvar, 0);
 }

@@ -7,7 +7,7 @@
 // For variable v: returns its chi-square and stores in coef[f] and se[f] the
 // weighted regression coefficients of the measured values on the final
 // contributions of every factor, and their standard errors. Every weight is divided
-// by the variable's reduced chi-square. Uses m.a and m.b as scratch.
+// by the variable's reduced chi-square.
 double regression(Model& m, int v, double* coef, double* se);
 
 // The regression of every variable, on m.threads threads: chi[v] and the rows

@@ -63,13 +63,5 @@ Model random_model(std::uint64_t seed, const ProblemShape& shape) {
   m.r.assign(nvar, 0.0f);
   m.ny.assign(nvar, 0);
   m.sum2.assign(nfakt, 0.0);
-  m.a.assign(nfakt * nfakt, 0.0);
-  m.ik.assign(nfakt, 0);
-  m.jk.assign(nfakt, 0);
-  m.b.assign(nfakt, 0.0);
-  m.xo.assign(nfakt, 0.0);
-  m.active.assign(nfakt, 0);
-  m.y.assign(nvar, 0.0);
-  m.w.assign(nvar, 0.0);
   return m;
 }
