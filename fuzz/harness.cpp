@@ -16,6 +16,7 @@
 #include "fit/residue.h"
 #include "input/data_file.h"
 #include "input/form_file.h"
+#include "input/name_check.h"
 #include "input/profile_file.h"
 #include "output/result_file.h"
 #include "output/safe_file.h"
@@ -120,7 +121,7 @@ void fuzz_one(FuzzTarget target, const std::uint8_t* bytes, std::size_t size) {
   static MemoryFile profile("profile");
   static MemoryFile form("form");
   static MemoryFile data("data");
-  console();
+  set_warning_stream(console());  // a warning per input would flood the fuzzer's log
   result_path();
   const int free_before = lowest_free_descriptor();
   const std::string_view input(reinterpret_cast<const char*>(bytes), size);

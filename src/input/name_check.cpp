@@ -7,6 +7,8 @@ namespace {
 
 constexpr std::size_t kNameLength = 19;  // variable names are cut to this many characters
 
+std::FILE* warnings = nullptr;  // standard error unless set
+
 }  // namespace
 
 std::string name_key(std::string_view name) {
@@ -32,7 +34,10 @@ int other_variable(const Model& m, std::string_view name, int expected) {
 void warn(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  std::FILE* out = warnings != nullptr ? warnings : stderr;
+  std::vfprintf(out, format, args);
   va_end(args);
-  std::fflush(stderr);
+  std::fflush(out);
 }
+
+void set_warning_stream(std::FILE* stream) { warnings = stream; }

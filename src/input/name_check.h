@@ -2,6 +2,7 @@
 // against the profile's variable names.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,9 @@ bool names_variable(const Model& m, std::string_view name, int v);
 // -1 when there is none.
 int other_variable(const Model& m, std::string_view name, int expected);
 
-// Prints a warning line on standard error; the run goes on.
+// Prints a warning line on standard error (or where set_warning_stream points);
+// the run goes on.
 void warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Sends the warnings to `stream` instead; the fuzz harness silences them.
+void set_warning_stream(std::FILE* stream);
