@@ -19,15 +19,16 @@ RobustSummary summarize_robust(const Model& m) {
   summary.record_down.assign(nrec, 0);
   const std::vector<float>& ueff = m.fit_usik();
   for (std::size_t s = 0; s < nrec; ++s) {
+    double record_robust = 0.0;
     for (std::size_t v = 0; v < nvar; ++v) {
       const std::size_t cell = s * nvar + v;
       const float u = m.usik[cell];
       if (!(u > 0)) continue;
       const double d = static_cast<double>(m.dy[cell]);
       const double plain = static_cast<double>(u);
-      const double robust = static_cast<double>(ueff[cell]);
       summary.q_true += d * d / plain / plain;
-      summary.q_robust += d * d / robust / robust;
+      const double q = d / static_cast<double>(ueff[cell]);
+      record_robust += q * q;
       ++summary.measured;
       ++summary.variable_measured[v];
       ++summary.record_measured[s];
@@ -37,6 +38,7 @@ RobustSummary summarize_robust(const Model& m) {
         ++summary.record_down[s];
       }
     }
+    summary.q_robust += record_robust;
   }
   return summary;
 }

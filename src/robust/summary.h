@@ -23,10 +23,11 @@ struct RobustSummary {
   double share() const;
 };
 
-// The summary of m's latest contribution step, refreshed by refresh_robust (so
-// q_robust equals m.chi2). Both sums run over the measured values record by
-// record, one value at a time, as the contribution step adds its chi2, so q_true
-// is the chi2 a plain fit of the same residuals would print.
+// The summary of m's latest contribution step, refreshed by refresh_robust.
+// q_robust is summed as refresh_robust sums it, so it equals m.chi2; q_true runs
+// over the measured values one at a time, record by record, with the terms
+// dy * dy / u / u, as the contribution step adds its chi2: it is the chi2 a plain
+// fit of the same residuals would print.
 RobustSummary summarize_robust(const Model& m);
 
 // The line printed after the closing line of a robust fit, for example

@@ -23,21 +23,32 @@ void start_robust(Model& m) {
   }
 }
 
+double robust_record_chi2(const float* dy, const float* usik, float* ueff, int nvar, double alpha) {
+  double sum = 0.0;
+  for (int v = 0; v < nvar; ++v) {
+    const float u = usik[v];
+    ueff[v] = u;
+    if (!(u > 0)) continue;
+    const double d = static_cast<double>(dy[v]);
+    double q = d / static_cast<double>(u);
+    const double scaled = std::fabs(q);
+    if (scaled > alpha) {
+      const float raised = static_cast<float>(static_cast<double>(u) * std::sqrt(scaled / alpha));
+      ueff[v] = raised;
+      q = d / static_cast<double>(raised);
+    }
+    sum += q * q;
+  }
+  return sum;
+}
+
 void refresh_robust(Model& m) {
   if (!(m.alpha > 0)) return;
-  const std::size_t cells = m.usik.size();
-  const float* usik = m.usik.data();
-  const float* dy = m.dy.data();
-  float* ueff = m.ueff.data();
-  const double alpha = m.alpha;
+  const auto nvar = static_cast<std::size_t>(m.nvar);
   double chi2 = 0.0;
-  for (std::size_t cell = 0; cell < cells; ++cell) {
-    const float u = robust_uncertainty(usik[cell], dy[cell], alpha);
-    ueff[cell] = u;
-    if (u > 0) {
-      const double w = static_cast<double>(u);
-      chi2 += static_cast<double>(dy[cell]) * static_cast<double>(dy[cell]) / w / w;
-    }
+  for (std::size_t s = 0; s < static_cast<std::size_t>(m.nrec); ++s) {
+    const std::size_t row = s * nvar;
+    chi2 += robust_record_chi2(m.dy.data() + row, m.usik.data() + row, m.ueff.data() + row, m.nvar, m.alpha);
   }
   m.chi2 = chi2;
 }

@@ -23,11 +23,16 @@ float robust_uncertainty(float u, float dy, double alpha);
 // contribution step weighs with the plain uncertainties. Clears ueff otherwise.
 void start_robust(Model& m);
 
+// One record (nvar values): stores ueff[v] by the rule and returns the record's
+// share of Q(robust), the sum over its measured values, in variable order, of
+// q * q with q = dy / ueff (for a value the rule does not raise, q is its scaled
+// residual dy / u itself).
+double robust_record_chi2(const float* dy, const float* usik, float* ueff, int nvar, double alpha);
+
 // After a contribution step in robust mode: ueff from dy and usik by the rule,
-// and chi2 set to the robust chi2 of that step, Q(robust): the sum of
-// dy * dy / ueff / ueff over the measured values, record by record and within a
-// record variable by variable, added one value at a time in that order. (The
-// contribution step's own chi2 is Q(true), with the plain uncertainties.) The
-// steps that follow (the profile step, the next contribution step, the residue
-// and the regression) weigh with ueff. Does nothing when alpha is 0.
+// and chi2 set to the robust chi2 of that step, Q(robust): the records' shares
+// (robust_record_chi2) added record by record in order. (The contribution step's
+// own chi2 is Q(true), with the plain uncertainties.) The steps that follow (the
+// profile step, the next contribution step, the residue and the regression)
+// weigh with ueff. Does nothing when alpha is 0.
 void refresh_robust(Model& m);
