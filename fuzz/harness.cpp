@@ -101,6 +101,7 @@ void whole_run(std::string_view input, MemoryFile& profile, MemoryFile& form, Me
   m.damp = 10;
   const char* rotate_arg = (flags & 2) != 0 ? "0.5" : nullptr;
   m.rotate = rotate_arg != nullptr ? 0.5f : 0.0f;
+  m.alpha = (flags & 4) != 0 ? 2.0 : 0.0;  // robust mode
   read_profile(m, profile_path);
   read_form(m, form_path);
   read_data(m, data_path);

@@ -12,8 +12,8 @@
 enum class FuzzTarget { profile, form, data, run };
 
 // Separates the profile, form and data files inside one whole-run input; the first
-// byte before them picks the mode (odd: offset) and whether a rotate strength of
-// 0.5 is given (bit 1).
+// byte before them picks the mode (odd: offset), whether a rotate strength of
+// 0.5 is given (bit 1) and whether the fit is robust with alpha 2 (bit 2).
 constexpr char kFileSeparator = '\x1e';
 
 void fuzz_one(FuzzTarget target, const std::uint8_t* data, std::size_t size);

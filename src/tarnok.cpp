@@ -24,6 +24,7 @@
 #include "output/result_file.h"
 #include "output/safe_file.h"
 #include "output/same_file.h"
+#include "robust/summary.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ int run(int argc, char** argv) {
       fail("Wrong argument! Not %s, but N(ormal) or O(ffset).\n", args[0].c_str());
   }
   m.damp = 10;
+  m.alpha = options.robust;
   const long cores = static_cast<long>(std::thread::hardware_concurrency());
   m.threads = static_cast<int>(std::min(options.threads > 0 ? options.threads : std::max(cores, 1L), 256L));
 
@@ -82,7 +84,7 @@ int run(int argc, char** argv) {
   fit_options.passes = options.passes;
   fit_options.converge = options.converge;
   fit_options.keep_best = options.keep_best;
-  fit_options.report_stop = options.converge > 0 || options.keep_best;
+  fit_options.report_stop = options.converge > 0 || options.keep_best || options.robust > 0;
   // A run that ends by itself ignores standard input that is not a terminal.
   const bool unattended = options.passes >= 0 || options.converge > 0;
   const bool no_terminal = !stdin_is_terminal();
@@ -102,6 +104,10 @@ int run(int argc, char** argv) {
                  "input, like a waiting byte, counts as a key press. To run a fit unattended, give --passes N or "
                  "--converge TOL (see tarnok --help).\n",
                  outcome.passes, outcome.passes == 1 ? "" : "es");
+  }
+  if (m.alpha > 0) {
+    std::fputs(robust_line(summarize_robust(m)).c_str(), stdout);
+    std::fflush(stdout);
   }
   if (options.timing) {
     for (double pass : outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);

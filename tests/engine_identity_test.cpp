@@ -17,6 +17,7 @@
 #include "output/regression.h"
 #include "reference/random_model.h"
 #include "reference/reference.h"
+#include "robust/weights.h"
 
 namespace {
 
@@ -254,6 +255,41 @@ TEST(EngineIdentity, WholeFitsMatchLiteralFitsForEveryThreadCount) {
   // Singular systems make some fits run into NaN, where only the operand order of
   // the literal code gives the same sign of each NaN; the sample must include them.
   EXPECT_GT(runs_with_nan, 0);
+}
+
+// Robust mode: the weights refreshed after every contribution step from the
+// residuals, as the iteration loop does, with either set of kernels.
+TEST(EngineIdentity, WholeRobustFitsMatchLiteralFitsForEveryThreadCount) {
+  const auto engine = [](Model& m) {
+    contribution_pass(m);
+    refresh_robust(m);
+  };
+  const auto literal = [](Model& m) {
+    reference::contribution_pass(m);
+    refresh_robust(m);
+  };
+  std::uint64_t seed = 1400;
+  int runs_down_weighted = 0;
+  for (const ProblemShape& base : shapes()) {
+    if (base.nfakt % 4 != 1) continue;
+    ProblemShape shape = base;
+    shape.nrec = base.nrec + 5;
+    Model start = random_model(++seed, shape);
+    start.alpha = 0.5 + static_cast<double>(seed % 4);  // alpha 0.5 to 3.5: many values down-weighted
+    start_robust(start);
+    Model want = start;
+    fit(want, 12, literal, reference::profile_pass);
+    runs_down_weighted += want.ueff != want.usik ? 1 : 0;
+    for (int threads : {1, 2, 3}) {
+      Model got = start;
+      got.threads = threads;
+      fit(got, 12, engine, profile_pass);
+      expect_same_state(got, want, "robust " + describe(shape, threads) + " after 12 passes");
+      EXPECT_TRUE(same_bits(got.ueff, want.ueff)) << describe(shape, threads) << ": ueff";
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(runs_down_weighted, 5);
 }
 
 }  // namespace

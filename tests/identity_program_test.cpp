@@ -74,13 +74,17 @@ Output run(const std::string& program, const std::string& folder, const std::vec
 // Returns the reference output.
 Output expect_same_as_reference(const std::string& folder, const std::string& profile, const std::string& form,
                               const std::string& data, const std::vector<std::string>& mode_and_rotate,
-                              const std::string& passes) {
+                              const std::string& passes, const std::vector<std::string>& options = {}) {
   std::vector<std::string> args = {mode_and_rotate[0], profile, form, data, folder + "/result.tsv"};
   if (mode_and_rotate.size() > 1) args.push_back(mode_and_rotate[1]);
-  const Output want = run(TARNOK_REFERENCE_BINARY, folder, {"--passes", passes}, args);
+  std::vector<std::string> reference_options = {"--passes", passes};
+  reference_options.insert(reference_options.end(), options.begin(), options.end());
+  const Output want = run(TARNOK_REFERENCE_BINARY, folder, reference_options, args);
   EXPECT_FALSE(want.result.empty());
   for (const char* threads : {"1", "2", "3", "7"}) {
-    const Output got = run(TARNOK_BINARY, folder, {"--passes", passes, "--threads", threads}, args);
+    std::vector<std::string> engine_options = {"--passes", passes, "--threads", threads};
+    engine_options.insert(engine_options.end(), options.begin(), options.end());
+    const Output got = run(TARNOK_BINARY, folder, engine_options, args);
     EXPECT_EQ(got.console, want.console) << data << " threads " << threads;
     EXPECT_EQ(got.result, want.result) << data << " threads " << threads;
   }
@@ -92,6 +96,16 @@ TEST(IdentityProgram, StLouisExampleGivesTheReferenceBytesInBothModes) {
   const std::string ex = std::string(TARNOK_EXAMPLES) + "/st_louis";
   expect_same_as_reference(dir.path(), ex + "/profile.tsv", ex + "/form.tsv", ex + "/data.tsv", {"n"}, "40");
   expect_same_as_reference(dir.path(), ex + "/profile.tsv", ex + "/form.tsv", ex + "/data.tsv", {"o", "0.5"}, "15");
+}
+
+TEST(IdentityProgram, RobustFitsGiveTheReferenceBytes) {
+  TempDir dir;
+  const std::string ex = std::string(TARNOK_EXAMPLES) + "/st_louis";
+  const Output want = expect_same_as_reference(dir.path(), ex + "/profile.tsv", ex + "/form.tsv", ex + "/data.tsv",
+                                               {"o", "0.5"}, "40", {"--robust", "2"});
+  EXPECT_NE(want.console.find("values down-weighted"), std::string::npos) << want.console;
+  expect_same_as_reference(dir.path(), ex + "/profile.tsv", ex + "/form.tsv", ex + "/data.tsv", {"n"}, "30",
+                           {"--robust=0.7", "--keep-best"});
 }
 
 TEST(IdentityProgram, RandomProblemsGiveTheReferenceBytes) {

@@ -48,6 +48,8 @@ struct Model {
   std::vector<int> fp;          ///< form, nvar x nfakt; nonzero marks p[v * nfakt + f] free
   std::vector<float> rawdata;   ///< measured values, nrec x nvar
   std::vector<float> usik;      ///< uncertainties, nrec x nvar; <= 0 marks a missing value
+  std::vector<float> ueff;      ///< robust mode only: the uncertainties the fit weighs with, nrec x nvar
+                                ///< (usik, raised for values with large scaled residuals); empty otherwise
 
   // Tables the fit produces.
   std::vector<float> dy;        ///< residuals (value minus model), nrec x nvar
@@ -61,6 +63,7 @@ struct Model {
   float rotate = 0.0f; ///< strength of the pull in the profile step
   int damp = 10;       ///< divisor applied to every profile correction
   int threads = 1;     ///< worker threads of the fit and the regression (results do not depend on it)
+  double alpha = 0.0;  ///< robust mode: scaled residual |dy / u| beyond which a value is down-weighted; 0: off
 
   // Pass totals of the latest pass; after the fit, those of the final shortened pass.
   double chi2 = 0.0;          ///< sum of squared weighted residuals
@@ -68,6 +71,10 @@ struct Model {
   double sumsq = 0.0;         ///< sum of squared contributions
   int nfree = 0;              ///< free profile elements after the latest profile step
   std::vector<double> sum2;   ///< per-factor sum of contributions in the pass, nfakt
+
+  // The uncertainties the normal equations, the residue and the regression weigh
+  // with: ueff in robust mode, usik otherwise.
+  const std::vector<float>& fit_usik() const { return alpha > 0 ? ueff : usik; }
 
   // Identifier of record s as read from the data file.
   std::string_view id(int s) const {

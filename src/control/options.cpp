@@ -30,6 +30,13 @@ double parse_tolerance(const std::string& option, const std::string& text) {
   return value;
 }
 
+// Whether the token after --robust is its ALPHA: a number, which starts with a
+// digit or a point (after an optional sign). The mode argument never does.
+bool looks_like_number(const char* text) {
+  if (*text == '+' || *text == '-') ++text;
+  return (*text >= '0' && *text <= '9') || *text == '.';
+}
+
 }  // namespace
 
 Options parse_options(int argc, const char* const* argv) {
@@ -67,6 +74,15 @@ Options parse_options(int argc, const char* const* argv) {
       options.keep_best = true;
     } else if (name == "--threads") {
       options.threads = parse_count(name, take_value());
+    } else if (name == "--robust") {
+      constexpr double kDefaultAlpha = 4.0;
+      if (has_value) {
+        options.robust = parse_tolerance(name, value);
+      } else if (i + 1 < argc && looks_like_number(argv[i + 1])) {
+        options.robust = parse_tolerance(name, argv[++i]);
+      } else {
+        options.robust = kDefaultAlpha;
+      }
     } else if (name == "--timing" && !has_value) {
       options.timing = true;
     } else {
@@ -106,6 +122,19 @@ const char* usage_text() {
          "               pass is lower\n"
          "  --threads N  worker threads for the fit (default 0: one per core); the\n"
          "               results are the same for every N\n"
+         "  --robust [ALPHA]\n"
+         "               robust fit: after each contribution step, a value whose scaled\n"
+         "               residual |dy / u| exceeds ALPHA (a positive number, default 4)\n"
+         "               gets the uncertainty u * sqrt(|dy / u| / ALPHA) in the profile\n"
+         "               step, the next contribution step, the residue and the regression,\n"
+         "               so its share of chi2 grows only linearly beyond ALPHA; the first\n"
+         "               contribution step weighs with the plain uncertainties. Give ALPHA\n"
+         "               as --robust=ALPHA, or as the next argument when that is a number.\n"
+         "               chi2/ny on the statistics lines, --converge, --keep-best, the\n"
+         "               divergence guard and the result table's chi2 are then Q(robust),\n"
+         "               chi2 with these uncertainties; a line after the closing line\n"
+         "               gives Q(true), chi2 with the plain ones, and the number of\n"
+         "               down-weighted values.\n"
          "  --timing     print the time of each phase and pass on standard error\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"

@@ -77,7 +77,7 @@ class RecordSolver {
   // and returns the number of active factors.
   int solve(int s, double* x, float* dy) {
     const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar_);
-    const int nactive = solve_finite(m_.rawdata.data() + row, m_.usik.data() + row, x, dy);
+    const int nactive = solve_finite(m_.rawdata.data() + row, m_.fit_usik().data() + row, x, dy);
     return nactive >= 0 ? nactive : literal::contribution_record(m_, s, literal_, x, dy);
   }
 
@@ -267,7 +267,7 @@ void add_record_totals(Model& m, std::size_t s, double* terms) {
   const auto nvar = static_cast<std::size_t>(m.nvar);
   const double* x = m.x.data() + s * nfakt;
   const float* dy = m.dy.data() + s * nvar;
-  const float* usik = m.usik.data() + s * nvar;
+  const float* usik = m.usik.data() + s * nvar;  // the plain uncertainties, also in robust mode: Q(true)
   for (std::size_t v = 0; v < nvar; ++v) {
     const double r = static_cast<double>(dy[v]);
     const double u = static_cast<double>(usik[v]);

@@ -99,7 +99,7 @@ void accumulate_cross_sums(const Model& m, const float* value, std::vector<Cross
       const int end = std::min(m.nrec, begin + kBlock);
       record_products(m.x.data(), m.nfakt, begin, end, pairs, width, xx);
       for (int k : mine) {
-        add_records(m.usik.data(), value, nvar, sums[static_cast<std::size_t>(k)], begin, end, pairs, width, xx);
+        add_records(m.fit_usik().data(), value, nvar, sums[static_cast<std::size_t>(k)], begin, end, pairs, width, xx);
       }
     }
   });

@@ -13,7 +13,7 @@ inline int pair_index(int nfakt, int i, int j) { return i * nfakt - i * (i - 1) 
 //   a[pair_index(i, j)] = sum over records s with usik[s][v] > 0 of x[s][i] * x[s][j] * wt
 //   b[i]                = sum over the same records of value[s][v] * x[s][i] * wt
 // for i <= j, with wt = 1 / u / u (or 1 / u / u / scale when scaled), u =
-// usik[s][v], each sum taken over the records in order. The terms are symmetric,
+// usik[s][v] (in robust mode ueff[s][v], see Model::fit_usik), each sum taken over the records in order. The terms are symmetric,
 // so a[j][i] is the same sum; any subset of factors takes its sub-block.
 struct CrossSums {
   int v = 0;

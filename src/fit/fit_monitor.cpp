@@ -10,6 +10,7 @@ void save_state(const Model& m, long pass, PassState* state) {
   state->ny.assign(m.ny.begin(), m.ny.end());
   state->nfree = m.nfree;
   state->damp = m.damp;
+  state->ueff.assign(m.ueff.begin(), m.ueff.end());
 }
 
 void restore_state(const PassState& state, Model& m) {
@@ -17,6 +18,7 @@ void restore_state(const PassState& state, Model& m) {
   m.ny.assign(state.ny.begin(), state.ny.end());
   m.nfree = state.nfree;
   m.damp = state.damp;
+  m.ueff.assign(state.ueff.begin(), state.ueff.end());
 }
 
 double relative_change(double previous, double c) {

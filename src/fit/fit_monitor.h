@@ -17,6 +17,7 @@ struct PassState {
   std::vector<int> ny;       ///< degrees of freedom per variable left by the previous profile step
   int nfree = 0;             ///< free profile elements left by the previous profile step
   int damp = 0;              ///< divisor the pass applies in its profile step
+  std::vector<float> ueff;   ///< robust mode: the uncertainties its contribution step weighs with
 };
 
 // Copies what pass `pass` starts from into *state (no allocation once sized).

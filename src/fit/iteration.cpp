@@ -10,12 +10,14 @@
 #include "fit/fit_monitor.h"
 #include "fit/profile_step.h"
 #include "fit/stop_line.h"
+#include "robust/weights.h"
 
 FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console) {
   FitOutcome outcome;
   FitMonitor monitor(options.converge);
   if (keyboard.key_waiting()) keyboard.read_key();  // a key pressed before the fit is discarded
   m.nfree = 0;
+  start_robust(m);
   // Set once a better earlier pass has been put back into m: the next round runs
   // only the final contribution step, from that pass's starting state.
   bool restored = false;
@@ -42,6 +44,7 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
     m.sumsq = 0.0;
     contribution_pass(m);
+    refresh_robust(m);  // robust mode: new weights from these residuals, chi2 = Q(robust)
 
     if (!restored) {
       if (!std::isfinite(m.chi2)) {

@@ -104,7 +104,7 @@ int contribution_record(const Model& m, int s, Scratch& scratch, double* x, floa
 
   for (int v = 0; v < nvar; ++v) {
     y[v] = static_cast<double>(m.rawdata[row + static_cast<std::size_t>(v)]);
-    w[v] = static_cast<double>(m.usik[row + static_cast<std::size_t>(v)]);
+    w[v] = static_cast<double>(m.fit_usik()[row + static_cast<std::size_t>(v)]);
   }
   int nactive = nfakt;
   for (int f = 0; f < nfakt; ++f) active[f] = f;
@@ -171,7 +171,7 @@ void add_record_totals(Model& m, int s) {
   const std::size_t row = static_cast<std::size_t>(s) * nvar;
   for (std::size_t v = 0; v < nvar; ++v) {
     const float residual = m.dy[row + v];
-    const double w = static_cast<double>(m.usik[row + v]);
+    const double w = static_cast<double>(m.usik[row + v]);  // plain, also in robust mode
     if (w > 0) {
       m.chi2 += static_cast<double>(residual) * static_cast<double>(residual) / w / w;
     }
@@ -189,6 +189,7 @@ int profile_variable(Model& m, int v, Scratch& scratch) {
   double* b = scratch.b.data();
   double* xo = scratch.xo.data();
   int* active = scratch.active.data();
+  const std::vector<float>& usik = m.fit_usik();
 
   int nactive = 0;
   for (int f = 0; f < nfakt; ++f) {
@@ -205,8 +206,8 @@ int profile_variable(Model& m, int v, Scratch& scratch) {
     }
     for (int s = 0; s < nrec; ++s) {
       const std::size_t cell = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar) + static_cast<std::size_t>(v);
-      if (!(m.usik[cell] > 0)) continue;
-      const double u = static_cast<double>(m.usik[cell]);
+      if (!(usik[cell] > 0)) continue;
+      const double u = static_cast<double>(usik[cell]);
       const double wt = 1 / u / u;
       const double d = static_cast<double>(m.dy[cell]);
       const double* xs = x + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
@@ -263,12 +264,13 @@ double regression(const Model& m, int v, Scratch& scratch, double* coef, double*
   const int nfakt = m.nfakt;
   double* a = scratch.a.data();
   double* b = scratch.b.data();
+  const std::vector<float>& usik = m.fit_usik();
 
   double chi = 0.0;
   for (std::size_t s = 0; s < nrec; ++s) {
     const std::size_t cell = s * nvar + static_cast<std::size_t>(v);
-    if (m.usik[cell] > 0) {
-      const double q = static_cast<double>(m.dy[cell]) / static_cast<double>(m.usik[cell]);
+    if (usik[cell] > 0) {
+      const double q = static_cast<double>(m.dy[cell]) / static_cast<double>(usik[cell]);
       chi += q * q;
     }
   }
@@ -280,8 +282,8 @@ double regression(const Model& m, int v, Scratch& scratch, double* coef, double*
   }
   for (std::size_t s = 0; s < nrec; ++s) {
     const std::size_t cell = s * nvar + static_cast<std::size_t>(v);
-    if (!(m.usik[cell] > 0)) continue;
-    const double u = static_cast<double>(m.usik[cell]);
+    if (!(usik[cell] > 0)) continue;
+    const double u = static_cast<double>(usik[cell]);
     const double wt = 1 / u / u / scale;
     const double value = static_cast<double>(m.rawdata[cell]);
     const double* xs = m.x.data() + s * static_cast<std::size_t>(nfakt);

@@ -4,7 +4,7 @@ void residue(Model& m) {
   const std::size_t nvar = static_cast<std::size_t>(m.nvar);
   const std::size_t nrec = static_cast<std::size_t>(m.nrec);
   const float* dy = m.dy.data();
-  const float* usik = m.usik.data();
+  const float* usik = m.fit_usik().data();  // in robust mode, the uncertainties of the final weights
 
   // The worst-fitting variable; ties keep the lower one.
   double chimax = 0.0;

@@ -16,10 +16,11 @@ constexpr int kBlock = 256;  // records swept for all of a thread's variables at
 // Adds the squared weighted residuals of records [begin, end) of variable v to sum.
 double add_chi_square(const Model& m, std::size_t v, int begin, int end, double sum) {
   const auto nvar = static_cast<std::size_t>(m.nvar);
+  const std::vector<float>& usik = m.fit_usik();
   for (int s = begin; s < end; ++s) {
     const std::size_t cell = static_cast<std::size_t>(s) * nvar + v;
-    if (m.usik[cell] > 0) {
-      const double q = static_cast<double>(m.dy[cell]) / static_cast<double>(m.usik[cell]);
+    if (usik[cell] > 0) {
+      const double q = static_cast<double>(m.dy[cell]) / static_cast<double>(usik[cell]);
       sum += q * q;
     }
   }

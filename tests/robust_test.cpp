@@ -1,0 +1,180 @@
+// Robust mode: the weight rule on hand-worked residuals, the refresh and the
+// summary on a small table, the --robust option, and the influence of one planted
+// outlier on a whole fit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "control/options.h"
+#include "fit/iteration.h"
+#include "robust/summary.h"
+#include "robust/weights.h"
+#include "support.h"
+
+namespace {
+
+TEST(Robust, WeightRuleOnHandWorkedResiduals) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    float u, dy;
+    double alpha;
+    float want;  // the uncertainty the value enters the next steps with
+    bool down;
+  };
+  const Case cases[] = {
+      {2.0f, 4.0f, 4.0, 2.0f, false},     // |dy / u| = 2, below alpha
+      {1.0f, -4.0f, 4.0, 1.0f, false},    // exactly alpha: kept
+      {1.0f, 16.0f, 4.0, 2.0f, true},     // 16 / 4 = 4, sqrt 2; chi2 share 16 * 16 / 2 / 2 = 64 = 4 * 16
+      {0.5f, -8.0f, 4.0, 1.0f, true},     // |dy / u| = 16 again, from the negative side
+      {1.0f, 9.0f, 1.0, 3.0f, true},      // alpha 1: sqrt 9
+      {1.0f, 5.0f, 4.0, 1.1180340f, true},  // sqrt(1.25) = 1.11803398..., rounded to float
+      {0.0f, 100.0f, 4.0, 0.0f, false},   // missing (u = 0) stays missing
+      {-1.0f, 100.0f, 4.0, -1.0f, false}, // missing (u < 0) stays missing
+      {1.0f, nan, 4.0, 1.0f, false},      // a residual that is not a number is not raised
+  };
+  for (const Case& c : cases) {
+    const std::string where = "u " + std::to_string(c.u) + " dy " + std::to_string(c.dy) + " alpha " +
+                              std::to_string(c.alpha);
+    EXPECT_EQ(robust_uncertainty(c.u, c.dy, c.alpha), c.want) << where;
+    EXPECT_EQ(down_weighted(c.u, c.dy, c.alpha), c.down) << where;
+  }
+}
+
+// One record, four variables, residuals 1, -4, 16 and 8 at uncertainties 1, the
+// last one missing; alpha 4.
+Model refreshed_record(double alpha) {
+  Model m = make_model(1, 4, 1);
+  m.usik = {1.0f, 1.0f, 1.0f, 0.0f};
+  m.dy = {1.0f, -4.0f, 16.0f, 8.0f};
+  m.alpha = alpha;
+  start_robust(m);
+  m.chi2 = 273.0;  // the contribution step's own chi2: 1 + 16 + 256
+  refresh_robust(m);
+  return m;
+}
+
+TEST(Robust, RefreshAndSummaryOfOneRecord) {
+  Model m = refreshed_record(4.0);
+  EXPECT_EQ(m.ueff, (std::vector<float>{1.0f, 1.0f, 2.0f, 0.0f}));
+  EXPECT_EQ(m.chi2, 81.0);  // 1 + 16 + 16 * 16 / 2 / 2
+  EXPECT_EQ(&m.fit_usik(), &m.ueff);
+
+  const RobustSummary summary = summarize_robust(m);
+  EXPECT_EQ(summary.q_true, 273.0);
+  EXPECT_EQ(summary.q_robust, 81.0);
+  EXPECT_EQ(summary.measured, 3);
+  EXPECT_EQ(summary.down, 1);
+  EXPECT_EQ(summary.variable_measured, (std::vector<int>{1, 1, 1, 0}));
+  EXPECT_EQ(summary.variable_down, (std::vector<int>{0, 0, 1, 0}));
+  EXPECT_EQ(summary.record_measured, (std::vector<int>{3}));
+  EXPECT_EQ(summary.record_down, (std::vector<int>{1}));
+  EXPECT_EQ(robust_line(summary),
+            "Robust (alpha 4): Q(true) 273, Q(robust) 81; 1 of 3 values down-weighted (33.33 %).\n");
+
+  // Without robust mode nothing changes: the fit weighs with usik, chi2 stays.
+  Model plain = refreshed_record(0.0);
+  EXPECT_TRUE(plain.ueff.empty());
+  EXPECT_EQ(plain.chi2, 273.0);
+  EXPECT_EQ(&plain.fit_usik(), &plain.usik);
+}
+
+TEST(Robust, OptionTakesAnOptionalAlpha) {
+  struct Case {
+    std::vector<const char*> argv;
+    double robust;
+    std::size_t positional;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"tarnok", "n", "p", "f", "d", "r"}, 0.0, 5, ""},
+      {{"tarnok", "--robust", "n", "p", "f", "d", "r"}, 4.0, 5, ""},  // the mode is not taken as ALPHA
+      {{"tarnok", "--robust", "2.5", "n", "p", "f", "d", "r"}, 2.5, 5, ""},
+      {{"tarnok", "--robust", ".5", "--passes", "3", "n", "p", "f", "d", "r"}, 0.5, 5, ""},
+      {{"tarnok", "--robust=1e1", "o", "p", "f", "d", "r", "0.3"}, 10.0, 6, ""},
+      {{"tarnok", "--robust", "--keep-best", "n", "p", "f", "d", "r"}, 4.0, 5, ""},
+      {{"tarnok", "--robust"}, 4.0, 0, ""},
+      {{"tarnok", "--robust", "-1", "n"}, 0.0, 0, "Error: --robust needs a positive number, not '-1'!\n"},
+      {{"tarnok", "--robust", "0", "n"}, 0.0, 0, "Error: --robust needs a positive number, not '0'!\n"},
+      {{"tarnok", "--robust", "4x", "n"}, 0.0, 0, "Error: --robust needs a positive number, not '4x'!\n"},
+      {{"tarnok", "--robust=", "n"}, 0.0, 0, "Error: --robust needs a positive number, not ''!\n"},
+      {{"tarnok", "--robust=nan", "n"}, 0.0, 0, "Error: --robust needs a positive number, not 'nan'!\n"},
+  };
+  for (const Case& c : cases) {
+    std::string where;
+    for (const char* a : c.argv) where += std::string(a) + " ";
+    Options options;
+    const std::string message =
+        failure_of([&] { options = parse_options(static_cast<int>(c.argv.size()), c.argv.data()); });
+    EXPECT_EQ(message, c.message) << where;
+    if (!c.message.empty()) continue;
+    EXPECT_EQ(options.robust, c.robust) << where;
+    EXPECT_EQ(options.args.size(), c.positional) << where;
+  }
+}
+
+// Three known sources over twelve variables, 200 records with noise at the stated
+// uncertainties; the fit starts from perturbed profiles.
+Model known_sources(bool planted, double alpha) {
+  const int nfakt = 3, nvar = 12, nrec = 200;
+  const double truth[nvar][nfakt] = {
+      {5, 0, 0.5}, {3, 0.2, 0},  {1, 0, 0},   {0, 4, 0.3}, {0.2, 2, 0}, {0, 1, 0},
+      {0, 0.3, 6}, {0.4, 0, 3},  {0, 0, 1.5}, {1, 1, 1},   {2, 0.5, 0}, {0, 2, 2},
+  };
+  std::mt19937 rng(14);
+  std::uniform_real_distribution<double> amount(0.0, 2.0);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  std::uniform_real_distribution<double> perturb(0.7, 1.3);
+  Model m = make_model(nfakt, nvar, nrec);
+  m.alpha = alpha;
+  for (int s = 0; s < nrec; ++s) {
+    double g[nfakt];
+    for (double& gf : g) gf = amount(rng);
+    for (int v = 0; v < nvar; ++v) {
+      double value = 0;
+      for (int f = 0; f < nfakt; ++f) value += truth[v][f] * g[f];
+      const double u = 0.02 * value + 0.01;
+      const auto cell = static_cast<std::size_t>(s * nvar + v);
+      m.rawdata[cell] = static_cast<float>(value + u * noise(rng));
+      m.usik[cell] = static_cast<float>(u);
+    }
+  }
+  // Record 17, variable 2 (a marker of factor 0 alone): a value 80 uncertainties high.
+  if (planted) m.rawdata[17 * nvar + 2] += 80.0f * m.usik[17 * nvar + 2];
+  for (int v = 0; v < nvar; ++v) {
+    for (int f = 0; f < nfakt; ++f) {
+      const auto e = static_cast<std::size_t>(v * nfakt + f);
+      m.p[e] = truth[v][f] * perturb(rng) + 0.05;
+      m.fp[e] = 1;
+    }
+  }
+  NoKeyboard keyboard;
+  FitOptions options;
+  options.passes = 150;
+  std::FILE* console = std::tmpfile();
+  run_fit(m, keyboard, options, console);
+  std::fclose(console);
+  return m;
+}
+
+// How far the planted outlier moves record 17's fitted contributions.
+double influence(double alpha) {
+  const Model clean = known_sources(false, alpha);
+  const Model planted = known_sources(true, alpha);
+  double moved = 0.0;
+  for (std::size_t f = 0; f < 3; ++f) moved += std::fabs(planted.x[17 * 3 + f] - clean.x[17 * 3 + f]);
+  return moved;
+}
+
+TEST(Robust, PlantedOutlierMovesItsRecordLessInRobustMode) {
+  const double plain = influence(0.0);
+  const double robust = influence(4.0);
+  EXPECT_GT(plain, 0.05);  // the outlier does pull the plain fit
+  EXPECT_LT(robust, plain / 5) << "plain " << plain << " robust " << robust;
+}
+
+}  // namespace
