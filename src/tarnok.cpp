@@ -93,6 +93,7 @@ int run(int argc, char** argv) {
   const auto fitting = std::chrono::steady_clock::now();
   FitOutcome outcome = run_fit(m, *keyboard, fit_options, stdout);
   keyboard.reset();
+  fail_without_result(outcome);
   if (options.timing) {
     for (double pass : outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
     std::fprintf(stderr, "timing\tfit\t%.6f\n", seconds_since(fitting));

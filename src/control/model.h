@@ -1,11 +1,15 @@
 // The model state of one run: dimensions, the tables read from the input files,
 // the tables the fit produces and the solver's scratch space. Every phase reads and
-// writes this one struct; no phase keeps tables of its own.
+// writes this one struct; no phase keeps tables of its own. The measured values and
+// uncertainties are shared by copies of the model (several fits of one run).
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "control/shared_table.h"
 
 struct Model {
   // Dimensions, fixed once the input files have been read.
@@ -24,8 +28,8 @@ struct Model {
   // Tables read from the input files.
   std::vector<double> p;        ///< profiles, nvar x nfakt, p[v * nfakt + f]
   std::vector<int> fp;          ///< form, nvar x nfakt; nonzero marks p[v * nfakt + f] free
-  std::vector<float> rawdata;   ///< measured values, nrec x nvar
-  std::vector<float> usik;      ///< uncertainties, nrec x nvar; <= 0 marks a missing value
+  SharedTable<float> rawdata;   ///< measured values, nrec x nvar (shared by copies of the model)
+  SharedTable<float> usik;      ///< uncertainties, nrec x nvar; <= 0 marks a missing value (shared)
 
   // Tables the fit produces.
   std::vector<float> dy;        ///< residuals (value minus model), nrec x nvar

@@ -23,6 +23,7 @@ struct FitOutcome {
   long passes = 0;          ///< statistics lines printed
   long result_pass = 0;     ///< the pass whose starting state the result is the fit of
   long diverged_pass = 0;   ///< the pass whose chi2 was not finite; 0 when none was
+  bool failed = false;      ///< diverged before any pass had a finite chi2/ny: there is no result
   std::vector<double> pass_seconds;  ///< wall time of each full pass, in seconds
 };
 
@@ -33,7 +34,12 @@ struct FitOutcome {
 // A contribution step whose chi2 is not finite ends the fit at once: the state
 // of the pass whose statistics line had the lowest chi2/ny is restored and the
 // final contribution step runs from it, so the result is that of a fit stopped at
-// the start of that pass. Fails when no pass had a finite chi2/ny yet.
+// the start of that pass. When no pass had a finite chi2/ny yet, the fit returns at
+// once with `failed` set and prints no closing line: there is no result.
 // With keep_best, every stop restores that best pass in the same way, unless the
 // final contribution step is at least as good.
+// A null console prints nothing.
 FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console);
+
+// Fails with the message of a fit that has no result, when `outcome` is one.
+void fail_without_result(const FitOutcome& outcome);

@@ -70,6 +70,8 @@ void read_records(Model& m, const std::string& path) {
   m.id_end.reserve(static_cast<std::size_t>(m.nrec));
   std::string id;
   std::size_t cell = 0;
+  float* rawdata = m.rawdata.writable();
+  float* usik = m.usik.writable();
   for (int s = 0; s < m.nrec; ++s) {
     id.clear();
     in.read_until(&id, '\t');
@@ -80,8 +82,8 @@ void read_records(Model& m, const std::string& path) {
     m.ids.append(nl == std::string::npos ? std::string_view(id) : std::string_view(id).substr(nl + 1));
     m.id_end.push_back(m.ids.size());
     for (int v = 0; v < m.nvar; ++v, ++cell) {
-      m.rawdata[cell] = static_cast<float>(in.read_double(true));
-      m.usik[cell] = static_cast<float>(in.read_double(true));
+      rawdata[cell] = static_cast<float>(in.read_double(true));
+      usik[cell] = static_cast<float>(in.read_double(true));
     }
   }
   m.ids.shrink_to_fit();
