@@ -18,6 +18,7 @@ enum class Fate { not_run, failed, fitted };
 
 struct Replicate {
   Fate fate = Fate::not_run;
+  long passes = 0;
   std::vector<FactorMatch> mapping;   // per base factor
   std::vector<double> p;              // the replicate's profiles, nvar x nfakt
 };
@@ -60,6 +61,7 @@ BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptio
     slot.mapping = map_factors({base_x.data(), fit.nrec, base.nfakt}, {fit.x.data(), fit.nrec, fit.nfakt},
                                settings.min_r, base.offset);
     slot.p = std::move(fit.p);
+    slot.passes = outcome.passes;
     slot.fate = Fate::fitted;
   });
 
@@ -75,6 +77,7 @@ BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptio
       continue;
     }
     ++run.fitted;
+    run.passes += replicate.passes;
     for (std::size_t f = 0; f < nfakt; ++f) {
       const int j = replicate.mapping[f].factor;
       if (j < 0) continue;
@@ -92,6 +95,7 @@ std::string bootstrap_summary(const Model& base, const BootstrapRun& run) {
   std::string out = format_line("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed", run.replicates,
                                 run.block, run.fitted, run.failed);
   if (run.not_run > 0) out += format_line(", %d not run (stopped)", run.not_run);
+  if (run.fitted > 0) out += format_line("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);
   out += ".\n";
   for (std::size_t f = 0; f < run.mapped.size(); ++f) {
     out += format_line("Bootstrap factor %s: mapped in %d of %d fitted replicates.\n", base.faktnavn[f].c_str(),

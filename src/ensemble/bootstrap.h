@@ -27,6 +27,7 @@ struct BootstrapRun {
   int fitted = 0;                       ///< replicates with a result
   int failed = 0;                       ///< replicates whose fit has no result
   int not_run = 0;                      ///< replicates stopped before they began
+  long passes = 0;                      ///< statistics lines of all fitted replicates
   std::vector<int> mapped;              ///< per base factor: fitted replicates mapped to it
   // Per base factor f and variable v, values[f * nvar + v]: that profile element
   // of the replicate factor mapped to f, over the replicates in order.
