@@ -2,7 +2,8 @@
 // the given size, made from known non-negative profiles and contributions with
 // noise. About a third of the factors are absent from each record, so the
 // contribution step drops factors as it does on real data; a few values are
-// missing (uncertainty 0) and a few measured values are negative.
+// missing (uncertainty 0) and a few measured values are negative. The true
+// profiles go to truth.tsv (in the layout of a profile file).
 //
 //   make_data NREC NVAR NFAKT SEED FOLDER
 #include <cmath>
@@ -74,6 +75,16 @@ int main(int argc, char** argv) {
   }
   std::fclose(profile);
   std::fclose(form);
+
+  std::FILE* truth = create(folder + "/truth.tsv");
+  for (int f = 0; f < nfakt; ++f) std::fprintf(truth, "\tF%d", f + 1);
+  std::fprintf(truth, "\n");
+  for (int v = 0; v < nvar; ++v) {
+    std::fprintf(truth, "V%d", v + 1);
+    for (int f = 0; f < nfakt; ++f) std::fprintf(truth, "\t%.17g", p[static_cast<std::size_t>(v) * nfakt + f]);
+    std::fprintf(truth, "\n");
+  }
+  std::fclose(truth);
 
   std::FILE* data = create(folder + "/data.tsv");
   std::fprintf(data, "Synthetic data, %d records x %d variables x %d factors\n", nrec, nvar, nfakt);

@@ -3,8 +3,14 @@
 // that cannot work are refused before any fitting.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "support.h"
 
@@ -113,4 +119,37 @@ TEST(EnsembleProgram, OptionsThatCannotWorkAreRefusedBeforeTheFit) {
     EXPECT_EQ(lines_of(run.out).back(), "Error: Can't create " + locked + "/starts.tsv!");
   }
   ::chmod(locked.c_str(), 0755);
+}
+
+TEST(EnsembleProgram, CtrlCStopsEveryStartAndKeepsWhatWasReached) {
+  // Four starts on two threads with a pass limit far away: Ctrl-C stops the two
+  // running ones, the other two are not begun, and the better of the two is written.
+  TempDir dir;
+  const std::string out = dir.file("stdout");
+  const std::string result = dir.file("result.tsv");
+  const std::string report = dir.file("report");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, STDOUT_FILENO);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    execl(TARNOK_BINARY, TARNOK_BINARY, "--passes", "10000000", "--threads", "2", "--starts", "4", "--report",
+          report.c_str(), "n", (kExample + "profile.tsv").c_str(), (kExample + "form.tsv").c_str(),
+          (kExample + "data.tsv").c_str(), result.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(pid, SIGINT);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+  const std::string console = read_file(out);
+  EXPECT_NE(console.find("Start 1 of 4: chi2 "), std::string::npos) << console;
+  EXPECT_NE(console.find("Stopped: interrupted after "), std::string::npos) << console;
+  EXPECT_NE(console.find("Start 4 of 4: not run (the fit was stopped).\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("2 fitted, 0 failed, 2 not run.\n"), std::string::npos) << console;
+  EXPECT_FALSE(read_file(result).empty());
+  EXPECT_EQ(lines_of(read_file(report + "/starts.tsv")).size(), 5u);
 }
