@@ -4,8 +4,10 @@
 // mean over the true factors of the correlation of each true profile with the
 // fitted profile that correlates best with it.
 //
-//   starts_recovery FOLDER N SEED PASSES CONVERGE
+//   starts_recovery FOLDER N SEED PASSES CONVERGE [free]
 // FOLDER holds profile.tsv, form.tsv, data.tsv and truth.tsv (bench/make_data).
+// With "free", every profile element is free (a harder problem than the form's).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,8 +23,8 @@
 #include "input/profile_file.h"
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: starts_recovery FOLDER N SEED PASSES CONVERGE\n");
+  if (argc != 6 && !(argc == 7 && std::string(argv[6]) == "free")) {
+    std::fprintf(stderr, "usage: starts_recovery FOLDER N SEED PASSES CONVERGE [free]\n");
     return 1;
   }
   const std::string folder = argv[1];
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
     read_profile(m, folder + "/profile.tsv");
     read_form(m, folder + "/form.tsv");
     read_data(m, folder + "/data.tsv");
+    if (argc == 7) std::fill(m.fp.begin(), m.fp.end(), 1);
     Model truth;
     read_profile(truth, folder + "/truth.tsv");
     FitOptions options;
