@@ -80,7 +80,7 @@ int run(int argc, char** argv) {
   std::vector<std::string> report_names;
   if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
   if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
-  if (!options.report.empty()) prepare_report_dir(options.report, report_names);
+  if (!options.report.empty()) prepare_report_dir(options.report, report_names, {args[1], args[2], args[3], args[4]});
   ResultFile result(args[4]);
 
   FitOptions fit_options;
@@ -107,7 +107,9 @@ int run(int argc, char** argv) {
     std::fflush(stdout);
     if (starts.best < 0) fail("Error: No start has a result; no result was written.\n");
     outcome = starts.starts[static_cast<std::size_t>(starts.best)].outcome;
+    const int threads = m.threads;
     std::swap(m, starts.best_model);
+    m.threads = threads;  // each start ran on one; the rest of the run uses them all
   } else {
     outcome = run_fit(m, *keyboard, fit_options, stdout);
   }

@@ -95,18 +95,22 @@ TEST(EnsembleProgram, OptionsThatCannotWorkAreRefusedBeforeTheFit) {
       {{"--passes", "5", "--starts", "0"}, "Error: --starts needs a whole number of at least 1, not '0'!"},
       {{"--min-r", "1.5"}, "Error: --min-r needs a number above 0 and at most 1, not '1.5'!"},
       {{"--passes", "5", "--starts", "2", "--report", blocked}, "Error: Can't create the report folder " + blocked + "!"},
+      // The result would be overwritten by the table of the starts.
+      {{"--passes", "5", "--starts", "2", "--report", dir.path() + "/./"},
+       "Error: The report file " + dir.path() + "/./starts.tsv is the file " + dir.file("starts.tsv") +
+           "; it would be overwritten!"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.options;
     args.insert(args.end(), {"n", kExample + "profile.tsv", kExample + "form.tsv", kExample + "data.tsv",
-                             dir.file("result.tsv")});
+                             dir.file(c.message.find("report file") != std::string::npos ? "starts.tsv" : "result.tsv")});
     const RunResult run = run_program(kTarnok, args);
     EXPECT_EQ(run.status, 1) << c.message;
     const std::vector<std::string> lines = lines_of(run.out);
     ASSERT_FALSE(lines.empty()) << c.message;
     EXPECT_EQ(lines.back(), c.message);
     EXPECT_EQ(run.out.find("Start 1"), std::string::npos) << c.message;
-    EXPECT_FALSE(file_exists(dir.file("result.tsv"))) << c.message;
+    EXPECT_FALSE(file_exists(dir.file("result.tsv")) || file_exists(dir.file("starts.tsv"))) << c.message;
   }
   // A folder that cannot be written is refused before the fit (not as root, who
   // may write anywhere).
