@@ -130,7 +130,6 @@ int run(int argc, char** argv) {
     write_report_file(options.report, "best_start_profile.tsv", profile_text(m, starts.best_p));
   }
   if (options.bootstrap > 0) {
-    if (keyboard->key_waiting()) keyboard->read_key();  // a key that stopped the fit does not stop the bootstrap
     BootstrapSettings settings;
     settings.replicates = static_cast<int>(options.bootstrap);
     settings.block = static_cast<int>(std::min(options.block, static_cast<long>(m.nrec)));

@@ -41,6 +41,7 @@ BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptio
   std::vector<Replicate> replicates(static_cast<std::size_t>(settings.replicates));
   FitOptions quiet = options;
   quiet.report_stop = false;
+  if (keyboard.key_waiting()) keyboard.read_key();  // a key that stopped the fit does not stop the bootstrap
   SharedKeyboard shared(keyboard);
 
   run_fits(settings.replicates, settings.threads, shared, [&](int i) {

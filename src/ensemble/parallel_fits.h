@@ -29,6 +29,7 @@ class SharedKeyboard : public Keyboard {
 // Calls fit(i) for i = 0 .. count - 1 on up to `threads` threads; each thread takes
 // the next index when its fit is done. Once keyboard.stopped(), no further fit is
 // begun. Returns how many fits were begun (the indexes 0 .. that - 1 when one
-// thread runs; with several, every index below the count returned). An exception
+// thread runs; with several, every index below the count returned). A key waiting
+// before the fits should be read first, or it stops every fit at once. An exception
 // thrown by a fit is thrown again here once every thread has finished.
 int run_fits(int count, int threads, SharedKeyboard& keyboard, const std::function<void(int)>& fit);

@@ -51,6 +51,7 @@ StartsRun run_starts(const Model& m, Keyboard& keyboard, const FitOptions& optio
   std::mutex mutex;
   FitOptions quiet = options;
   quiet.report_stop = false;
+  if (keyboard.key_waiting()) keyboard.read_key();  // a key pressed before the starts is discarded
   SharedKeyboard shared(keyboard);
 
   auto finish = [&](int i) {
