@@ -9,6 +9,7 @@
 #include "ensemble/blocks.h"
 #include "ensemble/bootstrap.h"
 #include "ensemble/mapping.h"
+#include "ensemble/parallel_fits.h"
 #include "ensemble/random.h"
 #include "ensemble/starts.h"
 #include "ensemble/statistics.h"
@@ -292,4 +293,36 @@ TEST(Ensemble, BootstrapBandsHoldTheTrueProfiles) {
   EXPECT_EQ(nonzero, 22);
   EXPECT_GE(inside_nonzero, 15);
   EXPECT_GE(inside, 18);
+}
+
+namespace {
+
+// A keyboard on which one key is seen at the n-th look only.
+class KeyAtLook : public Keyboard {
+ public:
+  explicit KeyAtLook(int look) : look_(look) {}
+  bool key_waiting() override { return ++looks_ == look_; }
+  void read_key() override {}
+
+ private:
+  int look_;
+  int looks_ = 0;
+};
+
+}  // namespace
+
+TEST(Ensemble, OneKeyStopsEveryFitAndNoneBeginsAfterIt) {
+  // Looks: 1 before fit 0, 2 inside fit 0, 3 before fit 1 (the key).
+  KeyAtLook keyboard(3);
+  SharedKeyboard shared(keyboard);
+  std::vector<int> fitted;
+  const int begun = run_fits(10, 1, shared, [&](int i) {
+    shared.key_waiting();
+    fitted.push_back(i);
+  });
+  EXPECT_EQ(begun, 1);
+  EXPECT_EQ(fitted, std::vector<int>{0});
+  // The key stays pressed for every later look.
+  EXPECT_TRUE(shared.key_waiting());
+  EXPECT_TRUE(shared.stopped());
 }
