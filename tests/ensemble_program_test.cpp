@@ -143,7 +143,14 @@ TEST(EnsembleProgram, CtrlCStopsEveryStartAndKeepsWhatWasReached) {
           (kExample + "data.tsv").c_str(), result.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The temporary result file is made just before the fit begins.
+  for (int i = 0; i < 3000; ++i) {
+    bool fitting = false;
+    for (const std::string& name : list_dir(dir.path())) fitting = fitting || name.rfind("result.tsv.tmp", 0) == 0;
+    if (fitting) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   kill(pid, SIGINT);
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
