@@ -2,9 +2,15 @@
 // the given size, made from known non-negative profiles and contributions with
 // noise. About a third of the factors are absent from each record, so the
 // contribution step drops factors as it does on real data; a few values are
-// missing (uncertainty 0) and a few measured values are negative.
+// missing (uncertainty 0) and a few measured values are negative. The true
+// profiles go to truth.tsv (in the layout of a profile file).
 //
-//   make_data NREC NVAR NFAKT SEED FOLDER
+//   make_data NREC NVAR NFAKT SEED FOLDER [hard]
+//
+// "hard" makes a problem on which the start matters: dense, overlapping profiles
+// (every element free), every factor in every record, 10 % noise, 2 % of the
+// values outliers (ten times too large), and starting profiles drawn without
+// regard to the truth.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,8 +32,9 @@ std::FILE* create(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: make_data NREC NVAR NFAKT SEED FOLDER\n");
+  const bool hard = argc == 7 && std::string(argv[6]) == "hard";
+  if (argc != 6 && !hard) {
+    std::fprintf(stderr, "usage: make_data NREC NVAR NFAKT SEED FOLDER [hard]\n");
     return 1;
   }
   const int nrec = std::atoi(argv[1]);
@@ -46,8 +53,9 @@ int main(int argc, char** argv) {
       const bool strong = (v + f) % std::max(1, nfakt / 3 + 1) == 0 || uniform(rng) < 0.1;
       double value = strong ? 0.05 + 0.5 * uniform(rng) : 0.002 * uniform(rng);
       if (uniform(rng) < 0.05) value = 0.0;
+      if (hard) value = uniform(rng) < 0.3 ? 0.0 : uniform(rng);
       p[static_cast<std::size_t>(v) * nfakt + f] = value;
-      fp[static_cast<std::size_t>(v) * nfakt + f] = uniform(rng) < 0.75 ? 1 : 0;
+      fp[static_cast<std::size_t>(v) * nfakt + f] = hard || uniform(rng) < 0.75 ? 1 : 0;
     }
   }
 
@@ -65,7 +73,8 @@ int main(int argc, char** argv) {
     for (int f = 0; f < nfakt; ++f) {
       const std::size_t k = static_cast<std::size_t>(v) * nfakt + f;
       // Free elements start away from the truth; held ones at it.
-      const double start = fp[k] ? p[k] * (0.7 + 0.6 * uniform(rng)) + 0.001 : p[k];
+      double start = fp[k] ? p[k] * (0.7 + 0.6 * uniform(rng)) + 0.001 : p[k];
+      if (hard) start = 0.05 + uniform(rng);
       std::fprintf(profile, "\t%.4g", start);
       std::fprintf(form, "\t%d", fp[k]);
     }
@@ -75,6 +84,16 @@ int main(int argc, char** argv) {
   std::fclose(profile);
   std::fclose(form);
 
+  std::FILE* truth = create(folder + "/truth.tsv");
+  for (int f = 0; f < nfakt; ++f) std::fprintf(truth, "\tF%d", f + 1);
+  std::fprintf(truth, "\n");
+  for (int v = 0; v < nvar; ++v) {
+    std::fprintf(truth, "V%d", v + 1);
+    for (int f = 0; f < nfakt; ++f) std::fprintf(truth, "\t%.17g", p[static_cast<std::size_t>(v) * nfakt + f]);
+    std::fprintf(truth, "\n");
+  }
+  std::fclose(truth);
+
   std::FILE* data = create(folder + "/data.tsv");
   std::fprintf(data, "Synthetic data, %d records x %d variables x %d factors\n", nrec, nvar, nfakt);
   std::fprintf(data, "Sample");
@@ -82,13 +101,16 @@ int main(int argc, char** argv) {
   std::fprintf(data, "\n");
   std::vector<double> c(static_cast<std::size_t>(nfakt));
   for (int s = 0; s < nrec; ++s) {
-    for (int f = 0; f < nfakt; ++f) c[static_cast<std::size_t>(f)] = uniform(rng) < 0.35 ? 0.0 : -std::log(uniform(rng) + 1e-12);
+    for (int f = 0; f < nfakt; ++f) {
+      c[static_cast<std::size_t>(f)] = uniform(rng) < 0.35 && !hard ? 0.0 : -std::log(uniform(rng) + 1e-12);
+    }
     std::fprintf(data, "S%07d", s + 1);
     for (int v = 0; v < nvar; ++v) {
       double y = 0.0;
       for (int f = 0; f < nfakt; ++f) y += p[static_cast<std::size_t>(v) * nfakt + f] * c[static_cast<std::size_t>(f)];
-      double u = 0.05 * y + 0.002;
+      double u = (hard ? 0.1 : 0.05) * y + 0.002;
       double value = y + u * normal(rng);
+      if (hard && uniform(rng) < 0.02) value *= 10.0;  // outlier
       if (uniform(rng) < 0.02) u = 0.0;  // missing
       std::fprintf(data, "\t%.4g\t%.3g", value, u);
     }

@@ -110,7 +110,7 @@ void whole_run(std::string_view input, MemoryFile& profile, MemoryFile& form, Me
   NoKeyboard keyboard;
   FitOptions options;
   options.passes = 2;
-  run_fit(m, keyboard, options, console());
+  fail_without_result(run_fit(m, keyboard, options, console()));
   residue(m);
   write_result(m, result.stream(), rotate_arg);
   result.commit();

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the program under valgrind's memcheck: a full run on the bundled example
-# with a few passes, the same run in robust mode, and a run that a bad data cell
-# ends early. Fails on any memory error or on memory that is definitely or
-# indirectly lost.
+# with a few passes, the same run in robust mode, one with starts and bootstrap
+# on two threads, and a run that a bad data cell ends early. Fails on any memory
+# error or on memory that is definitely or indirectly lost.
 #
 #   scripts/memcheck.sh [passes, default 3]
 set -euo pipefail
@@ -41,6 +41,19 @@ set -e
 if [ $rc -ne 0 ] || [ ! -s "$scratch/result3.tsv" ] || ! grep -q "values down-weighted" "$scratch/out"; then
   cat "$scratch/out" "$scratch/err"
   echo "memcheck: the robust run failed (exit $rc)"
+  exit 1
+fi
+cat "$scratch/err"
+
+echo "memcheck: starts and bootstrap on two threads, --passes $passes"
+set +e
+memcheck "$bin" --passes "$passes" --threads 2 --starts 2 --bootstrap 2 --report "$scratch/report" \
+  n "$ex/profile.tsv" "$ex/form.tsv" "$ex/data.tsv" "$scratch/result4.tsv" >"$scratch/out" 2>"$scratch/err"
+rc=$?
+set -e
+if [ $rc -ne 0 ] || [ ! -s "$scratch/result4.tsv" ] || [ ! -s "$scratch/report/bootstrap.tsv" ]; then
+  cat "$scratch/out" "$scratch/err"
+  echo "memcheck: the run with starts and bootstrap failed (exit $rc)"
   exit 1
 fi
 cat "$scratch/err"

@@ -15,6 +15,9 @@
 #include "control/model.h"
 #include "control/options.h"
 #include "control/signals.h"
+#include "ensemble/bootstrap.h"
+#include "ensemble/report_files.h"
+#include "ensemble/starts.h"
 #include "fit/iteration.h"
 #include "fit/keyboard.h"
 #include "fit/residue.h"
@@ -78,6 +81,10 @@ int run(int argc, char** argv) {
   read_data(m, args[3]);
   if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", seconds_since(reading));
   refuse_input_as_result(args[4], {args[1], args[2], args[3]});
+  std::vector<std::string> report_names;
+  if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
+  if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
+  if (!options.report.empty()) prepare_report_dir(options.report, report_names, {args[1], args[2], args[3], args[4]});
   ResultFile result(args[4]);
 
   FitOptions fit_options;
@@ -96,8 +103,23 @@ int run(int argc, char** argv) {
   }
   enter_fit_phase();
   const auto fitting = std::chrono::steady_clock::now();
-  FitOutcome outcome = run_fit(m, *keyboard, fit_options, stdout);
-  keyboard.reset();
+  FitOutcome outcome;
+  StartsRun starts;
+  if (options.starts > 0) {
+    starts = run_starts(m, *keyboard, fit_options, static_cast<int>(options.starts),
+                        static_cast<std::uint64_t>(options.seed), stdout);
+    std::fputs(best_start_line(starts).c_str(), stdout);
+    std::fflush(stdout);
+    if (starts.best < 0) fail("Error: No start has a result; no result was written.\n");
+    outcome = starts.starts[static_cast<std::size_t>(starts.best)].outcome;
+    const int threads = m.threads;
+    std::swap(m, starts.best_model);
+    m.threads = threads;  // each start ran on one; the rest of the run uses them all
+  } else {
+    outcome = run_fit(m, *keyboard, fit_options, stdout);
+  }
+  if (options.bootstrap == 0) keyboard.reset();
+  fail_without_result(outcome);
   if (!unattended && no_terminal && outcome.reason == StopReason::key) {
     std::fprintf(stderr,
                  "tarnok: the fit stopped after %ld pass%s because standard input is not a terminal: the end of "
@@ -119,6 +141,24 @@ int run(int argc, char** argv) {
   write_result(m, result.stream(), rotate_arg);
   result.commit();
   if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", seconds_since(writing));
+  if (options.starts > 0 && !options.report.empty()) {
+    write_report_file(options.report, "starts.tsv", starts_table(m, starts));
+    write_report_file(options.report, "best_start_profile.tsv", profile_text(m, starts.best_p));
+  }
+  if (options.bootstrap > 0) {
+    BootstrapSettings settings;
+    settings.replicates = static_cast<int>(options.bootstrap);
+    settings.block = static_cast<int>(std::min(options.block, static_cast<long>(m.nrec)));
+    settings.seed = static_cast<std::uint64_t>(options.seed);
+    settings.min_r = options.min_r;
+    settings.threads = m.threads;
+    const BootstrapRun bootstrap = run_bootstrap(m, *keyboard, fit_options, settings);
+    keyboard.reset();
+    std::fputs(bootstrap_summary(m, bootstrap).c_str(), stdout);
+    std::fflush(stdout);
+    write_report_file(options.report, "bootstrap.tsv", bootstrap_table(m, bootstrap));
+    write_report_file(options.report, "bootstrap_mapping.tsv", mapping_table(m, bootstrap));
+  }
   return 0;
 }
 

@@ -207,6 +207,7 @@ FitRun fit_st_louis(const FitOptions& options, long key_at = 0, long spoil_at = 
   run.console = captured(console);
   run.chi2 = m.chi2;
   run.nytot = m.nytot;
+  if (run.outcome.failed) return run;  // no result to write
   residue(m);
   write_result(m, result, nullptr);
   run.result = captured(result);
@@ -285,7 +286,9 @@ TEST(DivergenceGuard, RestoresTheBestPassAndWritesWhatAStopThereWrites) {
 TEST(DivergenceGuard, FailsWhenThereIsNoFinitePassToGoBackTo) {
   FitOptions options;
   try {
-    fit_st_louis(options, 0, 1, kNaN);
+    FitRun run = fit_st_louis(options, 0, 1, kNaN);
+    EXPECT_TRUE(run.outcome.failed);
+    fail_without_result(run.outcome);
     FAIL() << "no failure";
   } catch (const Failure& failure) {
     EXPECT_STREQ(failure.what(),

@@ -166,8 +166,8 @@ TEST(DataFile, RecordsAreCountedByLineAndReadAsFloats) {
   EXPECT_EQ(m.nrec, 2);
   EXPECT_EQ(m.id(0), "3/1 0:00");
   EXPECT_EQ(m.id(1), "3/1 1:00");
-  EXPECT_EQ(m.rawdata, (std::vector<float>{0.1f, 2.0f, 1e-3f, 2.5f}));
-  EXPECT_EQ(m.usik, (std::vector<float>{0.01f, 0.0f, -1.0f, 0.5f}));  // missing values stay stored
+  EXPECT_EQ(m.rawdata.values(), (std::vector<float>{0.1f, 2.0f, 1e-3f, 2.5f}));
+  EXPECT_EQ(m.usik.values(), (std::vector<float>{0.01f, 0.0f, -1.0f, 0.5f}));  // missing values stay stored
   EXPECT_EQ(m.dy.size(), 4u);
   EXPECT_EQ(m.x.size(), 4u);
   EXPECT_EQ(m.t.size(), 2u);

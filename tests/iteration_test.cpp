@@ -38,8 +38,8 @@ Model small_problem() {
   m.fp = {1, 1, 1, 1, 1, 1};
   const float values[] = {2, 1, 1.5f, 1, 3, 2, 4, 0.5f, 2.2f, 0.3f, 0.2f, 0.3f};
   for (std::size_t i = 0; i < 12; ++i) {
-    m.rawdata[i] = values[i];
-    m.usik[i] = 0.1f;
+    m.rawdata.writable()[i] = values[i];
+    m.usik.writable()[i] = 0.1f;
   }
   return m;
 }

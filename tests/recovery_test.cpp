@@ -30,8 +30,8 @@ TEST(Recovery, FitFindsKnownProfilesFromAPerturbedStart) {
       for (int f = 0; f < nfakt; ++f) value += truth[v][f] * g[f];
       double u = 0.02 * value + 0.01;
       std::size_t cell = static_cast<std::size_t>(s * nvar + v);
-      m.rawdata[cell] = static_cast<float>(value + u * noise(rng));
-      m.usik[cell] = static_cast<float>(u);
+      m.rawdata.writable()[cell] = static_cast<float>(value + u * noise(rng));
+      m.usik.writable()[cell] = static_cast<float>(u);
     }
   }
   for (int v = 0; v < nvar; ++v) {

@@ -32,8 +32,8 @@ Model two_factor_model() {
   for (std::size_t i = 0; i < m.x.size(); ++i) m.x[i] = 1.0 + static_cast<double>(i % 3);
   for (std::size_t i = 0; i < m.p.size(); ++i) m.p[i] = 0.5 * static_cast<double>(i);
   for (std::size_t i = 0; i < m.usik.size(); ++i) {
-    m.usik[i] = 1.0f;
-    m.rawdata[i] = static_cast<float>(i % 5);
+    m.usik.writable()[i] = 1.0f;
+    m.rawdata.writable()[i] = static_cast<float>(i % 5);
     m.dy[i] = i % 2 ? 0.25f : -0.5f;
   }
   m.ny = {2, 2, 2};

@@ -1,6 +1,8 @@
 // The model state of one run: dimensions, the tables read from the input files
 // and the tables the fit produces. Every phase reads and writes this one struct.
-// The solvers' scratch lives with each thread of the engine, not here.
+// The solvers' scratch lives with each thread of the engine, not here. The
+// measured values and uncertainties are shared by copies of the model (several
+// fits of one run).
 //
 // Glossary of the domain names (shape; unit):
 //   nfakt     number of factors, the sources (scalar; count)
@@ -27,7 +29,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "control/shared_table.h"
 
 struct Model {
   // Dimensions, fixed once the input files have been read.
@@ -46,8 +51,8 @@ struct Model {
   // Tables read from the input files.
   std::vector<double> p;        ///< profiles, nvar x nfakt, p[v * nfakt + f]
   std::vector<int> fp;          ///< form, nvar x nfakt; nonzero marks p[v * nfakt + f] free
-  std::vector<float> rawdata;   ///< measured values, nrec x nvar
-  std::vector<float> usik;      ///< uncertainties, nrec x nvar; <= 0 marks a missing value
+  SharedTable<float> rawdata;   ///< measured values, nrec x nvar (shared by copies of the model)
+  SharedTable<float> usik;      ///< uncertainties, nrec x nvar; <= 0 marks a missing value (shared)
   std::vector<float> ueff;      ///< robust mode only: the uncertainties the fit weighs with, nrec x nvar
                                 ///< (usik, raised for values with large scaled residuals); empty otherwise
 
@@ -74,7 +79,7 @@ struct Model {
 
   // The uncertainties the normal equations, the residue and the regression weigh
   // with: ueff in robust mode, usik otherwise.
-  const std::vector<float>& fit_usik() const { return alpha > 0 ? ueff : usik; }
+  const std::vector<float>& fit_usik() const { return alpha > 0 ? ueff : usik.values(); }
 
   // Identifier of record s as read from the data file.
   std::string_view id(int s) const {

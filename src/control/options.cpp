@@ -37,6 +37,12 @@ bool looks_like_number(const char* text) {
   return (*text >= '0' && *text <= '9') || *text == '.';
 }
 
+long parse_positive(const std::string& option, const std::string& text) {
+  const long value = parse_count(option, text);
+  if (value < 1) fail("Error: %s needs a whole number of at least 1, not '%s'!\n", option.c_str(), text.c_str());
+  return value;
+}
+
 }  // namespace
 
 Options parse_options(int argc, const char* const* argv) {
@@ -85,11 +91,34 @@ Options parse_options(int argc, const char* const* argv) {
       }
     } else if (name == "--timing" && !has_value) {
       options.timing = true;
+    } else if (name == "--starts") {
+      options.starts = parse_positive(name, take_value());
+    } else if (name == "--seed") {
+      options.seed = parse_count(name, take_value());
+    } else if (name == "--bootstrap") {
+      options.bootstrap = parse_positive(name, take_value());
+    } else if (name == "--block") {
+      options.block = parse_positive(name, take_value());
+    } else if (name == "--min-r") {
+      const std::string text = take_value();
+      options.min_r = parse_tolerance(name, text);
+      if (options.min_r > 1.0) fail("Error: %s needs a number above 0 and at most 1, not '%s'!\n", name.c_str(), text.c_str());
+    } else if (name == "--report") {
+      options.report = take_value();
+      if (options.report.empty()) fail("Error: --report needs a folder!\n");
     } else {
       fail("Error: Unknown option %s! See tarnok --help.\n", arg.c_str());
     }
   }
   for (; i < argc; ++i) options.args.emplace_back(argv[i]);
+  if (options.help || options.version) return options;
+  // Several fits must each end by themselves; a key still stops them all.
+  if ((options.starts > 0 || options.bootstrap > 0) && options.passes < 0 && options.converge <= 0) {
+    fail("Error: %s needs --passes or --converge, so that every fit ends by itself!\n",
+         options.starts > 0 ? "--starts" : "--bootstrap");
+  }
+  if (options.bootstrap > 0 && options.report.empty()) fail("Error: --bootstrap needs --report DIR for its tables!\n");
+  if (options.block > 0 && options.bootstrap == 0) fail("Error: --block needs --bootstrap!\n");
   return options;
 }
 
@@ -136,6 +165,17 @@ const char* usage_text() {
          "               gives Q(true), chi2 with the plain ones, and the number of\n"
          "               down-weighted values.\n"
          "  --timing     print the time of each phase and pass on standard error\n"
+         "  --starts N   fit N starts (the given profiles and N - 1 whose free elements\n"
+         "               are each multiplied by a factor from [0.5, 1.5]) and write the\n"
+         "               one with the lowest final chi2; needs --passes or --converge\n"
+         "  --seed S     seed of the starts and of the bootstrap (default 1)\n"
+         "  --bootstrap N\n"
+         "               after the fit, fit N replicates of blocks of records drawn with\n"
+         "               replacement and write the spread of the profiles to the report\n"
+         "               folder; needs --report and --passes or --converge\n"
+         "  --block L    records per bootstrap block (default: from the contributions)\n"
+         "  --min-r R    least correlation that maps a replicate factor (default 0.6)\n"
+         "  --report DIR folder for starts.tsv, bootstrap.tsv and bootstrap_mapping.tsv\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"
          "\n"

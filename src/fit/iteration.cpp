@@ -52,8 +52,8 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
         outcome.reason = StopReason::diverged;
         outcome.diverged_pass = pass;
         if (!monitor.has_best()) {
-          fail("Error: The fit diverged in pass %ld (chi2 is not finite) before any pass had a finite "
-               "chi2/ny; no result was written.\n", pass);
+          outcome.failed = true;
+          return outcome;
         }
       }
       if (stop) outcome.result_pass = pass;
@@ -72,8 +72,10 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     profile_pass(m);
     const long long cells = static_cast<long long>(m.nrec) * m.nfakt;
     m.sumsq = m.sumsq / static_cast<double>(cells) - 1.0;
-    std::fprintf(console, "%lg\t%d\t%lg\n", m.chi2 / m.nytot, m.nytot, m.sumsq);
-    std::fflush(console);
+    if (console != nullptr) {
+      std::fprintf(console, "%lg\t%d\t%lg\n", m.chi2 / m.nytot, m.nytot, m.sumsq);
+      std::fflush(console);
+    }
     outcome.passes = pass;
     outcome.pass_seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     monitor.end_pass(m.chi2, m.nytot, m.damp);
@@ -81,9 +83,16 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
   }
   outcome.not_converged = options.converge > 0 && outcome.reason != StopReason::converged &&
                           outcome.reason != StopReason::diverged;
-  if (options.report_stop || outcome.reason == StopReason::diverged) {
+  if (console != nullptr && (options.report_stop || outcome.reason == StopReason::diverged)) {
     print_stop_line(console, outcome, m.chi2, m.nytot);
     std::fflush(console);
   }
   return outcome;
+}
+
+void fail_without_result(const FitOutcome& outcome) {
+  if (outcome.failed) {
+    fail("Error: The fit diverged in pass %ld (chi2 is not finite) before any pass had a finite "
+         "chi2/ny; no result was written.\n", outcome.diverged_pass);
+  }
 }

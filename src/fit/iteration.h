@@ -24,6 +24,7 @@ struct FitOutcome {
   long result_pass = 0;     ///< the pass whose starting state the result is the fit of
   long diverged_pass = 0;   ///< the pass whose chi2 was not finite; 0 when none was
   bool not_converged = false;  ///< a convergence stop was asked for, but another stop came first
+  bool failed = false;      ///< diverged before any pass had a finite chi2/ny: there is no result
   std::vector<double> pass_seconds;  ///< wall time of each full pass, in seconds
 };
 
@@ -34,7 +35,12 @@ struct FitOutcome {
 // A contribution step whose chi2 is not finite ends the fit at once: the state
 // of the pass with the lowest chi2 (the earliest of equals) is restored and the
 // final contribution step runs from it, so the result is that of a fit stopped at
-// the start of that pass. Fails when no pass had a finite chi2 yet.
+// the start of that pass. When no pass had a finite chi2 yet, the fit returns at
+// once with `failed` set and prints no closing line: there is no result.
 // With keep_best, every stop restores that best pass in the same way, unless the
 // final contribution step has a lower chi2.
+// A null console prints nothing.
 FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console);
+
+// Fails with the message of a fit that has no result, when `outcome` is one.
+void fail_without_result(const FitOutcome& outcome);

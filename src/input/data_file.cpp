@@ -182,6 +182,8 @@ void read_records(Model& m, const std::string& path) {
   m.id_end.clear();
   m.id_end.reserve(static_cast<std::size_t>(m.nrec));
   std::size_t cell = 0;
+  float* rawdata = m.rawdata.writable();
+  float* usik = m.usik.writable();
   for (int s = 0; s < m.nrec; ++s) {
     in.skip_space();  // blank lines before the record
     in.read_until(&m.ids, '\t', '\n');
@@ -189,9 +191,9 @@ void read_records(Model& m, const std::string& path) {
     in.skip_blanks();
     for (int v = 0; v < m.nvar; ++v, ++cell) {
       if (in.at_line_end()) fail_record(m, in, 2L * v);
-      m.rawdata[cell] = static_cast<float>(in.read_double_on_line(true));
+      rawdata[cell] = static_cast<float>(in.read_double_on_line(true));
       if (in.at_line_end()) fail_record(m, in, 2L * v + 1);
-      m.usik[cell] = static_cast<float>(in.read_double_on_line(true));
+      usik[cell] = static_cast<float>(in.read_double_on_line(true));
     }
     if (!in.at_line_end()) {
       std::string rest;

@@ -48,9 +48,9 @@ Model random_model(std::uint64_t seed, const ProblemShape& shape) {
       double y = 0.0;
       for (std::size_t f = 0; f < nfakt; ++f) y += m.p[v * nfakt + f] * c[f];
       const double u = 0.05 * y + 0.01 + 0.01 * uniform(rng);
-      m.rawdata[s * nvar + v] = static_cast<float>(y + u * (2.0 * uniform(rng) - 1.0));
-      m.usik[s * nvar + v] = static_cast<float>(u);
-      if (unmeasured || uniform(rng) < shape.missing) m.usik[s * nvar + v] = uniform(rng) < 0.5 ? 0.0f : -1.0f;
+      m.rawdata.writable()[s * nvar + v] = static_cast<float>(y + u * (2.0 * uniform(rng) - 1.0));
+      m.usik.writable()[s * nvar + v] = static_cast<float>(u);
+      if (unmeasured || uniform(rng) < shape.missing) m.usik.writable()[s * nvar + v] = uniform(rng) < 0.5 ? 0.0f : -1.0f;
     }
     std::string id = "S" + std::to_string(s + 1);
     m.ids += id;

@@ -1,0 +1,71 @@
+#include "ensemble/blocks.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ensemble/statistics.h"
+
+std::vector<int> records_of_blocks(int nrec, int block, const std::vector<int>& starts) {
+  std::vector<int> records;
+  records.reserve(static_cast<std::size_t>(nrec));
+  for (int start : starts) {
+    for (int i = 0; i < block && static_cast<int>(records.size()) < nrec; ++i) records.push_back(start + i);
+  }
+  return records;
+}
+
+std::vector<int> draw_records(int nrec, int block, Random& rng) {
+  block = std::clamp(block, 1, std::max(nrec, 1));
+  std::vector<int> starts;
+  const auto choices = static_cast<std::uint64_t>(nrec - block + 1);
+  for (long drawn = 0; drawn < nrec; drawn += block) starts.push_back(static_cast<int>(rng.below(choices)));
+  return records_of_blocks(nrec, block, starts);
+}
+
+int automatic_block_length(const Model& m) {
+  const auto nrec = static_cast<std::size_t>(m.nrec);
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  double sum = 0.0;
+  int counted = 0;
+  std::vector<double> series(nrec);
+  for (std::size_t f = static_cast<std::size_t>(m.offset); f < nfakt; ++f) {
+    for (std::size_t s = 0; s < nrec; ++s) series[s] = m.x[s * nfakt + f];
+    const double length = politis_white_length(series);
+    if (length > 0.0 && std::isfinite(length)) {
+      sum += length;
+      ++counted;
+    }
+  }
+  const double nd = static_cast<double>(nrec);
+  const double ceiling = std::max(1.0, std::floor(std::min(3.0 * std::sqrt(nd), nd / 3.0)));
+  if (counted == 0) return 1;
+  return static_cast<int>(std::clamp(std::round(sum / counted), 1.0, ceiling));
+}
+
+Model replicate_model(const Model& m, const std::vector<int>& records) {
+  Model r = m;
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  std::vector<float> rawdata(records.size() * nvar);
+  std::vector<float> usik(records.size() * nvar);
+  for (std::size_t s = 0; s < records.size(); ++s) {
+    const std::size_t from = static_cast<std::size_t>(records[s]) * nvar;
+    std::copy_n(m.rawdata.data() + from, nvar, rawdata.data() + s * nvar);
+    std::copy_n(m.usik.data() + from, nvar, usik.data() + s * nvar);
+  }
+  r.rawdata = std::move(rawdata);
+  r.usik = std::move(usik);
+  r.nrec = static_cast<int>(records.size());
+  r.ids.clear();
+  r.id_end.clear();
+  std::fill(r.x.begin(), r.x.end(), 0.0);
+  std::fill(r.dy.begin(), r.dy.end(), 0.0f);
+  std::fill(r.ny.begin(), r.ny.end(), 0);
+  std::fill(r.sum2.begin(), r.sum2.end(), 0.0);
+  r.chi2 = 0.0;
+  r.nytot = 0;
+  r.sumsq = 0.0;
+  r.nfree = 0;
+  r.damp = 10;
+  r.threads = 1;
+  return r;
+}

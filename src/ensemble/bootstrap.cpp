@@ -1,0 +1,137 @@
+#include "ensemble/bootstrap.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ensemble/blocks.h"
+#include "ensemble/mapping.h"
+#include "ensemble/parallel_fits.h"
+#include "ensemble/random.h"
+#include "ensemble/statistics.h"
+#include "ensemble/tsv_text.h"
+
+namespace {
+
+constexpr std::uint64_t kFirstReplicateStream = std::uint64_t{1} << 32;
+
+enum class Fate { not_run, failed, fitted };
+
+struct Replicate {
+  Fate fate = Fate::not_run;
+  long passes = 0;
+  std::vector<FactorMatch> mapping;   // per base factor
+  std::vector<double> p;              // the replicate's profiles, nvar x nfakt
+};
+
+std::string format_line(const char* pattern, auto... values) {
+  char buffer[200];
+  std::snprintf(buffer, sizeof buffer, pattern, values...);
+  return buffer;
+}
+
+}  // namespace
+
+BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptions& options,
+                           const BootstrapSettings& settings) {
+  BootstrapRun run;
+  run.replicates = settings.replicates;
+  run.block = settings.block > 0 ? std::min(settings.block, base.nrec) : automatic_block_length(base);
+  const auto nfakt = static_cast<std::size_t>(base.nfakt);
+  const auto nvar = static_cast<std::size_t>(base.nvar);
+  std::vector<Replicate> replicates(static_cast<std::size_t>(settings.replicates));
+  FitOptions quiet = options;
+  quiet.report_stop = false;
+  if (keyboard.key_waiting()) keyboard.read_key();  // a key that stopped the fit does not stop the bootstrap
+  SharedKeyboard shared(keyboard);
+
+  run_fits(settings.replicates, settings.threads, shared, [&](int i) {
+    Random rng(settings.seed, kFirstReplicateStream + static_cast<std::uint64_t>(i));
+    const std::vector<int> records = draw_records(base.nrec, run.block, rng);
+    Model fit = replicate_model(base, records);
+    const FitOutcome outcome = run_fit(fit, shared, quiet, nullptr);
+    Replicate& slot = replicates[static_cast<std::size_t>(i)];
+    if (outcome.failed || !std::isfinite(fit.chi2)) {
+      slot.fate = Fate::failed;
+      return;
+    }
+    // The base contributions of the drawn records, in the replicate's order.
+    std::vector<double> base_x(records.size() * nfakt);
+    for (std::size_t s = 0; s < records.size(); ++s) {
+      std::copy_n(base.x.data() + static_cast<std::size_t>(records[s]) * nfakt, nfakt, base_x.data() + s * nfakt);
+    }
+    slot.mapping = map_factors({base_x.data(), fit.nrec, base.nfakt}, {fit.x.data(), fit.nrec, fit.nfakt},
+                               settings.min_r, base.offset);
+    slot.p = std::move(fit.p);
+    slot.passes = outcome.passes;
+    slot.fate = Fate::fitted;
+  });
+
+  run.mapped.assign(nfakt, 0);
+  run.values.assign(nfakt * nvar, {});
+  for (const Replicate& replicate : replicates) {
+    if (replicate.fate == Fate::not_run) {
+      ++run.not_run;
+      continue;
+    }
+    if (replicate.fate == Fate::failed) {
+      ++run.failed;
+      continue;
+    }
+    ++run.fitted;
+    run.passes += replicate.passes;
+    for (std::size_t f = 0; f < nfakt; ++f) {
+      const int j = replicate.mapping[f].factor;
+      if (j < 0) continue;
+      ++run.mapped[f];
+      for (std::size_t v = 0; v < nvar; ++v) {
+        const double value = replicate.p[v * nfakt + static_cast<std::size_t>(j)];
+        if (std::isfinite(value)) run.values[f * nvar + v].push_back(value);
+      }
+    }
+  }
+  return run;
+}
+
+std::string bootstrap_summary(const Model& base, const BootstrapRun& run) {
+  std::string out = format_line("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed", run.replicates,
+                                run.block, run.fitted, run.failed);
+  if (run.not_run > 0) out += format_line(", %d not run (stopped)", run.not_run);
+  if (run.fitted > 0) out += format_line("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);
+  out += ".\n";
+  for (std::size_t f = 0; f < run.mapped.size(); ++f) {
+    out += format_line("Bootstrap factor %s: mapped in %d of %d fitted replicates.\n", base.faktnavn[f].c_str(),
+                       run.mapped[f], run.fitted);
+  }
+  return out;
+}
+
+std::string bootstrap_table(const Model& base, const BootstrapRun& run) {
+  static constexpr double kLevels[] = {0.05, 0.25, 0.5, 0.75, 0.95};
+  const auto nfakt = static_cast<std::size_t>(base.nfakt);
+  const auto nvar = static_cast<std::size_t>(base.nvar);
+  std::string out = "factor\tvariable\tbase\tp05\tp25\tp50\tp75\tp95\treplicates\n";
+  std::vector<double> sorted;
+  for (std::size_t f = 0; f < nfakt; ++f) {
+    for (std::size_t v = 0; v < nvar; ++v) {
+      sorted = run.values[f * nvar + v];
+      std::sort(sorted.begin(), sorted.end());
+      out += base.faktnavn[f] + '\t' + base.varnavn[v] + '\t';
+      append_number(out, base.p[v * nfakt + f]);
+      for (double level : kLevels) {
+        out += '\t';
+        append_number(out, percentile(sorted, level));
+      }
+      out += '\t' + std::to_string(sorted.size()) + '\n';
+    }
+  }
+  return out;
+}
+
+std::string mapping_table(const Model& base, const BootstrapRun& run) {
+  std::string out = "factor\tmapped\tunmapped\tfailed\n";
+  for (std::size_t f = 0; f < run.mapped.size(); ++f) {
+    out += base.faktnavn[f] + '\t' + std::to_string(run.mapped[f]) + '\t' + std::to_string(run.fitted - run.mapped[f]) +
+           '\t' + std::to_string(run.failed) + '\n';
+  }
+  return out;
+}

@@ -1,0 +1,52 @@
+// The block bootstrap of a fitted model: replicate data sets of blocks of records
+// drawn with replacement, each fitted from the base result's profiles with the
+// same stop rules, each replicate factor mapped to a base factor, and the spread
+// of every profile element over the replicates mapped to its factor.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "control/model.h"
+#include "fit/iteration.h"
+#include "fit/keyboard.h"
+
+struct BootstrapSettings {
+  int replicates = 0;        ///< replicate data sets to fit
+  int block = 0;             ///< records per block; 0: automatic_block_length of the base
+  std::uint64_t seed = 1;    ///< replicate i draws from Random(seed, 2^32 + i)
+  double min_r = 0.6;        ///< least correlation for mapping a replicate factor
+  int threads = 1;           ///< worker threads; each fit runs on one
+};
+
+struct BootstrapRun {
+  int block = 0;                        ///< the block length used
+  int replicates = 0;                   ///< replicates asked for
+  int fitted = 0;                       ///< replicates with a result
+  int failed = 0;                       ///< replicates whose fit has no result
+  int not_run = 0;                      ///< replicates stopped before they began
+  long passes = 0;                      ///< statistics lines of all fitted replicates
+  std::vector<int> mapped;              ///< per base factor: fitted replicates mapped to it
+  // Per base factor f and variable v, values[f * nvar + v]: that profile element
+  // of the replicate factor mapped to f, over the replicates in order.
+  std::vector<std::vector<double>> values;
+};
+
+// Runs the bootstrap of `base` (the fitted model whose result was written).
+BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptions& options,
+                           const BootstrapSettings& settings);
+
+// The console lines of a bootstrap: the counts and, per factor, how often it was
+// mapped.
+std::string bootstrap_summary(const Model& base, const BootstrapRun& run);
+
+// The text of bootstrap.tsv: per factor and variable the base value and the 5th,
+// 25th, 50th, 75th and 95th percentile over the replicates mapped to the factor,
+// and how many there were.
+std::string bootstrap_table(const Model& base, const BootstrapRun& run);
+
+// The text of bootstrap_mapping.tsv: per base factor the fitted replicates mapped
+// to it and those not, and the failed replicates.
+std::string mapping_table(const Model& base, const BootstrapRun& run);

@@ -1,0 +1,166 @@
+// Starts and bootstrap through the built program: the best start is the table of
+// that start run alone, every thread count gives the same bytes, and the options
+// that cannot work are refused before any fitting.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support.h"
+
+namespace {
+
+const std::string kTarnok = TARNOK_BINARY;
+const std::string kExample = std::string(TARNOK_EXAMPLES) + "/st_louis/";
+
+struct EnsembleRun {
+  RunResult program;
+  std::string result, starts, profile, bootstrap, mapping;
+};
+
+EnsembleRun run_ensemble(const TempDir& dir, const std::string& threads) {
+  const std::string report = dir.file("report" + threads);
+  const std::string result = dir.file("result" + threads + ".tsv");
+  EnsembleRun run;
+  run.program = run_program(kTarnok, {"--threads", threads, "--passes", "25", "--starts", "3", "--seed", "7",
+                                      "--bootstrap", "4", "--report", report, "n", kExample + "profile.tsv",
+                                      kExample + "form.tsv", kExample + "data.tsv", result});
+  run.result = read_file(result);
+  run.starts = read_file(report + "/starts.tsv");
+  run.profile = read_file(report + "/best_start_profile.tsv");
+  run.bootstrap = read_file(report + "/bootstrap.tsv");
+  run.mapping = read_file(report + "/bootstrap_mapping.tsv");
+  // The echo names the result file; the rest of the console must agree.
+  run.program.out.erase(0, run.program.out.find("Chi2/ny"));
+  return run;
+}
+
+}  // namespace
+
+TEST(EnsembleProgram, BestStartIsALoneRunAndThreadsGiveTheSameBytes) {
+  TempDir dir;
+  const EnsembleRun one = run_ensemble(dir, "1");
+  ASSERT_EQ(one.program.status, 0) << one.program.out;
+  const std::vector<std::string> console = lines_of(one.program.out);
+  ASSERT_GE(console.size(), 14u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(console[static_cast<std::size_t>(2 + i)].rfind("Start " + std::to_string(i + 1) + " of 3: chi2 ", 0), 0u)
+        << console[static_cast<std::size_t>(2 + i)];
+  }
+  EXPECT_EQ(console[5].rfind("Best start: ", 0), 0u) << console[5];
+  EXPECT_EQ(console[6].rfind("Bootstrap: 4 replicates in blocks of ", 0), 0u) << console[6];
+  EXPECT_EQ(lines_of(one.starts).size(), 4u);
+  EXPECT_EQ(lines_of(one.mapping).size(), 8u);
+  EXPECT_EQ(lines_of(one.bootstrap).size(), 1u + 7u * 13u);
+
+  for (const std::string threads : {"2", "3"}) {
+    const EnsembleRun other = run_ensemble(dir, threads);
+    EXPECT_EQ(other.program.status, 0);
+    EXPECT_EQ(other.program.out, one.program.out) << threads;
+    EXPECT_EQ(other.result, one.result) << threads;
+    EXPECT_EQ(other.starts, one.starts) << threads;
+    EXPECT_EQ(other.profile, one.profile) << threads;
+    EXPECT_EQ(other.bootstrap, one.bootstrap) << threads;
+    EXPECT_EQ(other.mapping, one.mapping) << threads;
+  }
+
+  // The best start run alone from the profiles it began from writes the same table.
+  const std::string profile = dir.write("best.tsv", one.profile);
+  const std::string lone = dir.file("lone.tsv");
+  const RunResult alone = run_program(
+      kTarnok, {"--passes", "25", "n", profile, kExample + "form.tsv", kExample + "data.tsv", lone});
+  EXPECT_EQ(alone.status, 0);
+  EXPECT_EQ(read_file(lone), one.result);
+}
+
+TEST(EnsembleProgram, OptionsThatCannotWorkAreRefusedBeforeTheFit) {
+  TempDir dir;
+  const std::string blocked = dir.write("a_file", "");
+  const std::string locked = dir.file("locked");
+  ::mkdir(locked.c_str(), 0555);
+  struct Case {
+    std::vector<std::string> options;
+    std::string message;  // the last line of the output
+  };
+  const Case cases[] = {
+      {{"--starts", "3"}, "Error: --starts needs --passes or --converge, so that every fit ends by itself!"},
+      {{"--passes", "5", "--bootstrap", "3"}, "Error: --bootstrap needs --report DIR for its tables!"},
+      {{"--passes", "5", "--block", "3"}, "Error: --block needs --bootstrap!"},
+      {{"--passes", "5", "--starts", "0"}, "Error: --starts needs a whole number of at least 1, not '0'!"},
+      {{"--min-r", "1.5"}, "Error: --min-r needs a number above 0 and at most 1, not '1.5'!"},
+      {{"--passes", "5", "--starts", "2", "--report", blocked}, "Error: Can't create the report folder " + blocked + "!"},
+      // The result would be overwritten by the table of the starts.
+      {{"--passes", "5", "--starts", "2", "--report", dir.path() + "/./"},
+       "Error: The report file " + dir.path() + "/./starts.tsv is the file " + dir.file("starts.tsv") +
+           "; it would be overwritten!"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"n", kExample + "profile.tsv", kExample + "form.tsv", kExample + "data.tsv",
+                             dir.file(c.message.find("report file") != std::string::npos ? "starts.tsv" : "result.tsv")});
+    const RunResult run = run_program(kTarnok, args);
+    EXPECT_EQ(run.status, 1) << c.message;
+    const std::vector<std::string> lines = lines_of(run.out);
+    ASSERT_FALSE(lines.empty()) << c.message;
+    EXPECT_EQ(lines.back(), c.message);
+    EXPECT_EQ(run.out.find("Start 1"), std::string::npos) << c.message;
+    EXPECT_FALSE(file_exists(dir.file("result.tsv")) || file_exists(dir.file("starts.tsv"))) << c.message;
+  }
+  // A folder that cannot be written is refused before the fit (not as root, who
+  // may write anywhere).
+  if (::geteuid() != 0) {
+    const RunResult run = run_program(kTarnok, {"--passes", "5", "--starts", "2", "--report", locked, "n",
+                                                kExample + "profile.tsv", kExample + "form.tsv",
+                                                kExample + "data.tsv", dir.file("result.tsv")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.find("Start 1"), std::string::npos);
+    EXPECT_EQ(lines_of(run.out).back(), "Error: Can't create " + locked + "/starts.tsv!");
+  }
+  ::chmod(locked.c_str(), 0755);
+}
+
+TEST(EnsembleProgram, CtrlCStopsEveryStartAndKeepsWhatWasReached) {
+  // Four starts on two threads with a pass limit far away: Ctrl-C stops the two
+  // running ones, the other two are not begun, and the better of the two is written.
+  TempDir dir;
+  const std::string out = dir.file("stdout");
+  const std::string result = dir.file("result.tsv");
+  const std::string report = dir.file("report");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, STDOUT_FILENO);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    execl(TARNOK_BINARY, TARNOK_BINARY, "--passes", "10000000", "--threads", "2", "--starts", "4", "--report",
+          report.c_str(), "n", (kExample + "profile.tsv").c_str(), (kExample + "form.tsv").c_str(),
+          (kExample + "data.tsv").c_str(), result.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The temporary result file is made just before the fit begins.
+  for (int i = 0; i < 3000; ++i) {
+    bool fitting = false;
+    for (const std::string& name : list_dir(dir.path())) fitting = fitting || name.rfind("result.tsv.tmp", 0) == 0;
+    if (fitting) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(pid, SIGINT);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+  const std::string console = read_file(out);
+  EXPECT_NE(console.find("Start 1 of 4: chi2 "), std::string::npos) << console;
+  EXPECT_NE(console.find("Stopped: interrupted after "), std::string::npos) << console;
+  EXPECT_NE(console.find("Start 4 of 4: not run (the fit was stopped).\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("2 fitted, 0 failed, 2 not run.\n"), std::string::npos) << console;
+  EXPECT_FALSE(read_file(result).empty());
+  EXPECT_EQ(lines_of(read_file(report + "/starts.tsv")).size(), 5u);
+}
