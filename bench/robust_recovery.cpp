@@ -62,8 +62,8 @@ Model make_problem(double outliers, std::uint64_t seed, Truth& truth) {
       double value = y + u * normal(rng);
       if (uniform(rng) < outliers) value += u * (10.0 + 40.0 * uniform(rng));
       const auto cell = static_cast<std::size_t>(s * kVar + v);
-      m.rawdata[cell] = static_cast<float>(value);
-      m.usik[cell] = static_cast<float>(u);
+      m.rawdata.writable()[cell] = static_cast<float>(value);
+      m.usik.writable()[cell] = static_cast<float>(u);
     }
   }
   for (std::size_t e = 0; e < truth.p.size(); ++e) {

@@ -1,4 +1,4 @@
-// The built program in robust mode on the bundled St. Louis data: the closing
+// The built program in robust mode on the bundled Baltimore data: the closing
 // lines, and a result that belongs to an earlier pass.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::string kExample = std::string(TARNOK_EXAMPLES) + "/st_louis/";
+const std::string kExample = std::string(TARNOK_EXAMPLES) + "/baltimore/";
 
 struct Fit {
   RunResult run;
@@ -17,7 +17,7 @@ struct Fit {
   std::string result;
 };
 
-Fit fit_st_louis(const std::vector<std::string>& options) {
+Fit fit_baltimore(const std::vector<std::string>& options) {
   TempDir dir;
   std::vector<std::string> args = options;
   args.insert(args.end(), {"n", kExample + "profile.tsv", kExample + "form.tsv", kExample + "data.tsv",
@@ -32,20 +32,20 @@ Fit fit_st_louis(const std::vector<std::string>& options) {
 // With --keep-best the weights are restored with the profiles of the best pass:
 // the result is byte for byte that of a run stopped at the start of that pass.
 TEST(RobustProgram, KeptBestPassGivesTheTableOfARunStoppedThere) {
-  const Fit best = fit_st_louis({"--robust", "--keep-best", "--passes", "400"});
+  const Fit best = fit_baltimore({"--robust", "--keep-best", "--passes", "100"});
   ASSERT_EQ(best.run.status, 0) << best.run.out;
   ASSERT_GE(best.lines.size(), 2u);
   const std::string& stopped = best.lines[best.lines.size() - 2];
-  ASSERT_EQ(stopped, "Stopped: pass limit reached after 400 passes; results belong to pass 329 (chi2/ny 0.623002).");
-  const Fit there = fit_st_louis({"--robust", "--passes", "328"});
+  ASSERT_EQ(stopped, "Stopped: pass limit reached after 100 passes; results belong to pass 65 (chi2 6921.07, chi2/ny 0.787111).");
+  const Fit there = fit_baltimore({"--robust", "--passes", "64"});
   EXPECT_EQ(there.result, best.result);
   EXPECT_EQ(there.lines.back(), best.lines.back());
 
   // The closing lines name both chi2; the table's totals line holds Q(robust).
   EXPECT_EQ(best.lines.back(),
-            "Robust (alpha 4): Q(true) 1765.01, Q(robust) 1621.05; 15 of 5001 values down-weighted (0.30 %).");
+            "Robust (alpha 4): Q(true) 7485.25, Q(robust) 6921.07; 56 of 14090 values down-weighted (0.40 %).");
   const std::vector<std::string> totals = cells_of(lines_of(best.result).back());
-  EXPECT_EQ(totals[totals.size() - 2], "1621.05");
+  EXPECT_EQ(totals[totals.size() - 2], "6921.07");
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST(Robust, RefreshAndSummaryOfOneRecord) {
   Model plain = refreshed_record(0.0);
   EXPECT_TRUE(plain.ueff.empty());
   EXPECT_EQ(plain.chi2, 273.0);
-  EXPECT_EQ(&plain.fit_usik(), &plain.usik);
+  EXPECT_EQ(&plain.fit_usik(), &plain.usik.values());
 }
 
 TEST(Robust, OptionTakesAnOptionalAlpha) {
@@ -131,6 +131,8 @@ Model known_sources(bool planted, double alpha) {
   std::uniform_real_distribution<double> perturb(0.7, 1.3);
   Model m = make_model(nfakt, nvar, nrec);
   m.alpha = alpha;
+  float* rawdata = m.rawdata.writable();
+  float* usik = m.usik.writable();
   for (int s = 0; s < nrec; ++s) {
     double g[nfakt];
     for (double& gf : g) gf = amount(rng);
@@ -139,12 +141,12 @@ Model known_sources(bool planted, double alpha) {
       for (int f = 0; f < nfakt; ++f) value += truth[v][f] * g[f];
       const double u = 0.02 * value + 0.01;
       const auto cell = static_cast<std::size_t>(s * nvar + v);
-      m.rawdata[cell] = static_cast<float>(value + u * noise(rng));
-      m.usik[cell] = static_cast<float>(u);
+      rawdata[cell] = static_cast<float>(value + u * noise(rng));
+      usik[cell] = static_cast<float>(u);
     }
   }
   // Record 17, variable 2 (a marker of factor 0 alone): a value 80 uncertainties high.
-  if (planted) m.rawdata[17 * nvar + 2] += 80.0f * m.usik[17 * nvar + 2];
+  if (planted) rawdata[17 * nvar + 2] += 80.0f * usik[17 * nvar + 2];
   for (int v = 0; v < nvar; ++v) {
     for (int f = 0; f < nfakt; ++f) {
       const auto e = static_cast<std::size_t>(v * nfakt + f);
