@@ -19,9 +19,13 @@
 #include "input/data_file.h"
 #include "input/form_file.h"
 #include "input/profile_file.h"
+#include "output/report_folder.h"
 #include "output/result_file.h"
+#include "output/run_record.h"
 #include "output/safe_file.h"
 #include "output/same_file.h"
+#include "stats/diagnostics.h"
+#include "stats/regression.h"
 
 namespace {
 
@@ -39,6 +43,8 @@ int run(int argc, char** argv) {
     std::printf("tarnok %s\n", TARNOK_VERSION);
     return 0;
   }
+  RunTimes times;
+  times.start_utc = utc_now();
   const std::vector<std::string>& args = options.args;
   if (args.size() != 5 && args.size() != 6) fail("Wrong number of arguments (O/N profile form data result [rotate])\n");
 
@@ -72,8 +78,15 @@ int run(int argc, char** argv) {
   read_profile(m, args[1]);
   read_form(m, args[2]);
   read_data(m, args[3]);
-  if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", seconds_since(reading));
+  times.read_seconds = seconds_since(reading);
+  if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", times.read_seconds);
   refuse_input_as_result(args[4], {args[1], args[2], args[3]});
+  if (!options.report.empty()) {
+    if (!options.total.empty() && find_variable(m, options.total) < 0) {
+      fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), args[1].c_str());
+    }
+    prepare_report_folder(options.report, {args[1], args[2], args[3], args[4]});
+  }
   ResultFile result(args[4]);
 
   FitOptions fit_options;
@@ -93,6 +106,7 @@ int run(int argc, char** argv) {
   const auto fitting = std::chrono::steady_clock::now();
   FitOutcome outcome = run_fit(m, *keyboard, fit_options, stdout);
   keyboard.reset();
+  times.fit_seconds = seconds_since(fitting);
   if (options.timing) {
     for (double pass : outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
     std::fprintf(stderr, "timing\tfit\t%.6f\n", seconds_since(fitting));
@@ -100,9 +114,17 @@ int run(int argc, char** argv) {
 
   const auto writing = std::chrono::steady_clock::now();
   residue(m);
-  write_result(m, result.stream(), rotate_arg);
+  const RegressionTable regression = regression_table(m);
+  write_result(m, result.stream(), rotate_arg, regression);
   result.commit();
-  if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", seconds_since(writing));
+  times.output_seconds = seconds_since(writing);
+  if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
+  if (!options.report.empty()) {
+    const auto reporting = std::chrono::steady_clock::now();
+    write_report_folder(options.report, m, regression, std::vector<std::string>(argv, argv + argc), options, outcome,
+                        times);
+    if (options.timing) std::fprintf(stderr, "timing\treport\t%.6f\n", seconds_since(reporting));
+  }
   return 0;
 }
 

@@ -69,11 +69,17 @@ Options parse_options(int argc, const char* const* argv) {
       options.threads = parse_count(name, take_value());
     } else if (name == "--timing" && !has_value) {
       options.timing = true;
+    } else if (name == "--report") {
+      options.report = take_value();
+      if (options.report.empty()) fail("Error: --report needs a folder name!\n");
+    } else if (name == "--total") {
+      options.total = take_value();
     } else {
       fail("Error: Unknown option %s! See tarnok --help.\n", arg.c_str());
     }
   }
   for (; i < argc; ++i) options.args.emplace_back(argv[i]);
+  if (!options.total.empty() && options.report.empty()) fail("Error: --total needs --report DIR!\n");
   return options;
 }
 
@@ -103,6 +109,11 @@ const char* usage_text() {
          "  --threads N  worker threads for the fit (default 0: one per core); the\n"
          "               results are the same for every N\n"
          "  --timing     print the time of each phase and pass on standard error\n"
+         "  --report DIR after the result table, write into DIR (created if missing) the\n"
+         "               run record run.json, variables.tsv, records.tsv, report.html\n"
+         "               and its charts as SVG files in DIR/figures\n"
+         "  --total NAME with --report: apportion variable NAME (e.g. PM2.5 mass)\n"
+         "               among the factors\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"
          "\n"

@@ -11,6 +11,8 @@ struct Options {
   bool keep_best = false;            ///< --keep-best: write the result of the best pass seen
   long threads = 0;                  ///< --threads N: worker threads; 0: one per core
   bool timing = false;               ///< --timing: phase times on standard error
+  std::string report;                ///< --report DIR: run record, diagnostics and report.html into DIR; "": none
+  std::string total;                 ///< --total NAME: the variable apportioned among the factors in the report
   bool help = false;                 ///< --help
   bool version = false;              ///< --version
   std::vector<std::string> args;     ///< positional arguments, as typed

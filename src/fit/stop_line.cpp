@@ -10,7 +10,9 @@ std::string format(const char* pattern, auto... values) {
   return buffer;
 }
 
-const char* cause(StopReason reason) {
+}  // namespace
+
+const char* stop_cause(StopReason reason) {
   switch (reason) {
     case StopReason::key:
       return "key pressed";
@@ -26,14 +28,12 @@ const char* cause(StopReason reason) {
   return "";
 }
 
-}  // namespace
-
 std::string stop_line(const FitOutcome& outcome, double chi2, int nytot) {
   std::string line = "Stopped: ";
   if (outcome.reason == StopReason::diverged) {
     line += format("diverged in pass %ld (chi2 not finite)", outcome.diverged_pass);
   } else {
-    line += format("%s after %ld pass%s", cause(outcome.reason), outcome.passes, outcome.passes == 1 ? "" : "es");
+    line += format("%s after %ld pass%s", stop_cause(outcome.reason), outcome.passes, outcome.passes == 1 ? "" : "es");
   }
   line += format("; results belong to pass %ld (chi2/ny %lg).\n", outcome.result_pass, chi2 / nytot);
   return line;

@@ -7,6 +7,9 @@
 
 #include "fit/iteration.h"
 
+// The cause as the closing line names it: "key pressed", "pass limit reached", ...
+const char* stop_cause(StopReason reason);
+
 // The line for `outcome`, with the totals chi2 and nytot of the final contribution
 // step (those the result table ends with), for example
 // "Stopped: converged after 411 passes; results belong to pass 412 (chi2/ny 0.67)."
