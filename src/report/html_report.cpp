@@ -81,7 +81,7 @@ class Page {
 };
 
 std::string two_digits(std::size_t k) {
-  char text[16];
+  char text[24];
   std::snprintf(text, sizeof text, "%02zu", k);
   return text;
 }
