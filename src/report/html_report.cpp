@@ -19,8 +19,9 @@ const char* const kStyle =
     "body{font-family:Helvetica,Arial,sans-serif;margin:1.5em auto;max-width:60em;color:#222}"
     "h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:2em}h3{font-size:1em}"
     "table{border-collapse:collapse;font-size:0.8em;margin:0.5em 0}"
-    "td,th{border:1px solid #ccc;padding:2px 5px;text-align:right}th{background:#eee}"
-    "td.name,th.name{text-align:left;overflow-wrap:anywhere}tr.poor td{background:#fde0c5}"
+    "td,th{border:1px solid #ccc;padding:2px 5px;text-align:right}td{white-space:nowrap}th{background:#eee}"
+    "td.name,th.name{text-align:left}td.wrap{text-align:left;overflow-wrap:anywhere}tr.poor td{background:#fde0c5}"
+    "div.table{overflow-x:auto}"
     "figure{margin:0.5em 0;display:inline-block}svg{max-width:100%;height:auto}"
     "nav a{margin-right:1em}.note{font-size:0.85em;color:#555}"
     "@media print{body{max-width:none}figure,table,h3{break-inside:avoid}nav{display:none}}";
@@ -56,7 +57,7 @@ class Page {
     figures_->push_back({name, std::move(svg)});
   }
   void table(const TextTable& t, const std::vector<bool>* marked = nullptr, std::size_t name_columns = 1) {
-    html_ += "<table><thead><tr>";
+    html_ += "<div class=\"table\"><table><thead><tr>";
     for (std::size_t c = 0; c < t.headings.size(); ++c) {
       html_ += std::string(c < name_columns ? "<th class=\"name\">" : "<th>") + escape_text(t.headings[c]) + "</th>";
     }
@@ -66,7 +67,7 @@ class Page {
       for (std::size_t c = 0; c < t.rows[r].size(); ++c) html_ += cell(t.rows[r][c], c < name_columns);
       html_ += "</tr>";
     }
-    html_ += "</tbody></table>";
+    html_ += "</tbody></table></div>";
   }
   std::string finish() {
     if (open_) html_ += "</section>";
@@ -110,7 +111,7 @@ void summary(Page& page, const nlohmann::json& run) {
   page.section("summary", "Run summary");
   page.add("<table><tbody>");
   auto row = [&](std::string_view name, const std::string& value) {
-    page.add("<tr>" + cell(name, true) + cell(value, true) + "</tr>");
+    page.add("<tr>" + cell(name, true) + "<td class=\"wrap\">" + escape_text(value) + "</td></tr>");
   };
   const nlohmann::json& program = run.value("program", nlohmann::json::object());
   row("program", text_of(program.value("name", nlohmann::json())) + " " + text_of(program.value("version", nlohmann::json())));
@@ -307,12 +308,14 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
   const std::size_t r2 = column(t, "R2");
   std::vector<bool> poor(t.rows.size());
   for (std::size_t row = 0; row < t.rows.size(); ++row) {
-    poor[row] = cell_number(t, row, per_ny) > kPoorChi2PerNy || cell_number(t, row, share) > kPoorShare;
+    poor[row] = cell_number(t, row, per_ny) > kPoorChi2PerNy || cell_number(t, row, share) > kPoorShare ||
+                cell_number(t, row, r2) < kPoorR2;
   }
   page.add("<p class=\"note\">Shaded rows are poorly fitted: chi2/ny above " + tick_label(kPoorChi2PerNy) +
-           ", or more than " + tick_label(kPoorShare * 100) +
-           " % of the scaled residuals (residual / uncertainty) beyond \xc2\xb1" "3. R2, slope and intercept describe "
-           "the least-squares line of fitted against observed values.</p>");
+           ", more than " + tick_label(kPoorShare * 100) +
+           " % of the scaled residuals (residual / uncertainty) beyond \xc2\xb1" "3, or R2 below " +
+           tick_label(kPoorR2) + ". R2, slope and intercept describe the least-squares line of fitted against "
+           "observed values.</p>");
   page.table(t, &poor);
   if (in.pictures.empty()) return;
   for (std::size_t v = 0; v < variables.size() && v < in.pictures.size(); ++v) {

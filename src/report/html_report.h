@@ -17,9 +17,11 @@ struct ReportPages {
   std::vector<Figure> figures;
 };
 
-// A variable counts as poorly fitted when its chi2/ny exceeds this, or when more
-// than kPoorShare of its scaled residuals lie beyond +-3.
+// A variable counts as poorly fitted when its chi2/ny exceeds kPoorChi2PerNy, when
+// more than kPoorShare of its scaled residuals lie beyond +-3, or when the R2 of
+// fitted against observed values is below kPoorR2.
 constexpr double kPoorChi2PerNy = 2.0;
 constexpr double kPoorShare = 0.05;
+constexpr double kPoorR2 = 0.5;
 
 ReportPages make_report(const ReportInput& in);

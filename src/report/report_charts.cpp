@@ -14,6 +14,7 @@ namespace {
 constexpr int kWide = 880;
 constexpr int kColumns = 800;   // pixel columns a long series is thinned to
 constexpr int kGrid = 60;       // cells per side a scatter of many points is thinned to
+constexpr double kGapSteps = 20;  // a step this many times the usual spacing is a gap in a series
 
 struct Range {
   double lo = 0, hi = 0;
@@ -153,9 +154,30 @@ std::string time_chart(const std::string& title, const TimeAxis& time, const std
   double y_lo, y_hi;
   linear_from_zero(values, &y_lo, &y_hi);
   chart.y_axis(y_lo, y_hi, false, label);
-  std::vector<double> thin_x, thin_y;
-  thin_by_column(xs, ys, kColumns, &thin_x, &thin_y);
-  chart.line(thin_x, thin_y, colour, 1.0);
+  // A gap in the records (far longer than their usual spacing) breaks the line.
+  std::vector<double> steps;
+  for (std::size_t i = 1; i < xs.size(); ++i) steps.push_back(xs[i] - xs[i - 1]);
+  double usual = 0.0;
+  if (!steps.empty()) {
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    usual = steps[steps.size() / 2];
+  }
+  const int columns = static_cast<int>(kColumns);
+  std::size_t begin = 0;
+  for (std::size_t i = 1; i <= xs.size(); ++i) {
+    if (i < xs.size() && !(usual > 0 && xs[i] - xs[i - 1] > kGapSteps * usual)) continue;
+    const std::vector<double> part_x(xs.begin() + static_cast<std::ptrdiff_t>(begin), xs.begin() + static_cast<std::ptrdiff_t>(i));
+    const std::vector<double> part_y(ys.begin() + static_cast<std::ptrdiff_t>(begin), ys.begin() + static_cast<std::ptrdiff_t>(i));
+    const double share = (part_x.back() - part_x.front()) / std::max(hi - lo, 1e-300);
+    std::vector<double> thin_x, thin_y;
+    thin_by_column(part_x, part_y, std::max(1, static_cast<int>(columns * share)), &thin_x, &thin_y);
+    if (thin_x.size() == 1) {
+      chart.points(thin_x, thin_y, colour, 2.0);
+    } else {
+      chart.line(thin_x, thin_y, colour, 1.0);
+    }
+    begin = i;
+  }
   return chart.svg();
 }
 
