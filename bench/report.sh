@@ -15,6 +15,7 @@ cmake --preset release -S "$root" -DTARNOK_TESTS=OFF -DTARNOK_BENCH=ON >/dev/nul
 cmake --build "$build" -j 2 --target tarnok make_data >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir "$work/in"
 "$build/bench/make_data" "$nrec" "$nvar" "$nfakt" "$seed" "$work/in" >/dev/null
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 run() {

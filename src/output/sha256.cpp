@@ -1,6 +1,8 @@
 #include "output/sha256.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <cstdio>
 #include <vector>
 
@@ -22,8 +24,12 @@ class Sha256 {
  public:
   void add(const unsigned char* data, std::size_t size) {
     total_ += size;
-    for (std::size_t i = 0; i < size; ++i) {
-      block_[fill_++] = data[i];
+    std::size_t i = 0;
+    while (i < size) {
+      const std::size_t take = std::min(size - i, std::size_t{64} - fill_);
+      std::memcpy(block_.data() + fill_, data + i, take);
+      fill_ += take;
+      i += take;
       if (fill_ == 64) {
         compress();
         fill_ = 0;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <numeric>
 #include <optional>
-#include <set>
 
 #include "report/dates.h"
 #include "report/svg_chart.h"
@@ -47,12 +46,14 @@ void linear_from_zero(const std::vector<double>& values, double* lo, double* hi)
 // Keeps the first point in each cell of a kGrid x kGrid grid over the ranges.
 void thin_by_grid(const std::vector<double>& xs, const std::vector<double>& ys, double x_hi, double y_hi,
                   double x_lo, double y_lo, std::vector<double>* out_x, std::vector<double>* out_y) {
-  std::set<long> taken;
+  std::vector<char> taken(static_cast<std::size_t>((kGrid + 1) * (kGrid + 1)), 0);
   for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
     if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
     const long cx = std::clamp(static_cast<long>((xs[i] - x_lo) / (x_hi - x_lo) * kGrid), 0L, long{kGrid});
     const long cy = std::clamp(static_cast<long>((ys[i] - y_lo) / (y_hi - y_lo) * kGrid), 0L, long{kGrid});
-    if (!taken.insert(cx * (kGrid + 1) + cy).second) continue;
+    char& cell = taken[static_cast<std::size_t>(cx * (kGrid + 1) + cy)];
+    if (cell != 0) continue;
+    cell = 1;
     out_x->push_back(xs[i]);
     out_y->push_back(ys[i]);
   }
