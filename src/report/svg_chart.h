@@ -70,7 +70,7 @@ class Chart {
 
   int width_;
   int height_;
-  double left_ = 64, right_ = 16, top_ = 30, bottom_ = 46;
+  double left_ = 64, right_ = 28, top_ = 30, bottom_ = 46;
   double x_lo_ = 0, x_hi_ = 1, y_lo_ = 0, y_hi_ = 1;
   bool x_log_ = false, y_log_ = false;
   std::size_t categories_ = 0;
