@@ -8,7 +8,7 @@
 #include "fit/contribution.h"
 #include "fit/matrixinv.h"
 #include "fit/profile_step.h"
-#include "output/regression.h"
+#include "stats/regression.h"
 #include "reference/random_model.h"
 #include "reference/reference.h"
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the program under valgrind's memcheck: a full run on the bundled example
-# with a few passes, the same run in robust mode, one with starts and bootstrap
-# on two threads, and a run that a bad data cell ends early. Fails on any memory
-# error or on memory that is definitely or indirectly lost.
+# with a few passes that also writes the report folder, the same run in robust
+# mode, one with starts and bootstrap on two threads, and a run that a bad data
+# cell ends early. Fails on any memory error or on memory that is definitely or
+# indirectly lost.
 #
 #   scripts/memcheck.sh [passes, default 3]
 set -euo pipefail
@@ -21,12 +22,12 @@ memcheck() {
     --show-leak-kinds=definite,indirect "$@" </dev/null
 }
 
-echo "memcheck: full run on the example, --passes $passes"
+echo "memcheck: full run on the example with its report, --passes $passes"
 set +e
-memcheck "$bin" --passes "$passes" n "$ex/profile.tsv" "$ex/form.tsv" "$ex/data.tsv" "$scratch/result.tsv" >"$scratch/out" 2>"$scratch/err"
+memcheck "$bin" --passes "$passes" --report "$scratch/report" --total Mass n "$ex/profile.tsv" "$ex/form.tsv" "$ex/data.tsv" "$scratch/result.tsv" >"$scratch/out" 2>"$scratch/err"
 rc=$?
 set -e
-if [ $rc -ne 0 ] || [ ! -s "$scratch/result.tsv" ]; then
+if [ $rc -ne 0 ] || [ ! -s "$scratch/result.tsv" ] || [ ! -s "$scratch/report/report.html" ]; then
   cat "$scratch/out" "$scratch/err"
   echo "memcheck: the full run failed (exit $rc)"
   exit 1

@@ -10,6 +10,10 @@ command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
+# The run record is written with nlohmann-json; the tests check the report with xmllint.
+[ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
+if [ "${TARNOK_NEED_BROWSER:-0}" = 1 ] && ! command -v chromium >/dev/null 2>&1; then missing+=(chromium); fi
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -f /usr/include/benchmark/benchmark.h ]; then missing+=(libbenchmark-dev); fi
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -x /usr/bin/time ]; then missing+=(time); fi
 if [ "${TARNOK_NEED_VALGRIND:-0}" = 1 ] && ! command -v valgrind >/dev/null 2>&1; then missing+=(valgrind); fi

@@ -24,10 +24,14 @@
 #include "input/data_file.h"
 #include "input/form_file.h"
 #include "input/profile_file.h"
+#include "output/report_folder.h"
 #include "output/result_file.h"
+#include "output/run_record.h"
 #include "output/safe_file.h"
 #include "output/same_file.h"
 #include "robust/summary.h"
+#include "stats/diagnostics.h"
+#include "stats/regression.h"
 
 namespace {
 
@@ -45,6 +49,8 @@ int run(int argc, char** argv) {
     std::printf("tarnok %s\n", TARNOK_VERSION);
     return 0;
   }
+  RunTimes times;
+  times.start_utc = utc_now();
   const std::vector<std::string>& args = options.args;
   if (args.size() != 5 && args.size() != 6) fail("Wrong number of arguments (O/N profile form data result [rotate])\n");
 
@@ -79,12 +85,19 @@ int run(int argc, char** argv) {
   read_profile(m, args[1]);
   read_form(m, args[2]);
   read_data(m, args[3]);
-  if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", seconds_since(reading));
+  times.read_seconds = seconds_since(reading);
+  if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", times.read_seconds);
   refuse_input_as_result(args[4], {args[1], args[2], args[3]});
-  std::vector<std::string> report_names;
-  if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
-  if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
-  if (!options.report.empty()) prepare_report_dir(options.report, report_names, {args[1], args[2], args[3], args[4]});
+  if (!options.report.empty()) {
+    if (!options.total.empty() && find_variable(m, options.total) < 0) {
+      fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), args[1].c_str());
+    }
+    prepare_report_folder(options.report, {args[1], args[2], args[3], args[4]});
+    std::vector<std::string> report_names;
+    if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
+    if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
+    prepare_report_dir(options.report, report_names, {args[1], args[2], args[3], args[4]});
+  }
   ResultFile result(args[4]);
 
   FitOptions fit_options;
@@ -131,6 +144,7 @@ int run(int argc, char** argv) {
     std::fputs(robust_line(summarize_robust(m)).c_str(), stdout);
     std::fflush(stdout);
   }
+  times.fit_seconds = seconds_since(fitting);
   if (options.timing) {
     for (double pass : outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
     std::fprintf(stderr, "timing\tfit\t%.6f\n", seconds_since(fitting));
@@ -138,9 +152,11 @@ int run(int argc, char** argv) {
 
   const auto writing = std::chrono::steady_clock::now();
   residue(m);
-  write_result(m, result.stream(), rotate_arg);
+  const RegressionTable regression = regression_table(m);
+  write_result(m, result.stream(), rotate_arg, regression);
   result.commit();
-  if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", seconds_since(writing));
+  times.output_seconds = seconds_since(writing);
+  if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
   if (options.starts > 0 && !options.report.empty()) {
     write_report_file(options.report, "starts.tsv", starts_table(m, starts));
     write_report_file(options.report, "best_start_profile.tsv", profile_text(m, starts.best_p));
@@ -158,6 +174,12 @@ int run(int argc, char** argv) {
     std::fflush(stdout);
     write_report_file(options.report, "bootstrap.tsv", bootstrap_table(m, bootstrap));
     write_report_file(options.report, "bootstrap_mapping.tsv", mapping_table(m, bootstrap));
+  }
+  if (!options.report.empty()) {
+    const auto reporting = std::chrono::steady_clock::now();
+    write_report_folder(options.report, m, regression, std::vector<std::string>(argv, argv + argc), options, outcome,
+                        times);
+    if (options.timing) std::fprintf(stderr, "timing\treport\t%.6f\n", seconds_since(reporting));
   }
   return 0;
 }

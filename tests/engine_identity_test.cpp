@@ -14,7 +14,7 @@
 #include "fit/matrixinv.h"
 #include "fit/profile_step.h"
 #include "fit/residue.h"
-#include "output/regression.h"
+#include "stats/regression.h"
 #include "reference/random_model.h"
 #include "reference/reference.h"
 #include "robust/weights.h"

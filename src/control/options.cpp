@@ -105,7 +105,9 @@ Options parse_options(int argc, const char* const* argv) {
       if (options.min_r > 1.0) fail("Error: %s needs a number above 0 and at most 1, not '%s'!\n", name.c_str(), text.c_str());
     } else if (name == "--report") {
       options.report = take_value();
-      if (options.report.empty()) fail("Error: --report needs a folder!\n");
+      if (options.report.empty()) fail("Error: --report needs a folder name!\n");
+    } else if (name == "--total") {
+      options.total = take_value();
     } else {
       fail("Error: Unknown option %s! See tarnok --help.\n", arg.c_str());
     }
@@ -119,6 +121,7 @@ Options parse_options(int argc, const char* const* argv) {
   }
   if (options.bootstrap > 0 && options.report.empty()) fail("Error: --bootstrap needs --report DIR for its tables!\n");
   if (options.block > 0 && options.bootstrap == 0) fail("Error: --block needs --bootstrap!\n");
+  if (!options.total.empty() && options.report.empty()) fail("Error: --total needs --report DIR!\n");
   return options;
 }
 
@@ -176,6 +179,13 @@ const char* usage_text() {
          "  --block L    records per bootstrap block (default: from the contributions)\n"
          "  --min-r R    least correlation that maps a replicate factor (default 0.6)\n"
          "  --report DIR folder for starts.tsv, bootstrap.tsv and bootstrap_mapping.tsv\n"
+         "  --report DIR after the result table, write into DIR (created if missing) the\n"
+         "               run record run.json, variables.tsv, records.tsv, report.html\n"
+         "               and its charts as SVG files in DIR/figures; with --starts\n"
+         "               and --bootstrap also starts.tsv, bootstrap.tsv and\n"
+         "               bootstrap_mapping.tsv\n"
+         "  --total NAME with --report: apportion variable NAME (e.g. PM2.5 mass)\n"
+         "               among the factors\n"
          "  --help       print this text and exit\n"
          "  --version    print the version and exit\n"
          "\n"

@@ -17,7 +17,8 @@ struct Options {
   long bootstrap = 0;                ///< --bootstrap N: N bootstrap replicates after the fit; 0: none
   long block = 0;                    ///< --block L: records per bootstrap block; 0: from the data
   double min_r = 0.6;                ///< --min-r R: least correlation that maps a replicate factor
-  std::string report;                ///< --report DIR: folder of the report tables; empty: none
+  std::string report;                ///< --report DIR: run record, diagnostics and report.html into DIR; "": none
+  std::string total;                 ///< --total NAME: the variable apportioned among the factors in the report
   bool help = false;                 ///< --help
   bool version = false;              ///< --version
   std::vector<std::string> args;     ///< positional arguments, as typed

@@ -72,10 +72,12 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     profile_pass(m);
     const long long cells = static_cast<long long>(m.nrec) * m.nfakt;
     m.sumsq = m.sumsq / static_cast<double>(cells) - 1.0;
+    const double ratio = m.chi2 / m.nytot;
     if (console != nullptr) {
-      std::fprintf(console, "%lg\t%d\t%lg\n", m.chi2 / m.nytot, m.nytot, m.sumsq);
+      std::fprintf(console, "%lg\t%d\t%lg\n", ratio, m.nytot, m.sumsq);
       std::fflush(console);
     }
+    outcome.lines.push_back(PassLine{m.chi2, m.nytot, ratio, m.sumsq});
     outcome.passes = pass;
     outcome.pass_seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     monitor.end_pass(m.chi2, m.nytot, m.damp);

@@ -16,6 +16,14 @@ struct FitOptions {
   bool report_stop = false; ///< print the closing line on every stop (always printed after divergence)
 };
 
+// The numbers of one statistics line, in the doubles that were printed.
+struct PassLine {
+  double chi2 = 0.0;   ///< sum of squared weighted residuals of the pass's contribution step
+  int nytot = 0;       ///< degrees of freedom of the pass
+  double ratio = 0.0;  ///< chi2 / nytot, the first printed number
+  double sumsq = 0.0;  ///< mean squared contribution less one, the third printed number
+};
+
 enum class StopReason { key, pass_limit, interrupted, converged, diverged };
 
 struct FitOutcome {
@@ -26,6 +34,7 @@ struct FitOutcome {
   bool not_converged = false;  ///< a convergence stop was asked for, but another stop came first
   bool failed = false;      ///< diverged before any pass had a finite chi2/ny: there is no result
   std::vector<double> pass_seconds;  ///< wall time of each full pass, in seconds
+  std::vector<PassLine> lines;       ///< the statistics line of each pass, in order
 };
 
 // Runs the fit on m, printing the statistics lines to `console`. The pass in which

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "output/number_text.h"
-#include "output/regression.h"
 
 namespace {
 
@@ -42,6 +41,10 @@ class TableText {
 }  // namespace
 
 void write_result(Model& m, std::FILE* out, const char* rotate_arg) {
+  write_result(m, out, rotate_arg, regression_table(m));
+}
+
+void write_result(const Model& m, std::FILE* out, const char* rotate_arg, const RegressionTable& regression) {
   const int nfakt = m.nfakt;
   const auto nf = static_cast<std::size_t>(nfakt);
   TableText table(out);
@@ -88,10 +91,9 @@ void write_result(Model& m, std::FILE* out, const char* rotate_arg) {
   table.put('\n');
 
   const auto nv = static_cast<std::size_t>(m.nvar);
-  std::vector<double> chi(nv);
-  std::vector<double> coef(nv * nf);
-  std::vector<double> se(nv * nf);
-  regressions(m, chi.data(), coef.data(), se.data());
+  const std::vector<double>& chi = regression.chi;
+  const std::vector<double>& coef = regression.coef;
+  const std::vector<double>& se = regression.se;
   for (std::size_t v = 0; v < nv; ++v) {
     table.put(m.varnavn[v]);
     table.put('\t');

@@ -5,7 +5,12 @@
 #include <cstdio>
 
 #include "control/model.h"
+#include "stats/regression.h"
 
-// Writes the whole result table to `out`. `rotate_arg` is the rotate argument as
+// Writes the whole result table to `out`, with the regression columns from
+// `regression` (regression_table(m)). `rotate_arg` is the rotate argument as
 // typed, or null when none was given.
+void write_result(const Model& m, std::FILE* out, const char* rotate_arg, const RegressionTable& regression);
+
+// The same, computing the regression first.
 void write_result(Model& m, std::FILE* out, const char* rotate_arg);

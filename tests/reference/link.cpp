@@ -3,7 +3,7 @@
 #include "fit/contribution.h"
 #include "fit/matrixinv.h"
 #include "fit/profile_step.h"
-#include "output/regression.h"
+#include "stats/regression.h"
 #include "reference/reference.h"
 
 void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {

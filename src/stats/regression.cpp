@@ -1,4 +1,4 @@
-#include "output/regression.h"
+#include "stats/regression.h"
 
 #include <algorithm>
 #include <cmath>

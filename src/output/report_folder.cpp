@@ -1,0 +1,93 @@
+#include "output/report_folder.h"
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "control/failure.h"
+#include "output/diagnostic_tables.h"
+#include "output/safe_file.h"
+#include "output/same_file.h"
+#include "report/html_report.h"
+#include "report/report_input.h"
+#include "stats/diagnostics.h"
+
+namespace {
+
+const char* const kReportFiles[] = {"run.json", "variables.tsv", "records.tsv", "report.html"};
+
+ResultNumbers result_numbers(const Model& m) {
+  ResultNumbers r;
+  r.nfakt = m.nfakt, r.nvar = m.nvar, r.nrec = m.nrec;
+  r.ids.reserve(static_cast<std::size_t>(m.nrec));
+  for (int s = 0; s < m.nrec; ++s) r.ids.emplace_back(m.id(s));
+  r.x = m.x;
+  r.t = m.t;
+  r.p = m.p;
+  r.r.assign(m.r.begin(), m.r.end());
+  return r;
+}
+
+std::vector<VariablePicture> pictures(const Diagnostics& d) {
+  std::vector<VariablePicture> out;
+  for (const VariableSample& sample : d.samples) {
+    VariablePicture picture;
+    picture.observed.assign(sample.observed.begin(), sample.observed.end());
+    picture.fitted.assign(sample.fitted.begin(), sample.fitted.end());
+    for (int k = 0; k <= kBins; ++k) picture.edges.push_back(-kBinEdge - kBinWidth + k * kBinWidth);
+    picture.counts.assign(sample.histogram.begin(), sample.histogram.end());
+    out.push_back(std::move(picture));
+  }
+  return out;
+}
+
+}  // namespace
+
+void write_whole_file(const std::string& path, const std::string& text) {
+  ResultFile file(path);
+  std::fwrite(text.data(), 1, text.size(), file.stream());
+  file.commit();
+}
+
+void prepare_report_folder(const std::string& dir, const std::vector<std::string>& inputs) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(dir) / "figures", error);
+  if (error || !std::filesystem::is_directory(std::filesystem::path(dir) / "figures", error)) {
+    fail("Error: Can't create the report folder %s!\n", dir.c_str());
+  }
+  for (const char* name : kReportFiles) refuse_input_as_result(dir + "/" + name, inputs);
+  // A file that can be created here now can be written after the fit; it is removed at once.
+  ResultFile probe(dir + "/run.json");
+}
+
+void write_report_folder(const std::string& dir, Model& m, const RegressionTable& regression,
+                         const std::vector<std::string>& argv, const Options& options, const FitOutcome& outcome,
+                         RunTimes times) {
+  const auto started = std::chrono::steady_clock::now();
+  const Diagnostics diagnostics = diagnose(m, regression);
+  write_whole_file(dir + "/variables.tsv", variables_table(m, diagnostics, regression));
+  write_whole_file(dir + "/records.tsv", records_table(m, diagnostics));
+  Apportionment shares;
+  const bool apportioned = !options.total.empty();
+  if (apportioned) shares = apportion(m, find_variable(m, options.total));
+  times.diagnostics_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  times.end_utc = utc_now();
+  const nlohmann::json record = run_record(m, argv, options, outcome, times, apportioned ? &shares : nullptr);
+  write_whole_file(dir + "/run.json", record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+
+  ReportInput input;
+  try {
+    std::vector<std::string> extra;
+    if (options.starts > 0) extra.emplace_back("starts.tsv");
+    if (options.bootstrap > 0) extra.insert(extra.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
+    input = load_report_input(dir, extra);
+  } catch (const std::exception& e) {
+    fail("Error: Can't read the report folder back (%s)!\n", e.what());
+  }
+  input.result = result_numbers(m);
+  input.pictures = pictures(diagnostics);
+  const ReportPages pages = make_report(input);
+  for (const Figure& figure : pages.figures) write_whole_file(dir + "/figures/" + figure.name, figure.svg);
+  write_whole_file(dir + "/report.html", pages.html);
+}

@@ -1,0 +1,108 @@
+#include "output/run_record.h"
+
+#include <chrono>
+#include <ctime>
+
+#include "fit/stop_line.h"
+#include "output/sha256.h"
+#include "robust/summary.h"
+
+namespace {
+
+nlohmann::json input_file(const std::string& path) {
+  FileDigest digest = digest_file(path);
+  nlohmann::json file = {{"path", path}};
+  if (digest.read) {
+    file["size"] = digest.size;
+    file["sha256"] = digest.sha256;
+  } else {
+    file["size"] = nullptr;
+    file["sha256"] = nullptr;
+  }
+  return file;
+}
+
+}  // namespace
+
+std::string utc_now() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+nlohmann::json run_record(const Model& m, const std::vector<std::string>& argv, const Options& options,
+                          const FitOutcome& outcome, const RunTimes& times, const Apportionment* apportionment) {
+  const std::vector<std::string>& args = options.args;
+  nlohmann::json record;
+  record["program"] = {{"name", "tarnok"}, {"version", TARNOK_VERSION}};
+  record["command_line"] = argv;
+  record["inputs"] = {{"profile", input_file(args[1])}, {"form", input_file(args[2])}, {"data", input_file(args[3])}};
+  record["result"] = args[4];
+  record["title"] = m.text;
+  record["identifier_heading"] = m.xnavn;
+  record["factors"] = m.faktnavn;
+  record["variables"] = m.varnavn;
+  record["dimensions"] = {{"nfakt", m.nfakt}, {"nvar", m.nvar}, {"nrec", m.nrec}};
+  record["mode"] = m.offset != 0 ? "offset" : "normal";
+  if (args.size() == 6) {
+    record["rotate"] = {{"typed", args[5]}, {"value", static_cast<double>(m.rotate)}};
+  } else {
+    record["rotate"] = {{"typed", nullptr}, {"value", static_cast<double>(m.rotate)}};
+  }
+  record["options"] = {{"passes", options.passes >= 0 ? nlohmann::json(options.passes) : nlohmann::json()},
+                       {"converge", options.converge > 0 ? nlohmann::json(options.converge) : nlohmann::json()},
+                       {"keep_best", options.keep_best},
+                       {"threads", options.threads},
+                       {"timing", options.timing},
+                       {"report", options.report},
+                       {"total", options.total.empty() ? nlohmann::json() : nlohmann::json(options.total)},
+                       {"robust", options.robust > 0 ? nlohmann::json(options.robust) : nlohmann::json()},
+                       {"starts", options.starts > 0 ? nlohmann::json(options.starts) : nlohmann::json()},
+                       {"bootstrap", options.bootstrap > 0 ? nlohmann::json(options.bootstrap) : nlohmann::json()},
+                       {"block", options.block > 0 ? nlohmann::json(options.block) : nlohmann::json()},
+                       {"seed", options.seed},
+                       {"min_r", options.min_r}};
+  record["threads"] = m.threads;
+
+  nlohmann::json passes = nlohmann::json::array();
+  for (std::size_t k = 0; k < outcome.lines.size(); ++k) {
+    const PassLine& line = outcome.lines[k];
+    passes.push_back({{"pass", k + 1}, {"chi2", line.chi2}, {"ny", line.nytot}, {"chi2_per_ny", line.ratio},
+                      {"mean_squared_contribution_less_one", line.sumsq}});
+  }
+  record["passes"] = passes;
+  record["stop"] = {{"reason", stop_cause(outcome.reason)},
+                    {"passes", outcome.passes},
+                    {"result_pass", outcome.result_pass},
+                    {"converged", options.converge > 0 ? nlohmann::json(!outcome.not_converged) : nlohmann::json()},
+                    {"diverged_pass", outcome.diverged_pass > 0 ? nlohmann::json(outcome.diverged_pass) : nlohmann::json()}};
+  record["totals"] = {{"chi2", m.chi2}, {"ny", m.nytot}, {"chi2_per_ny", m.chi2 / m.nytot}};
+  if (m.alpha > 0) {
+    // In robust mode the fit's chi2 is Q(robust); Q(true) weighs the same residuals
+    // with the plain uncertainties.
+    const RobustSummary robust = summarize_robust(m);
+    record["robust"] = {{"alpha", robust.alpha},       {"q_true", robust.q_true},
+                        {"q_robust", robust.q_robust}, {"measured", robust.measured},
+                        {"down_weighted", robust.down}, {"down_weighted_share", robust.share()}};
+  }
+
+  if (apportionment != nullptr) {
+    nlohmann::json shares = nlohmann::json::array();
+    for (std::size_t f = 0; f < apportionment->mean.size(); ++f) {
+      shares.push_back({{"factor", m.faktnavn[f]}, {"mean", apportionment->mean[f]}, {"percent", apportionment->percent[f]}});
+    }
+    record["apportionment"] = {{"variable", m.varnavn[static_cast<std::size_t>(apportionment->variable)]},
+                               {"observed_mean", apportionment->observed_mean},
+                               {"factors", shares}};
+  }
+  record["times"] = {{"start_utc", times.start_utc},
+                     {"end_utc", times.end_utc},
+                     {"read_seconds", times.read_seconds},
+                     {"fit_seconds", times.fit_seconds},
+                     {"output_seconds", times.output_seconds},
+                     {"diagnostics_seconds", times.diagnostics_seconds}};
+  return record;
+}

@@ -1,0 +1,403 @@
+#include "report/html_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+
+#include "report/dates.h"
+#include "report/report_charts.h"
+#include "report/svg_chart.h"
+
+namespace {
+
+constexpr std::size_t kPairFactors = 12;   // pair plots for the first this many factors
+constexpr std::size_t kWorstRecords = 20;  // records listed by chi2
+
+const char* const kStyle =
+    "body{font-family:Helvetica,Arial,sans-serif;margin:1.5em auto;max-width:60em;color:#222}"
+    "h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:2em}h3{font-size:1em}"
+    "table{border-collapse:collapse;font-size:0.8em;margin:0.5em 0}"
+    "td,th{border:1px solid #ccc;padding:2px 5px;text-align:right}td{white-space:nowrap}th{background:#eee}"
+    "td.name,th.name{text-align:left}td.wrap{text-align:left;overflow-wrap:anywhere}tr.poor td{background:#fde0c5}"
+    "div.table{overflow-x:auto}"
+    "figure{margin:0.5em 0;display:inline-block}svg{max-width:100%;height:auto}"
+    "nav a{margin-right:1em}.note{font-size:0.85em;color:#555}"
+    "@media print{body{max-width:none}figure,table,h3{break-inside:avoid}nav{display:none}}";
+
+std::string text_of(const nlohmann::json& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_null()) return "";
+  if (value.is_number_float()) return tick_label(value.get<double>());
+  return value.dump();
+}
+
+std::string cell(std::string_view text, bool name = false) {
+  return std::string(name ? "<td class=\"name\">" : "<td>") + escape_text(text) + "</td>";
+}
+
+std::string number_text(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", value);
+  return text;
+}
+
+class Page {
+ public:
+  explicit Page(std::vector<Figure>* figures) : figures_(figures) {}
+  void add(std::string_view html) { html_ += html; }
+  void section(const std::string& id, const std::string& heading) {
+    if (open_) html_ += "</section>";
+    html_ += "<section id=\"" + id + "\"><h2>" + escape_text(heading) + "</h2>";
+    open_ = true;
+  }
+  void figure(const std::string& name, std::string svg) {
+    html_ += "<figure>" + svg + "</figure>";
+    figures_->push_back({name, std::move(svg)});
+  }
+  void table(const TextTable& t, const std::vector<bool>* marked = nullptr, std::size_t name_columns = 1) {
+    html_ += "<div class=\"table\"><table><thead><tr>";
+    for (std::size_t c = 0; c < t.headings.size(); ++c) {
+      html_ += std::string(c < name_columns ? "<th class=\"name\">" : "<th>") + escape_text(t.headings[c]) + "</th>";
+    }
+    html_ += "</tr></thead><tbody>";
+    for (std::size_t r = 0; r < t.rows.size(); ++r) {
+      html_ += marked != nullptr && r < marked->size() && (*marked)[r] ? "<tr class=\"poor\">" : "<tr>";
+      for (std::size_t c = 0; c < t.rows[r].size(); ++c) html_ += cell(t.rows[r][c], c < name_columns);
+      html_ += "</tr>";
+    }
+    html_ += "</tbody></table></div>";
+  }
+  std::string finish() {
+    if (open_) html_ += "</section>";
+    open_ = false;
+    return html_;
+  }
+
+ private:
+  std::string html_;
+  std::vector<Figure>* figures_;
+  bool open_ = false;
+};
+
+std::string two_digits(std::size_t k) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02zu", k);
+  return text;
+}
+
+std::vector<std::string> strings_of(const nlohmann::json& list) {
+  std::vector<std::string> out;
+  if (!list.is_array()) return out;
+  for (const nlohmann::json& item : list) out.push_back(text_of(item));
+  return out;
+}
+
+// Column index of a heading, or npos.
+std::size_t column(const TextTable& t, std::string_view heading) {
+  for (std::size_t c = 0; c < t.headings.size(); ++c) {
+    if (t.headings[c] == heading) return c;
+  }
+  return std::string::npos;
+}
+
+double cell_number(const TextTable& t, std::size_t row, std::size_t col) {
+  if (col == std::string::npos || row >= t.rows.size() || col >= t.rows[row].size()) return std::nan("");
+  return std::strtod(t.rows[row][col].c_str(), nullptr);
+}
+
+void summary(Page& page, const nlohmann::json& run) {
+  page.section("summary", "Run summary");
+  page.add("<table><tbody>");
+  auto row = [&](std::string_view name, const std::string& value) {
+    page.add("<tr>" + cell(name, true) + "<td class=\"wrap\">" + escape_text(value) + "</td></tr>");
+  };
+  const nlohmann::json& program = run.value("program", nlohmann::json::object());
+  row("program", text_of(program.value("name", nlohmann::json())) + " " + text_of(program.value("version", nlohmann::json())));
+  std::string command;
+  for (const std::string& arg : strings_of(run.value("command_line", nlohmann::json()))) command += (command.empty() ? "" : " ") + arg;
+  row("command line", command);
+  for (const char* kind : {"profile", "form", "data"}) {
+    const nlohmann::json file = run.value("inputs", nlohmann::json::object()).value(kind, nlohmann::json::object());
+    row(std::string(kind) + " file", text_of(file.value("path", nlohmann::json())) + " (" +
+                                         text_of(file.value("size", nlohmann::json())) + " bytes, SHA-256 " +
+                                         text_of(file.value("sha256", nlohmann::json())) + ")");
+  }
+  row("result table", text_of(run.value("result", nlohmann::json())));
+  const nlohmann::json dims = run.value("dimensions", nlohmann::json::object());
+  row("records x variables x factors", text_of(dims.value("nrec", nlohmann::json())) + " x " +
+                                           text_of(dims.value("nvar", nlohmann::json())) + " x " +
+                                           text_of(dims.value("nfakt", nlohmann::json())));
+  row("mode", text_of(run.value("mode", nlohmann::json())));
+  row("rotate", text_of(run.value("rotate", nlohmann::json::object()).value("value", nlohmann::json())));
+  row("threads", text_of(run.value("threads", nlohmann::json())));
+  const nlohmann::json stop = run.value("stop", nlohmann::json::object());
+  row("passes", text_of(stop.value("passes", nlohmann::json())));
+  row("stopped", text_of(stop.value("reason", nlohmann::json())));
+  row("result belongs to pass", text_of(stop.value("result_pass", nlohmann::json())));
+  const nlohmann::json totals = run.value("totals", nlohmann::json::object());
+  row("chi2, ny, chi2/ny", text_of(totals.value("chi2", nlohmann::json())) + ", " +
+                               text_of(totals.value("ny", nlohmann::json())) + ", " +
+                               text_of(totals.value("chi2_per_ny", nlohmann::json())));
+  const nlohmann::json times = run.value("times", nlohmann::json::object());
+  row("started, ended (UTC)", text_of(times.value("start_utc", nlohmann::json())) + ", " +
+                                  text_of(times.value("end_utc", nlohmann::json())));
+  row("read, fit, output (s)", text_of(times.value("read_seconds", nlohmann::json())) + ", " +
+                                   text_of(times.value("fit_seconds", nlohmann::json())) + ", " +
+                                   text_of(times.value("output_seconds", nlohmann::json())));
+  page.add("</tbody></table>");
+}
+
+void convergence(Page& page, const nlohmann::json& run) {
+  page.section("convergence", "Convergence");
+  std::vector<double> ratio, chi2;
+  for (const nlohmann::json& pass : run.value("passes", nlohmann::json::array())) {
+    const nlohmann::json r = pass.value("chi2_per_ny", nlohmann::json());
+    const nlohmann::json c = pass.value("chi2", nlohmann::json());
+    ratio.push_back(r.is_number() ? r.get<double>() : std::nan(""));
+    chi2.push_back(c.is_number() ? c.get<double>() : std::nan(""));
+  }
+  if (ratio.empty()) {
+    page.add("<p>No pass printed a statistics line.</p>");
+    return;
+  }
+  page.figure("convergence_chi2_per_ny.svg", pass_chart("chi2/ny per pass", ratio, "chi2/ny"));
+  page.figure("convergence_chi2.svg", pass_chart("chi2 per pass", chi2, "chi2"));
+}
+
+// Mean contribution of each factor over the records.
+std::vector<double> mean_contributions(const ResultNumbers& r) {
+  const auto nf = static_cast<std::size_t>(r.nfakt);
+  std::vector<double> mean(nf, 0.0);
+  for (std::size_t s = 0; s < static_cast<std::size_t>(r.nrec); ++s) {
+    for (std::size_t f = 0; f < nf; ++f) mean[f] += r.x[s * nf + f];
+  }
+  for (double& m : mean) m /= std::max(r.nrec, 1);
+  return mean;
+}
+
+void apportionment(Page& page, const nlohmann::json& run, const std::vector<std::string>& factors) {
+  if (!run.contains("apportionment")) return;
+  const nlohmann::json& a = run["apportionment"];
+  const std::string variable = text_of(a.value("variable", nlohmann::json()));
+  page.section("apportionment", "Apportionment of " + variable);
+  TextTable t;
+  t.headings = {"factor", "mean " + variable, "percent"};
+  std::vector<double> means;
+  for (const nlohmann::json& f : a.value("factors", nlohmann::json::array())) {
+    const nlohmann::json mean = f.value("mean", nlohmann::json());
+    const nlohmann::json percent = f.value("percent", nlohmann::json());
+    means.push_back(mean.is_number() ? mean.get<double>() : std::nan(""));
+    t.rows.push_back({text_of(f.value("factor", nlohmann::json())), mean.is_number() ? number_text(mean.get<double>()) : "",
+                      percent.is_number() ? number_text(percent.get<double>()) : ""});
+  }
+  const nlohmann::json observed = a.value("observed_mean", nlohmann::json());
+  page.add("<p>Mean measured " + escape_text(variable) + ": " +
+           (observed.is_number() ? number_text(observed.get<double>()) : std::string("none")) +
+           "; sum of the factors' means: " +
+           number_text(std::accumulate(means.begin(), means.end(), 0.0)) + ".</p>");
+  page.table(t);
+  page.figure("apportionment.svg", apportionment_chart(variable, factors, means));
+}
+
+void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>& factors,
+              const std::vector<std::string>& variables, std::vector<std::vector<double>>* percent_by_factor) {
+  page.section("profiles", "Factor profiles");
+  page.add("<p class=\"note\">Per factor: its profile (logarithmic axis; elements not above 0 are left out) and "
+           "its share of each species' total, the factor's mean contribution times its profile element over the "
+           "sum of these across the factors.</p>");
+  const auto nf = static_cast<std::size_t>(r.nfakt);
+  const auto nv = static_cast<std::size_t>(r.nvar);
+  const std::vector<double> mean = mean_contributions(r);
+  percent_by_factor->assign(nf, std::vector<double>(nv, 0.0));
+  for (std::size_t v = 0; v < nv; ++v) {
+    double total = 0.0;
+    for (std::size_t f = 0; f < nf; ++f) total += std::max(0.0, r.p[v * nf + f] * mean[f]);
+    for (std::size_t f = 0; f < nf; ++f) {
+      (*percent_by_factor)[f][v] = total > 0 ? std::max(0.0, r.p[v * nf + f] * mean[f]) / total * 100.0 : 0.0;
+    }
+  }
+  for (std::size_t f = 0; f < nf; ++f) {
+    std::vector<double> profile(nv);
+    for (std::size_t v = 0; v < nv; ++v) profile[v] = r.p[v * nf + f];
+    page.add("<h3>" + escape_text(factors[f]) + "</h3>");
+    page.figure("profile_" + two_digits(f + 1) + ".svg",
+                variable_bars("Profile of " + factors[f], variables, profile, true, factor_colour(f), "profile"));
+    page.figure("share_" + two_digits(f + 1) + ".svg",
+                variable_bars("Share of each species' total: " + factors[f], variables, (*percent_by_factor)[f], false,
+                              factor_colour(f), "% of species total", 100.0));
+  }
+}
+
+// Means of each factor per month (1..12) or weekday (0..6) of the record dates.
+void calendar_means(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& factors,
+                    bool by_month) {
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+  const std::size_t groups = by_month ? 12 : 7;
+  const auto nf = static_cast<std::size_t>(r.nfakt);
+  std::vector<double> sum(groups * nf, 0.0);
+  std::vector<long> count(groups, 0);
+  for (std::size_t s = 0; s < static_cast<std::size_t>(r.nrec); ++s) {
+    const auto g = static_cast<std::size_t>(by_month ? month_of(time.at[s]) - 1 : weekday_of(time.at[s]));
+    ++count[g];
+    for (std::size_t f = 0; f < nf; ++f) sum[g * nf + f] += r.x[s * nf + f];
+  }
+  TextTable t;
+  t.headings.push_back("factor");
+  for (std::size_t g = 0; g < groups; ++g) t.headings.push_back(by_month ? kMonths[g] : kDays[g]);
+  for (std::size_t f = 0; f < nf; ++f) {
+    std::vector<std::string> row = {factors[f]};
+    for (std::size_t g = 0; g < groups; ++g) {
+      row.push_back(count[g] > 0 ? number_text(sum[g * nf + f] / static_cast<double>(count[g])) : "");
+    }
+    t.rows.push_back(row);
+  }
+  std::vector<std::string> records = {"records"};
+  for (std::size_t g = 0; g < groups; ++g) records.push_back(std::to_string(count[g]));
+  t.rows.push_back(records);
+  page.add(by_month ? "<h3>Monthly means</h3>" : "<h3>Weekday means</h3>");
+  page.table(t);
+}
+
+void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& factors) {
+  page.section("contributions", "Contributions over time");
+  if (!time.dates) {
+    page.add("<p class=\"note\">The record identifiers are not all dates in a known form (such as 2001-06-22, "
+             "6/22/2001 0:00 or 22.06.2001), so the records are drawn in their order.</p>");
+  }
+  const auto nf = static_cast<std::size_t>(r.nfakt);
+  std::vector<double> series(static_cast<std::size_t>(r.nrec));
+  for (std::size_t f = 0; f < nf; ++f) {
+    for (std::size_t s = 0; s < series.size(); ++s) series[s] = r.x[s * nf + f];
+    page.figure("contributions_" + two_digits(f + 1) + ".svg",
+                time_chart("Contribution of " + factors[f], time, series, factor_colour(f), "contribution"));
+  }
+  if (time.dates) {
+    calendar_means(page, r, time, factors, true);
+    calendar_means(page, r, time, factors, false);
+  }
+}
+
+void pairs(Page& page, const ResultNumbers& r, const std::vector<std::string>& factors) {
+  const auto nf = static_cast<std::size_t>(r.nfakt);
+  if (nf < 2) return;
+  page.section("pairs", "Contributions of factor pairs");
+  const std::size_t shown = std::min(nf, kPairFactors);
+  if (shown < nf) {
+    page.add("<p class=\"note\">Pairs among the first " + std::to_string(shown) + " factors.</p>");
+  }
+  std::vector<std::vector<double>> columns(shown, std::vector<double>(static_cast<std::size_t>(r.nrec)));
+  for (std::size_t s = 0; s < static_cast<std::size_t>(r.nrec); ++s) {
+    for (std::size_t f = 0; f < shown; ++f) columns[f][s] = r.x[s * nf + f];
+  }
+  for (std::size_t f = 0; f < shown; ++f) {
+    for (std::size_t g = f + 1; g < shown; ++g) {
+      page.figure("pair_" + two_digits(f + 1) + "_" + two_digits(g + 1) + ".svg",
+                  pair_chart(factors[f], factors[g], columns[f], columns[g]));
+    }
+  }
+}
+
+void variables_section(Page& page, const ReportInput& in, const std::vector<std::string>& variables) {
+  page.section("variables", "Variables");
+  const TextTable& t = in.variables;
+  const std::size_t per_ny = column(t, "chi2/ny");
+  const std::size_t share = column(t, "share beyond 3");
+  const std::size_t r2 = column(t, "R2");
+  std::vector<bool> poor(t.rows.size());
+  for (std::size_t row = 0; row < t.rows.size(); ++row) {
+    poor[row] = cell_number(t, row, per_ny) > kPoorChi2PerNy || cell_number(t, row, share) > kPoorShare ||
+                cell_number(t, row, r2) < kPoorR2;
+  }
+  page.add("<p class=\"note\">Shaded rows are poorly fitted: chi2/ny above " + tick_label(kPoorChi2PerNy) +
+           ", more than " + tick_label(kPoorShare * 100) +
+           " % of the scaled residuals (residual / uncertainty) beyond \xc2\xb1" "3, or R2 below " +
+           tick_label(kPoorR2) + ". R2, slope and intercept describe the least-squares line of fitted against "
+           "observed values.</p>");
+  page.table(t, &poor);
+  if (in.pictures.empty()) return;
+  for (std::size_t v = 0; v < variables.size() && v < in.pictures.size(); ++v) {
+    const VariablePicture& picture = in.pictures[v];
+    page.add("<h3>" + escape_text(variables[v]) + "</h3>");
+    page.figure("fit_" + two_digits(v + 1) + ".svg",
+                fit_chart(variables[v], picture.observed, picture.fitted,
+                          v < t.rows.size() && r2 < t.rows[v].size() ? t.rows[v][r2] : ""));
+    page.figure("residuals_" + two_digits(v + 1) + ".svg", residual_chart(variables[v], picture.edges, picture.counts));
+  }
+}
+
+void records_section(Page& page, const ReportInput& in, const TimeAxis& time) {
+  page.section("records", "Records");
+  const TextTable& t = in.records;
+  const std::size_t chi2 = column(t, "chi2");
+  std::vector<double> values(t.rows.size());
+  for (std::size_t s = 0; s < t.rows.size(); ++s) values[s] = cell_number(t, s, chi2);
+  if (values.size() == time.at.size()) {
+    page.figure("records_chi2.svg", time_chart("chi2 per record", time, values, factor_colour(5), "chi2"));
+  }
+  std::vector<std::size_t> order(values.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const std::size_t shown = std::min(order.size(), kWorstRecords);
+  std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(shown), order.end(),
+                    [&](std::size_t a, std::size_t b) {
+                      const bool fa = std::isfinite(values[a]), fb = std::isfinite(values[b]);
+                      return fa != fb ? fa : (fa && values[a] > values[b]);
+                    });
+  TextTable worst;
+  worst.headings = t.headings;
+  for (std::size_t k = 0; k < shown; ++k) worst.rows.push_back(t.rows[order[k]]);
+  page.add("<h3>The " + std::to_string(shown) + " records with the largest chi2</h3>");
+  page.table(worst, nullptr, 1);
+}
+
+void residue_section(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& variables) {
+  page.section("residue", "Residue factor");
+  page.add("<p class=\"note\">What the model leaves unexplained, condensed into one factor: its profile and its "
+           "contributions, which sum to 1 over the records.</p>");
+  page.figure("residue_profile.svg",
+              variable_bars("Residue profile", variables, r.r, false, "#777777", "residue profile"));
+  page.figure("residue_contributions.svg", time_chart("Residue contribution", time, r.t, "#777777", "contribution"));
+}
+
+}  // namespace
+
+ReportPages make_report(const ReportInput& in) {
+  ReportPages pages;
+  Page page(&pages.figures);
+  const nlohmann::json& run = in.run;
+  const ResultNumbers& r = in.result;
+  std::vector<std::string> factors = strings_of(run.value("factors", nlohmann::json()));
+  std::vector<std::string> variables = strings_of(run.value("variables", nlohmann::json()));
+  factors.resize(static_cast<std::size_t>(r.nfakt));
+  variables.resize(static_cast<std::size_t>(r.nvar));
+  const std::string title = text_of(run.value("title", nlohmann::json()));
+  const TimeAxis time = time_axis(r.ids);
+
+  page.add("<!DOCTYPE html>\n"
+           "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\"><head><meta charset=\"utf-8\"/>"
+           "<title>tarnok report: " + escape_text(title) + "</title><style>" + kStyle + "</style></head><body>");
+  page.add("<h1>" + escape_text(title) + "</h1><nav><a href=\"#summary\">Summary</a><a href=\"#convergence\">"
+           "Convergence</a><a href=\"#profiles\">Profiles</a><a href=\"#fingerprint\">Fingerprint</a>"
+           "<a href=\"#contributions\">Contributions</a><a href=\"#variables\">Variables</a>"
+           "<a href=\"#records\">Records</a><a href=\"#residue\">Residue</a></nav>");
+  summary(page, run);
+  convergence(page, run);
+  apportionment(page, run, factors);
+  std::vector<std::vector<double>> percent_by_factor;
+  profiles(page, r, factors, variables, &percent_by_factor);
+  page.section("fingerprint", "Fingerprint");
+  page.figure("fingerprint.svg", fingerprint_chart(variables, factors, percent_by_factor));
+  contributions(page, r, time, factors);
+  pairs(page, r, factors);
+  variables_section(page, in, variables);
+  records_section(page, in, time);
+  residue_section(page, r, time, variables);
+  for (std::size_t k = 0; k < in.extra_tables.size(); ++k) {
+    page.section("extra_" + std::to_string(k + 1), in.extra_tables[k].first);
+    page.table(in.extra_tables[k].second);
+  }
+  pages.html = page.finish() + "</body></html>\n";
+  return pages;
+}

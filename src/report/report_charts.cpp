@@ -1,0 +1,239 @@
+#include "report/report_charts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <optional>
+
+#include "report/dates.h"
+#include "report/svg_chart.h"
+
+namespace {
+
+constexpr int kWide = 880;
+constexpr int kColumns = 800;   // pixel columns a long series is thinned to
+constexpr int kGrid = 60;       // cells per side a scatter of many points is thinned to
+constexpr double kGapSteps = 20;  // a step this many times the usual spacing is a gap in a series
+
+struct Range {
+  double lo = 0, hi = 0;
+  bool any = false;
+  void add(double v) {
+    if (!std::isfinite(v)) return;
+    lo = any ? std::min(lo, v) : v;
+    hi = any ? std::max(hi, v) : v;
+    any = true;
+  }
+};
+
+Range positive_range(const std::vector<double>& values) {
+  Range r;
+  for (double v : values) {
+    if (v > 0) r.add(v);
+  }
+  return r;
+}
+
+// Linear range from zero (or below) with a little room above.
+void linear_from_zero(const std::vector<double>& values, double* lo, double* hi) {
+  Range r;
+  for (double v : values) r.add(v);
+  *lo = r.any ? std::min(0.0, r.lo) : 0.0;
+  *hi = r.any ? std::max(r.hi * 1.05, *lo + 1e-12) : 1.0;
+  if (*hi <= 0) *hi = 1.0;
+}
+
+// Keeps the first point in each cell of a kGrid x kGrid grid over the ranges.
+void thin_by_grid(const std::vector<double>& xs, const std::vector<double>& ys, double x_hi, double y_hi,
+                  double x_lo, double y_lo, std::vector<double>* out_x, std::vector<double>* out_y) {
+  std::vector<char> taken(static_cast<std::size_t>((kGrid + 1) * (kGrid + 1)), 0);
+  for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
+    if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
+    const long cx = std::clamp(static_cast<long>((xs[i] - x_lo) / (x_hi - x_lo) * kGrid), 0L, long{kGrid});
+    const long cy = std::clamp(static_cast<long>((ys[i] - y_lo) / (y_hi - y_lo) * kGrid), 0L, long{kGrid});
+    char& cell = taken[static_cast<std::size_t>(cx * (kGrid + 1) + cy)];
+    if (cell != 0) continue;
+    cell = 1;
+    out_x->push_back(xs[i]);
+    out_y->push_back(ys[i]);
+  }
+}
+
+}  // namespace
+
+TimeAxis time_axis(const std::vector<std::string>& ids) {
+  TimeAxis time;
+  time.at.resize(ids.size());
+  time.dates = !ids.empty();
+  for (std::size_t s = 0; s < ids.size() && time.dates; ++s) {
+    std::optional<double> day = parse_date(ids[s]);
+    if (day) {
+      time.at[s] = *day;
+    } else {
+      time.dates = false;
+    }
+  }
+  if (!time.dates) {
+    for (std::size_t s = 0; s < ids.size(); ++s) time.at[s] = static_cast<double>(s + 1);
+  }
+  time.order.resize(ids.size());
+  std::iota(time.order.begin(), time.order.end(), std::size_t{0});
+  std::stable_sort(time.order.begin(), time.order.end(),
+                   [&](std::size_t a, std::size_t b) { return time.at[a] < time.at[b]; });
+  return time;
+}
+
+std::string pass_chart(const std::string& title, const std::vector<double>& values, const std::string& label) {
+  Chart chart(kWide, 260, title);
+  std::vector<double> passes(values.size());
+  std::iota(passes.begin(), passes.end(), 1.0);
+  chart.x_axis(1, std::max<double>(2, static_cast<double>(values.size())), false, "pass");
+  const Range r = positive_range(values);
+  const bool log = r.any && r.hi / r.lo > 30;
+  if (log) {
+    chart.y_axis(std::pow(10.0, std::floor(std::log10(r.lo))), std::pow(10.0, std::ceil(std::log10(r.hi))), true, label);
+  } else {
+    Range all;
+    for (double v : values) all.add(v);
+    const double pad = all.any ? (all.hi - all.lo) * 0.05 + std::fabs(all.hi) * 1e-9 : 1;
+    chart.y_axis(all.any ? all.lo - pad : 0, all.any ? all.hi + pad : 1, false, label);
+  }
+  std::vector<double> xs, ys;
+  thin_by_column(passes, values, kColumns, &xs, &ys);
+  chart.line(xs, ys, factor_colour(0));
+  return chart.svg();
+}
+
+std::string variable_bars(const std::string& title, const std::vector<std::string>& variables,
+                          const std::vector<double>& values, bool log, const char* colour, const std::string& label,
+                          double fixed_max) {
+  Chart chart(kWide, 250, title);
+  chart.x_categories(variables, "");
+  if (log) {
+    const Range r = positive_range(values);
+    const double lo = r.any ? std::pow(10.0, std::floor(std::log10(r.lo))) : 1e-3;
+    const double hi = r.any ? std::pow(10.0, std::ceil(std::log10(r.hi) + 1e-9)) : 1.0;
+    chart.y_axis(lo, std::max(hi, lo * 10), true, label);
+  } else if (fixed_max > 0) {
+    chart.y_axis(0, fixed_max, false, label);
+  } else {
+    double lo, hi;
+    linear_from_zero(values, &lo, &hi);
+    chart.y_axis(lo, hi, false, label);
+  }
+  chart.bars(values, colour);
+  return chart.svg();
+}
+
+std::string fingerprint_chart(const std::vector<std::string>& variables, const std::vector<std::string>& factors,
+                              const std::vector<std::vector<double>>& percent_by_factor) {
+  Chart chart(kWide, 320, "Fingerprint: each species' total split among the factors");
+  chart.legend(factors);
+  chart.x_categories(variables, "");
+  chart.y_axis(0, 100, false, "share of species total (%)");
+  chart.stacked_bars(percent_by_factor);
+  return chart.svg();
+}
+
+std::string time_chart(const std::string& title, const TimeAxis& time, const std::vector<double>& values,
+                       const char* colour, const std::string& label) {
+  Chart chart(kWide, 220, title);
+  std::vector<double> xs, ys;
+  xs.reserve(time.order.size());
+  ys.reserve(time.order.size());
+  for (std::size_t s : time.order) {
+    xs.push_back(time.at[s]);
+    ys.push_back(values[s]);
+  }
+  const double lo = xs.empty() ? 0 : xs.front();
+  const double hi = xs.empty() ? 1 : xs.back();
+  if (time.dates) {
+    chart.x_dates(lo, hi, "date");
+  } else {
+    chart.x_axis(lo, hi, false, "record");
+  }
+  double y_lo, y_hi;
+  linear_from_zero(values, &y_lo, &y_hi);
+  chart.y_axis(y_lo, y_hi, false, label);
+  // A gap in the records (far longer than their usual spacing) breaks the line.
+  std::vector<double> steps;
+  for (std::size_t i = 1; i < xs.size(); ++i) steps.push_back(xs[i] - xs[i - 1]);
+  double usual = 0.0;
+  if (!steps.empty()) {
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    usual = steps[steps.size() / 2];
+  }
+  const int columns = static_cast<int>(kColumns);
+  std::size_t begin = 0;
+  for (std::size_t i = 1; i <= xs.size(); ++i) {
+    if (i < xs.size() && !(usual > 0 && xs[i] - xs[i - 1] > kGapSteps * usual)) continue;
+    const std::vector<double> part_x(xs.begin() + static_cast<std::ptrdiff_t>(begin), xs.begin() + static_cast<std::ptrdiff_t>(i));
+    const std::vector<double> part_y(ys.begin() + static_cast<std::ptrdiff_t>(begin), ys.begin() + static_cast<std::ptrdiff_t>(i));
+    const double share = (part_x.back() - part_x.front()) / std::max(hi - lo, 1e-300);
+    std::vector<double> thin_x, thin_y;
+    thin_by_column(part_x, part_y, std::max(1, static_cast<int>(columns * share)), &thin_x, &thin_y);
+    if (thin_x.size() == 1) {
+      chart.points(thin_x, thin_y, colour, 2.0);
+    } else {
+      chart.line(thin_x, thin_y, colour, 1.0);
+    }
+    begin = i;
+  }
+  return chart.svg();
+}
+
+std::string pair_chart(const std::string& fname, const std::string& gname, const std::vector<double>& xf,
+                       const std::vector<double>& xg) {
+  Chart chart(240, 220, fname + " / " + gname);
+  double xlo, xhi, ylo, yhi;
+  linear_from_zero(xf, &xlo, &xhi);
+  linear_from_zero(xg, &ylo, &yhi);
+  chart.x_axis(xlo, xhi, false, fname);
+  chart.y_axis(ylo, yhi, false, gname);
+  std::vector<double> xs, ys;
+  thin_by_grid(xf, xg, xhi, yhi, xlo, ylo, &xs, &ys);
+  chart.points(xs, ys, factor_colour(0), 3.0);
+  return chart.svg();
+}
+
+std::string fit_chart(const std::string& variable, const std::vector<double>& observed,
+                      const std::vector<double>& fitted, const std::string& r2) {
+  Chart chart(290, 260, variable + ": fitted against observed");
+  Range r;
+  for (double v : observed) r.add(v);
+  for (double v : fitted) r.add(v);
+  const double lo = r.any ? std::min(0.0, r.lo) : 0.0;
+  const double hi = r.any && r.hi > lo ? r.hi * 1.05 : lo + 1.0;
+  chart.x_axis(lo, hi, false, "observed");
+  chart.y_axis(lo, hi, false, "fitted");
+  chart.reference_line(lo, lo, hi, hi);
+  chart.points(observed, fitted, factor_colour(0), 3.0);
+  chart.note("R\xc2\xb2 = " + r2);
+  return chart.svg();
+}
+
+std::string residual_chart(const std::string& variable, const std::vector<double>& edges,
+                           const std::vector<double>& counts) {
+  Chart chart(290, 260, variable + ": scaled residuals");
+  const double top = counts.empty() ? 1.0 : std::max(1.0, *std::max_element(counts.begin(), counts.end()) * 1.05);
+  chart.x_axis(edges.empty() ? -1 : edges.front(), edges.empty() ? 1 : edges.back(), false,
+               "residual / uncertainty");
+  chart.y_axis(0, top, false, "records");
+  chart.histogram(edges, counts, factor_colour(4));
+  return chart.svg();
+}
+
+std::string apportionment_chart(const std::string& variable, const std::vector<std::string>& factors,
+                                const std::vector<double>& means) {
+  Chart chart(kWide, 260, "Mean contribution of each factor to " + variable);
+  chart.x_categories(factors, "");
+  double lo, hi;
+  linear_from_zero(means, &lo, &hi);
+  chart.y_axis(lo, hi, false, variable);
+  for (std::size_t f = 0; f < means.size(); ++f) {
+    std::vector<double> one(means.size(), std::nan(""));
+    one[f] = means[f];
+    chart.bars(one, factor_colour(f));
+  }
+  return chart.svg();
+}

@@ -1,0 +1,69 @@
+// The report page from hand-made input: every section is there, records that are
+// not dates are drawn in their order, tables a later run leaves are shown, and a
+// run without statistics lines still gives a page.
+#include "report/html_report.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ReportInput small_input(const std::vector<std::string>& ids) {
+  ReportInput in;
+  in.run = {{"title", "T"}, {"factors", {"A", "B"}}, {"variables", {"Na", "Cl", "K"}},
+            {"passes", {{{"chi2", 10.0}, {"ny", 5}, {"chi2_per_ny", 2.0}}, {{"chi2", 5.0}, {"ny", 5}, {"chi2_per_ny", 1.0}}}}};
+  in.variables.headings = {"variable", "chi2/ny", "share beyond 3", "R2"};
+  in.variables.rows = {{"Na", "0.5", "0", "0.99"}, {"Cl", "3", "0", "0.9"}, {"K", "1", "0.2", "0.9"}};
+  in.records.headings = {"identifier", "chi2"};
+  ResultNumbers& r = in.result;
+  r.nfakt = 2, r.nvar = 3, r.nrec = static_cast<int>(ids.size());
+  r.ids = ids;
+  for (std::size_t s = 0; s < ids.size(); ++s) {
+    in.records.rows.push_back({ids[s], std::to_string(s)});
+    r.x.push_back(static_cast<double>(s));
+    r.x.push_back(1.0);
+    r.t.push_back(0.5);
+  }
+  r.p = {1, 0.1, 0.2, 1, 0.5, 0.5};
+  r.r = {0.1f, -0.2f, 0.0f};
+  return in;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(HtmlReport, SectionsFiguresAndMarkedVariables) {
+  ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
+  in.extra_tables.push_back({"starts.tsv", TextTable{{"start", "chi2"}, {{"1", "9.5"}}}});
+  ReportPages pages = make_report(in);
+  const std::string& html = pages.html;
+  for (const char* id : {"summary", "convergence", "profiles", "fingerprint", "contributions", "pairs", "variables",
+                         "records", "residue", "extra_1"}) {
+    EXPECT_NE(html.find(std::string("<section id=\"") + id + "\">"), std::string::npos) << id;
+  }
+  EXPECT_NE(html.find("<h3>Monthly means</h3>"), std::string::npos);
+  EXPECT_NE(html.find(">starts.tsv<"), std::string::npos);
+  // Cl (chi2/ny 3) and K (share 0.2) are marked, Na is not.
+  EXPECT_EQ(count(html, "<tr class=\"poor\">"), 2u);
+  // Every figure is inline and written as a file, once.
+  EXPECT_EQ(count(html, "<svg "), pages.figures.size());
+  std::vector<std::string> names;
+  for (const Figure& f : pages.figures) names.push_back(f.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+  EXPECT_EQ(count(html, "<section"), count(html, "</section>"));
+  EXPECT_EQ(count(html, "<table>"), count(html, "</table>"));
+}
+
+TEST(HtmlReport, IdentifiersThatAreNotDatesAndARunWithoutPasses) {
+  ReportInput in = small_input({"a1", "2001-06-23", "b3"});
+  in.run["passes"] = nlohmann::json::array();
+  const std::string html = make_report(in).html;
+  EXPECT_NE(html.find("drawn in their order"), std::string::npos);
+  EXPECT_EQ(html.find("Monthly means"), std::string::npos);
+  EXPECT_NE(html.find("No pass printed a statistics line."), std::string::npos);
+}

@@ -1,0 +1,128 @@
+// The report's chart layer and date reading: escaping, round-number ticks,
+// thinning of long series, identifiers read as dates.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "report/dates.h"
+#include "report/svg_chart.h"
+
+TEST(ReportChart, EscapesMarkupAndReplacesBytesXmlForbids) {
+  struct Case {
+    std::string in, out;
+  };
+  const Case cases[] = {
+      {"a<b>&\"c'", "a&lt;b&gt;&amp;&quot;c&#39;"},
+      {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+      {"\xc2\xb5g/m\xc2\xb3", "\xc2\xb5g/m\xc2\xb3"},  // valid UTF-8 stays
+      {"\xb5g", "\xef\xbf\xbdg"},                      // a Latin-1 byte is not UTF-8
+      {"a\x01" "b\x7f", "a\xef\xbf\xbd" "b\xef\xbf\xbd"},  // control characters
+      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // a surrogate is not a character
+      {"\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd"},        // cut sequence
+  };
+  for (const Case& c : cases) EXPECT_EQ(escape_text(c.in), c.out) << c.in;
+}
+
+TEST(ReportChart, TicksAreRoundNumbersCoveringTheRange) {
+  struct Case {
+    double lo, hi;
+    std::vector<double> ticks;
+  };
+  const Case cases[] = {
+      {0, 1, {0, 0.2, 0.4, 0.6, 0.8, 1}},
+      {0, 97, {0, 20, 40, 60, 80}},
+      {-3, 3, {-2, 0, 2}},
+      {0.67, 2.96, {1, 1.5, 2, 2.5}},
+      {1, 50, {10, 20, 30, 40, 50}},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> ticks = linear_ticks(c.lo, c.hi, 5);
+    ASSERT_EQ(ticks.size(), c.ticks.size()) << c.lo << " " << c.hi;
+    for (std::size_t i = 0; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i], c.ticks[i], 1e-12);
+  }
+  EXPECT_EQ(log_ticks(1e-5, 10), (std::vector<double>{1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1, 10}));
+  EXPECT_EQ(log_ticks(1e-12, 1e12).size(), 7u);  // a wide range keeps about six labels
+  EXPECT_EQ(tick_label(0.30000000000000004), "0.3");
+  EXPECT_EQ(tick_label(1e-5), "1e-05");
+}
+
+TEST(ReportChart, ThinningKeepsPeaksAndStaysLight) {
+  std::vector<double> xs, ys;
+  for (int i = 0; i < 100000; ++i) {
+    xs.push_back(i);
+    ys.push_back(i == 54321 ? 1000.0 : i == 777 ? -50.0 : std::sin(i * 0.01));
+  }
+  std::vector<double> tx, ty;
+  thin_by_column(xs, ys, 500, &tx, &ty);
+  EXPECT_LE(tx.size(), 4u * 501);
+  EXPECT_EQ(tx.front(), 0.0);
+  EXPECT_EQ(tx.back(), 99999.0);
+  EXPECT_TRUE(std::is_sorted(tx.begin(), tx.end()));
+  EXPECT_NE(std::find(ty.begin(), ty.end(), 1000.0), ty.end());
+  EXPECT_NE(std::find(ty.begin(), ty.end(), -50.0), ty.end());
+  // A short series is drawn whole.
+  thin_by_column({1, 2, 3}, {4, 5, 6}, 500, &tx, &ty);
+  EXPECT_EQ(tx, (std::vector<double>{1, 2, 3}));
+}
+
+TEST(ReportChart, ChartTextIsEscaped) {
+  Chart chart(300, 200, "Title <&>");
+  chart.legend({"F<1>", "F&2"});
+  chart.x_categories({"V\"1", "V'2"}, "x <label>");
+  chart.y_axis(0, 1, false, "y & label");
+  chart.bars({0.5, 2.0}, factor_colour(0));
+  const std::string svg = chart.svg();
+  for (const char* raw : {"<&>", "F<1>", "F&2", "V\"1", "V'2", "<label>", "y & label"}) {
+    EXPECT_EQ(svg.find(raw), std::string::npos) << raw;
+  }
+  EXPECT_NE(svg.find("Title &lt;&amp;&gt;"), std::string::npos);
+  EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
+}
+
+TEST(ReportDates, IdentifiersInCommonFormsAreDates) {
+  const double june22 = static_cast<double>(days_from_civil(2001, 6, 22));
+  struct Case {
+    const char* id;
+    double day;
+  };
+  const Case dates[] = {
+      {"2001-06-22", june22},
+      {"2001-06-22 12:00", june22 + 0.5},
+      {"2001-06-22T06:00:00", june22 + 0.25},
+      {"6/22/2001", june22},
+      {"6/22/2001 0:00", june22},
+      {"06/22/2001 18:00", june22 + 0.75},
+      {"22.06.2001", june22},
+      {"22.06.2001 12:00", june22 + 0.5},
+      {"2000-02-29", static_cast<double>(days_from_civil(2000, 2, 29))},
+      {"1970-01-01", 0.0},
+  };
+  for (const Case& c : dates) {
+    std::optional<double> day = parse_date(c.id);
+    ASSERT_TRUE(day.has_value()) << c.id;
+    EXPECT_DOUBLE_EQ(*day, c.day) << c.id;
+  }
+  for (const char* id : {"", "d1", "2001-13-01", "2001-02-29", "22/6/2001", "32.01.2001", "2001-06-22x", "6/22/01",
+                         "2001-06-22 25:00", "12345", "2001/06/22"}) {
+    EXPECT_FALSE(parse_date(id).has_value()) << id;
+  }
+  EXPECT_EQ(weekday_of(june22), 4);  // a Friday
+  EXPECT_EQ(month_of(june22 + 0.9), 6);
+  int y = 0, m = 0, d = 0;
+  civil_from_days(days_from_civil(1999, 12, 31) + 1, &y, &m, &d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20000101);
+}
+
+TEST(ReportDates, TicksFallOnWholeYearsMonthsOrDays) {
+  const auto day = [](int y, int m, int d) { return static_cast<double>(days_from_civil(y, m, d)); };
+  std::vector<DateTick> years = date_ticks(day(1995, 3, 1), day(2005, 3, 1));
+  ASSERT_FALSE(years.empty());
+  EXPECT_EQ(years.front().label, "1996");
+  std::vector<DateTick> months = date_ticks(day(2001, 6, 15), day(2002, 5, 20));
+  ASSERT_FALSE(months.empty());
+  EXPECT_EQ(months.front().label, "2001-07");
+  for (const DateTick& t : months) EXPECT_EQ(t.label.substr(7), "") << t.label;
+  std::vector<DateTick> days = date_ticks(day(2001, 6, 1), day(2001, 6, 8));
+  ASSERT_EQ(days.size(), 8u);
+  EXPECT_EQ(days[1].label, "2001-06-02");
+}

@@ -1,0 +1,192 @@
+// The report folder of --report DIR, end to end through the built program: the
+// console and the result table do not change, the run record and the diagnostic
+// tables agree with them, input text cannot inject markup, a folder that cannot
+// be written ends the run before the fit.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "output/number_text.h"
+#include "output/sha256.h"
+#include "support.h"
+
+namespace {
+
+const std::string kTarnok = TARNOK_BINARY;
+const std::string kExample = std::string(TARNOK_EXAMPLES) + "/st_louis/";
+
+std::string lg(double value) {
+  char buf[kNumberTextSize];
+  return std::string(buf, format_lg(buf, value));
+}
+
+std::vector<std::string> example_args(const std::string& result) {
+  return {"n", kExample + "profile.tsv", kExample + "form.tsv", kExample + "data.tsv", result};
+}
+
+std::vector<std::string> with_options(std::vector<std::string> options, const std::vector<std::string>& args) {
+  options.insert(options.end(), args.begin(), args.end());
+  return options;
+}
+
+// Every report file is well-formed XML (xmllint prints nothing and ends with 0).
+void expect_well_formed(const std::string& dir) {
+  std::vector<std::string> files = {dir + "/report.html"};
+  for (const std::string& name : list_dir(dir + "/figures")) files.push_back(dir + "/figures/" + name);
+  for (const std::string& file : files) {
+    RunResult r = run_program(XMLLINT, {"--noout", file});
+    EXPECT_EQ(r.status, 0) << file;
+  }
+}
+
+// The cells of column `col` in rows [first, first + count) of a table's lines.
+std::vector<std::string> column_of(const std::vector<std::string>& lines, std::size_t first, std::size_t count,
+                                   std::size_t col) {
+  std::vector<std::string> out;
+  for (std::size_t i = first; i < first + count; ++i) out.push_back(cells_of(lines[i]).at(col));
+  return out;
+}
+
+}  // namespace
+
+TEST(ReportProgram, ConsoleAndResultAreTheSameWithAndWithoutReport) {
+  const std::vector<std::vector<std::string>> option_sets = {
+      {"--passes", "30"},
+      {"--converge", "1e-4", "--keep-best", "--passes", "60", "--threads", "1"},
+  };
+  for (const std::vector<std::string>& options : option_sets) {
+    TempDir dir;
+    const std::vector<std::string> args = with_options(options, example_args(dir.file("result.tsv")));
+    RunResult plain = run_program(kTarnok, args);
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    const std::string plain_table = read_file(dir.file("result.tsv"));
+    RunResult reported = run_program(kTarnok, with_options({"--report", dir.file("report")}, args));
+    ASSERT_EQ(reported.status, 0) << reported.out;
+    EXPECT_EQ(reported.out, plain.out);
+    EXPECT_EQ(read_file(dir.file("result.tsv")), plain_table);
+    EXPECT_EQ(list_dir(dir.file("report")),
+              (std::vector<std::string>{"figures", "records.tsv", "report.html", "run.json", "variables.tsv"}));
+  }
+}
+
+TEST(ReportProgram, RecordAndTablesAgreeWithConsoleAndResult) {
+  TempDir dir;
+  const std::vector<std::string> args = example_args(dir.file("result.tsv"));
+  RunResult r = run_program(kTarnok, with_options({"--passes", "40", "--report", dir.file("out"), "--total", "Mass"}, args));
+  ASSERT_EQ(r.status, 0) << r.out;
+  const nlohmann::json run = nlohmann::json::parse(read_file(dir.file("out/run.json")));
+
+  // One entry per statistics line, in the doubles that were printed.
+  std::vector<std::string> console = lines_of(r.out);
+  console.erase(console.begin(), console.end() - 40);
+  ASSERT_EQ(run["passes"].size(), 40u);
+  for (std::size_t k = 0; k < 40; ++k) {
+    const nlohmann::json& pass = run["passes"][k];
+    EXPECT_EQ(lg(pass["chi2_per_ny"].get<double>()) + "\t" + std::to_string(pass["ny"].get<int>()) + "\t" +
+                  lg(pass["mean_squared_contribution_less_one"].get<double>()),
+              console[k]);
+    EXPECT_EQ(pass["chi2"].get<double>() / pass["ny"].get<int>(), pass["chi2_per_ny"].get<double>());
+  }
+  EXPECT_EQ(run["stop"]["reason"], "pass limit reached");
+  EXPECT_EQ(run["stop"]["result_pass"], 41);
+
+  // The totals are those of the result's totals line.
+  const std::vector<std::string> result = lines_of(read_file(dir.file("result.tsv")));
+  const std::size_t nrec = 418, nvar = 13, nfakt = 7;
+  const std::vector<std::string> totals = cells_of(result.back());
+  EXPECT_EQ(lg(run["totals"]["chi2"].get<double>()), totals[nfakt + 2]);
+  EXPECT_EQ(std::to_string(run["totals"]["ny"].get<int>()), totals[nfakt + 3]);
+  EXPECT_EQ(run["dimensions"]["nrec"], nrec);
+  EXPECT_EQ(run["inputs"]["data"]["sha256"], sha256_hex(read_file(kExample + "data.tsv")));
+  EXPECT_EQ(run["inputs"]["data"]["size"], read_file(kExample + "data.tsv").size());
+
+  // variables.tsv: chi2 and every regression cell as the result table prints them.
+  const std::vector<std::string> variables = lines_of(read_file(dir.file("out/variables.tsv")));
+  ASSERT_EQ(variables.size(), 1 + nvar);
+  const std::size_t profiles = 2 + nrec + 2;
+  EXPECT_EQ(column_of(variables, 1, nvar, 0), column_of(result, profiles, nvar, 0));
+  EXPECT_EQ(column_of(variables, 1, nvar, 3), column_of(result, profiles, nvar, nfakt + 2));
+  for (std::size_t k = 0; k < 2 * nfakt; ++k) {
+    EXPECT_EQ(column_of(variables, 1, nvar, 13 + k), column_of(result, profiles, nvar, nfakt + 4 + k)) << k;
+  }
+  // records.tsv: identifiers and residue contributions of the result table.
+  const std::vector<std::string> records = lines_of(read_file(dir.file("out/records.tsv")));
+  ASSERT_EQ(records.size(), 1 + nrec);
+  EXPECT_EQ(column_of(records, 1, nrec, 0), column_of(result, 2, nrec, 0));
+  EXPECT_EQ(column_of(records, 1, nrec, 5), column_of(result, 2, nrec, nfakt + 1));
+
+  // The apportionment of Mass adds up to 100 %.
+  double percent = 0;
+  for (const nlohmann::json& f : run["apportionment"]["factors"]) percent += f["percent"].get<double>();
+  EXPECT_NEAR(percent, 100.0, 1e-9);
+  const std::string html = read_file(dir.file("out/report.html"));
+  for (const char* heading : {"Run summary", "Convergence", "Apportionment of Mass", "Factor profiles", "Fingerprint",
+                              "Contributions over time", "Monthly means", "Weekday means", "Contributions of factor pairs",
+                              "Variables", "Records", "Residue factor"}) {
+    EXPECT_NE(html.find(std::string(">") + heading + "<"), std::string::npos) << heading;
+  }
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+  EXPECT_EQ(html.find("http://www.w3.org/1999/xhtml"), html.find("http"));  // nothing loaded from elsewhere
+  expect_well_formed(dir.file("out"));
+}
+
+TEST(ReportProgram, InputTextIsEscapedEverywhere) {
+  TempDir dir;
+  const std::string profile = dir.write("profile.tsv", "\t<b>A&amp;\tB\"'\nN<a>\t1\t0.2\nCl\t0.1\t1\nK&\t0.5\t0.5\n");
+  const std::string form = dir.write("form.tsv", "\tA\tB\nNa\t1\t1\nCl\t1\t1\nK\t1\t1\n");
+  const std::string data = dir.write("data.tsv",
+                                     "<script>alert('t')</script>\t\nId<&>\tN<a>\tu\tCl\tu\tK&\tu\n"
+                                     "d\"1<x>&\t2\t0.1\t1\t0.1\t1.5\t0.1\n"
+                                     "d2\t1\t0.1\t3\t0.1\t2\t0.1\n"
+                                     "d3\t4\t0.2\t0.5\t0.1\t2.2\t0.2\n"
+                                     "d4\xff\t0.3\t0.1\t0.2\t0.1\t0.3\t0.1\n");
+  RunResult r = run_program(kTarnok, {"--passes", "3", "--report", dir.file("out"), "--total", "K&", "n", profile, form,
+                                      data, dir.file("result.tsv")});
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::vector<std::string> files = {dir.file("out/report.html")};
+  for (const std::string& name : list_dir(dir.file("out/figures"))) files.push_back(dir.file("out/figures/" + name));
+  for (const std::string& file : files) {
+    const std::string text = read_file(file);
+    for (const char* raw : {"<script", "<b>", "N<a>", "<x>", "Id<&>", "K&\t", "K&<", "&amp;lt;"}) {
+      EXPECT_EQ(text.find(raw), std::string::npos) << file << ": " << raw;
+    }
+  }
+  const std::string html = read_file(dir.file("out/report.html"));
+  for (const char* escaped : {"&lt;script&gt;alert(&#39;t&#39;)&lt;/script&gt;", "&lt;b&gt;A&amp;amp;", "B&quot;&#39;",
+                              "N&lt;a&gt;", "d&quot;1&lt;x&gt;&amp;", "d4\xef\xbf\xbd"}) {
+    EXPECT_NE(html.find(escaped), std::string::npos) << escaped;
+  }
+  expect_well_formed(dir.file("out"));
+}
+
+TEST(ReportProgram, AFolderThatCannotBeUsedEndsTheRunBeforeTheFit) {
+  struct Case {
+    std::vector<std::string> options;  // {} placeholders: "@" is the scratch folder
+    std::string message;
+  };
+  TempDir dir;
+  const std::string plain = dir.write("plain", "x");
+  std::filesystem::create_directory(dir.file("in"));
+  const std::string data = dir.write("in/records.tsv", read_file(kExample + "data.tsv"));
+  const Case cases[] = {
+      {{"--report", plain}, "Error: Can't create the report folder " + plain + "!\n"},
+      {{"--report", plain + "/sub"}, "Error: Can't create the report folder " + plain + "/sub!\n"},
+      {{"--report", dir.file("r"), "--total", "PM10"},
+       "Error: --total PM10 is not a variable of " + kExample + "profile.tsv!\n"},
+      {{"--total", "Mass"}, "Error: --total needs --report DIR!\n"},
+      {{"--report", dir.file("in")},
+       "Error: The result file " + dir.file("in") + "/records.tsv is the input file " + data + "; it would be overwritten!\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"n", kExample + "profile.tsv", kExample + "form.tsv", data, dir.file("result.tsv")};
+    RunResult r = run_program(kTarnok, with_options(with_options({"--passes", "5"}, c.options), args));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\n2.96"), std::string::npos) << "no pass may run";
+    EXPECT_FALSE(file_exists(dir.file("result.tsv")));
+  }
+  EXPECT_TRUE(read_file(data) == read_file(kExample + "data.tsv")) << "the input was changed";
+}
