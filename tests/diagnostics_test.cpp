@@ -86,8 +86,8 @@ TEST(Diagnostics, RecordsKeepTheLargestScaledResidualAndOutliersStayOnThePicture
   const int n = 50000;
   Model big = make_model(1, 1, n);
   for (int s = 0; s < n; ++s) {
-    big.rawdata[static_cast<std::size_t>(s)] = static_cast<float>(s);
-    big.usik[static_cast<std::size_t>(s)] = 1;
+    big.rawdata.writable()[static_cast<std::size_t>(s)] = static_cast<float>(s);
+    big.usik.writable()[static_cast<std::size_t>(s)] = 1;
     big.dy[static_cast<std::size_t>(s)] = s % 1000 == 7 ? 10.0f : 0.1f;
   }
   Diagnostics bd = diagnose(big, RegressionTable{{0}, {0}, {0}});
