@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "report/bootstrap_charts.h"
 #include "report/dates.h"
 #include "report/svg_chart.h"
 
@@ -125,4 +126,46 @@ TEST(ReportDates, TicksFallOnWholeYearsMonthsOrDays) {
   std::vector<DateTick> days = date_ticks(day(2001, 6, 1), day(2001, 6, 8));
   ASSERT_EQ(days.size(), 8u);
   EXPECT_EQ(days[1].label, "2001-06-02");
+}
+
+namespace {
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// One chart per factor with a box per variable; a box with a cell that is not a
+// number is left out rather than drawn at a made-up place.
+TEST(ReportBootstrap, OneChartPerFactorWithABoxPerVariable) {
+  TextTable t;
+  t.headings = {"factor", "variable", "base", "p05", "p25", "p50", "p75", "p95", "replicates"};
+  t.rows = {{"A", "SO4", "2", "1", "1.5", "2", "2.5", "3", "10"},
+            {"A", "Si", "0.1", "0", "0.05", "0.1", "0.2", "0.4", "10"},
+            {"B", "SO4", "1", "0.5", "0.8", "1", "1.2", "1.5", "9"},
+            {"B", "Si", "0", "nan", "nan", "nan", "nan", "nan", "0"}};
+  const auto charts = bootstrap_charts(t);
+  ASSERT_EQ(charts.size(), 2u);
+  EXPECT_EQ(charts[0].first, "A");
+  EXPECT_EQ(charts[1].first, "B");
+  EXPECT_EQ(count_of(charts[0].second, "stroke=\"#444\" x="), 2u);  // the two boxes of A
+  EXPECT_EQ(count_of(charts[1].second, "stroke=\"#444\" x="), 1u);  // B's Si has no replicates
+}
+
+TEST(ReportBootstrap, FactorsMappedInFewerThanFourFifthsOfTheReplicatesAreMarked) {
+  struct Case {
+    const char* mapped;
+    const char* unmapped;
+    bool weak;
+  };
+  const Case cases[] = {{"80", "20", false}, {"79", "21", true}, {"100", "0", false},
+                        {"0", "0", true},    {"48", "52", true}, {"x", "1", true}};
+  TextTable t;
+  for (const Case& c : cases) t.rows.push_back({"F", c.mapped, c.unmapped, "0"});
+  const std::vector<bool> weak = weakly_mapped(t);
+  ASSERT_EQ(weak.size(), std::size(cases));
+  for (std::size_t k = 0; k < weak.size(); ++k) EXPECT_EQ(weak[k], cases[k].weak) << cases[k].mapped << " of 100";
 }

@@ -271,6 +271,28 @@ void Chart::bars(const std::vector<double>& values, const char* colour, int slot
   }
 }
 
+void Chart::boxes(const std::vector<Box>& values, const char* colour) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const Box& b = values[i];
+    if (!std::isfinite(b.p05) || !std::isfinite(b.p25) || !std::isfinite(b.p50) || !std::isfinite(b.p75) ||
+        !std::isfinite(b.p95)) {
+      continue;
+    }
+    auto y = [&](double v) { return py(std::clamp(v, y_lo_, y_hi_)); };
+    const double mid = px(static_cast<double>(i) + 0.5);
+    const double x0 = px(static_cast<double>(i) + 0.25);
+    const double x1 = px(static_cast<double>(i) + 0.75);
+    body_ += "<line stroke=\"#444\" x1=\"" + coord(mid) + "\" y1=\"" + coord(y(b.p05)) + "\" x2=\"" + coord(mid) +
+             "\" y2=\"" + coord(y(b.p95)) + "\"/>";
+    const double top = std::min(y(b.p25), y(b.p75));
+    const double bottom = std::max(y(b.p25), y(b.p75));
+    body_ += "<rect fill=\"" + std::string(colour) + "\" stroke=\"#444\" x=\"" + coord(x0) + "\" y=\"" + coord(top) +
+             "\" width=\"" + coord(x1 - x0) + "\" height=\"" + coord(std::max(bottom - top, 0.5)) + "\"/>";
+    body_ += "<line stroke=\"#000\" stroke-width=\"2\" x1=\"" + coord(x0) + "\" y1=\"" + coord(y(b.p50)) + "\" x2=\"" +
+             coord(x1) + "\" y2=\"" + coord(y(b.p50)) + "\"/>";
+  }
+}
+
 void Chart::stacked_bars(const std::vector<std::vector<double>>& parts) {
   for (std::size_t i = 0; i < categories_; ++i) {
     double base = 0.0;

@@ -52,6 +52,13 @@ class Chart {
   void stacked_bars(const std::vector<std::vector<double>>& parts);
   // Bars between numeric x edges (a histogram): bar i spans [edges[i], edges[i + 1]).
   void histogram(const std::vector<double>& edges, const std::vector<double>& counts, const char* colour);
+  // Box plots, one per category: whiskers from p05 to p95, a box from p25 to p75
+  // and a line at the median. Values beyond the y range are drawn at its edge; a
+  // box with a value that is not finite is left out.
+  struct Box {
+    double p05, p25, p50, p75, p95;
+  };
+  void boxes(const std::vector<Box>& values, const char* colour);
   // A straight line between two points in data coordinates, dashed.
   void reference_line(double x1, double y1, double x2, double y2);
   // A note in the top left of the plot area.
