@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "control/failure.h"
 #include "control/model.h"
@@ -22,6 +24,7 @@
 #include "output/result_file.h"
 #include "output/safe_file.h"
 #include "output/same_file.h"
+#include "platform/program.h"
 
 namespace {
 
@@ -109,8 +112,13 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepare_standard_streams();
   try {
-    return run(argc, argv);
+    std::vector<std::string> arguments = program_arguments(argc, argv);
+    std::vector<char*> utf8_argv;
+    for (std::string& argument : arguments) utf8_argv.push_back(argument.data());
+    utf8_argv.push_back(nullptr);
+    return run(static_cast<int>(arguments.size()), utf8_argv.data());
   } catch (const Failure& failure) {
     std::fputs(failure.what(), stdout);
     std::fflush(stdout);
