@@ -24,6 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 # One Wine server for every run below; it prepares the prefix once (tens of seconds).
+mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 echo "Wine ready after $(($(date +%s) - start)) s"
@@ -44,6 +45,7 @@ inputs="$work/inputs"
 mkdir -p "$inputs/st_louis"
 cp "$root/examples/st_louis/"*.tsv "$inputs/st_louis/"
 g++ -std=c++20 -O2 -o "$work/make_data" "$root/bench/make_data.cpp"
+mkdir -p "$inputs/small" "$inputs/medium"
 "$work/make_data" 600 12 5 11 "$inputs/small" >/dev/null
 "$work/make_data" 3000 30 8 12 "$inputs/medium" >/dev/null
 # Faulty inputs: the error messages must match too.
