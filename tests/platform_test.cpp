@@ -17,6 +17,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "control/signals.h"
+#include "platform/windows/console_events.h"
+#include "platform/windows/wide_text.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -241,5 +245,42 @@ TEST(Keyboard, InputThatIsNotAConsole) {
   pipe.close_writer();
   EXPECT_TRUE(keyboard->key_waiting()) << "the end of input";
 }
+
+#ifdef _WIN32
+// Console events through the handler the program installs (a headless console
+// cannot send them): before the fit one ends the run at once; during the fit the
+// first asks the fit to stop and the second ends the run at once, removing the
+// unfinished result file, with the status of the matching signal.
+TEST(ConsoleEvents, FirstStopsTheFitSecondEndsAtOnce) {
+  // A death test runs the test again in a child process: the file's name must be
+  // the same there.
+  const std::string folder = narrow(std::filesystem::temp_directory_path().wstring().c_str());
+  const std::string temp = folder + "/tarnok-console-event-test.tsv.tmp1";
+  struct Row {
+    DWORD event;
+    int status;
+  };
+  for (Row row : {Row{CTRL_C_EVENT, 130}, Row{CTRL_BREAK_EVENT, 149}}) {
+    write_bytes(temp, "half a table");
+    EXPECT_EXIT(
+        {
+          register_temp_file(temp.c_str());
+          on_console_event(row.event);
+        },
+        ::testing::ExitedWithCode(row.status), "");
+    EXPECT_FALSE(file_exists(temp)) << "before the fit";
+    write_bytes(temp, "half a table");
+    EXPECT_EXIT(
+        {
+          register_temp_file(temp.c_str());
+          enter_fit_phase();
+          if (on_console_event(row.event) && stop_requested()) std::fputs("stop requested\n", stderr);
+          on_console_event(row.event);
+        },
+        ::testing::ExitedWithCode(row.status), "stop requested");
+    EXPECT_FALSE(file_exists(temp)) << "during the fit";
+  }
+}
+#endif
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/files.h"
+#include "platform/windows/console_events.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ int status_of(DWORD event) {
   ExitProcess(static_cast<UINT>(status));
 }
 
+}  // namespace
+
 // Runs on a thread of its own that the system starts for each console event.
 BOOL WINAPI on_console_event(DWORD event) {
   if (g_in_fit.load() && !g_stop.exchange(true)) {
@@ -50,8 +53,6 @@ BOOL WINAPI on_console_event(DWORD event) {
   }
   end_at_once(status_of(event));
 }
-
-}  // namespace
 
 void install_signal_handlers() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
