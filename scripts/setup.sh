@@ -22,6 +22,16 @@ if [ "${TARNOK_NEED_CLANG:-0}" = 1 ]; then
   # libFuzzer's runtime for the fuzz targets
   compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || missing+=(libclang-rt-dev)
 fi
+# The Windows program: MinGW-w64 cross compilers, GoogleTest's sources, Wine to
+# run it, zip for its package.
+if [ "${TARNOK_NEED_WINDOWS:-0}" = 1 ]; then
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing+=(g++-mingw-w64-x86-64)
+  [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+  command -v wine >/dev/null 2>&1 || missing+=(wine)
+  [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
+  command -v zip >/dev/null 2>&1 || missing+=(zip)
+  command -v unzip >/dev/null 2>&1 || missing+=(unzip)
+fi
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -9,7 +9,9 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "control/failure.h"
 #include "control/model.h"
@@ -32,6 +34,7 @@
 #include "robust/summary.h"
 #include "stats/diagnostics.h"
 #include "stats/regression.h"
+#include "platform/program.h"
 
 namespace {
 
@@ -187,8 +190,13 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepare_standard_streams();
   try {
-    return run(argc, argv);
+    std::vector<std::string> arguments = program_arguments(argc, argv);
+    std::vector<char*> utf8_argv;
+    for (std::string& argument : arguments) utf8_argv.push_back(argument.data());
+    utf8_argv.push_back(nullptr);
+    return run(static_cast<int>(arguments.size()), utf8_argv.data());
   } catch (const Failure& failure) {
     std::fputs(failure.what(), stdout);
     std::fflush(stdout);

@@ -11,7 +11,7 @@ namespace {
 std::string write_to_text(Model& m, const char* rotate_arg) {
   TempDir dir;
   std::string path = dir.file("result.tsv");
-  std::FILE* out = std::fopen(path.c_str(), "w");
+  std::FILE* out = std::fopen(path.c_str(), "wb");
   write_result(m, out, rotate_arg);
   std::fclose(out);
   return read_file(path);

@@ -1,8 +1,5 @@
 #include "support.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -11,68 +8,52 @@
 #include <sstream>
 #include <stdexcept>
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tarnok-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+namespace {
+
+// Paths are UTF-8 text, as the program takes them, on every system.
+std::filesystem::path fs_path(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
+
+std::string utf8_of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+}  // namespace
+
+TempDir::TempDir() : path_(make_temp_dir()) {}
 
 TempDir::~TempDir() {
   std::error_code ec;
   // Read-only folders made by a test must not keep their contents alive.
-  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
+  for (auto& entry : std::filesystem::recursive_directory_iterator(fs_path(path_), ec)) {
     std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
   }
-  std::filesystem::remove_all(path_, ec);
+  std::filesystem::remove_all(fs_path(path_), ec);
 }
 
 std::string TempDir::write(const std::string& name, const std::string& content) const {
   std::string p = file(name);
-  std::ofstream(p, std::ios::binary) << content;
+  std::ofstream(fs_path(p), std::ios::binary) << content;
   return p;
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs_path(path), std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+bool file_exists(const std::string& path) { return std::filesystem::exists(fs_path(path)); }
 
 std::vector<std::string> list_dir(const std::string& path) {
   std::vector<std::string> names;
-  for (auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename().string());
+  for (auto& entry : std::filesystem::directory_iterator(fs_path(path))) names.push_back(utf8_of(entry.path().filename()));
   std::sort(names.begin(), names.end());
   return names;
-}
-
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& stdin_path) {
-  TempDir scratch;
-  std::string out_path = scratch.file("stdout");
-  std::string err_path = scratch.file("stderr");
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::freopen(stdin_path.c_str(), "r", stdin);
-    std::freopen(out_path.c_str(), "w", stdout);
-    std::freopen(err_path.c_str(), "w", stderr);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  RunResult result;
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  return result;
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

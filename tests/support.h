@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// Creates a fresh folder under the system's temporary folder and returns its path.
+std::string make_temp_dir();
+
 // A fresh folder under the system's temporary folder, removed with its contents.
 class TempDir {
  public:

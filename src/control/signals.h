@@ -1,10 +1,10 @@
 // Interrupts during a run. Ctrl-C, SIGTERM and SIGHUP (a lost terminal) before the
 // fit end the run at once; during and after the fit the first one is a request to
 // stop the fit and write the result, and a second one ends the run at once. Ending
-// at once restores the terminal and removes the unfinished result file.
+// at once restores the terminal and removes the unfinished result file. On Windows
+// Ctrl-C, Ctrl-Break and closing the console window play these parts.
+// One implementation per system, in src/platform.
 #pragma once
-
-#include <termios.h>
 
 // Installs the handlers; SIGPIPE is ignored so that a closed console never costs
 // the result file.
@@ -23,5 +23,7 @@ void clear_stop_request();
 // must stay valid while registered.
 void register_temp_file(const char* path);
 
-// Terminal settings to restore when the run ends at once; null when there are none.
-void register_terminal(const struct termios* saved);
+// Restores the terminal's settings when the run ends at once; null when there is
+// nothing to restore. Called from a signal handler, so it may only make calls that
+// are safe there.
+void register_terminal_restore(void (*restore)());

@@ -141,10 +141,15 @@ inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfil
 }
 
 TARNOK_VECTOR_CLONES
-bool build_normal_equations(const PassProfiles& pass, const double* __restrict y, const double* __restrict w,
-                            int nfakt, int nvar, int offset, double* __restrict g, double* __restrict rhs) {
+bool TARNOK_VECTOR_BODY(build_normal_equations)(const PassProfiles& pass, const double* __restrict y,
+                                                const double* __restrict w, int nfakt, int nvar, int offset,
+                                                double* __restrict g, double* __restrict rhs) {
   return sum_normal_equations<Lanes, 4>(pass, y, w, nfakt, nvar, offset, g, rhs);
 }
+TARNOK_VECTOR_DISPATCH(bool, build_normal_equations,
+                       (const PassProfiles& pass, const double* __restrict y, const double* __restrict w, int nfakt,
+                        int nvar, int offset, double* __restrict g, double* __restrict rhs),
+                       (pass, y, w, nfakt, nvar, offset, g, rhs))
 
 #ifdef TARNOK_WIDE_LANES
 // The same in lanes of eight, on machines with AVX-512: its divider takes eight
@@ -160,7 +165,8 @@ __attribute__((target("avx512f"))) bool build_normal_equations_wide(const PassPr
 
 // fit[v] = sum over the factors f in order of pt[f][v] * x[f], for every variable.
 TARNOK_VECTOR_CLONES
-void fit_values(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar, double* __restrict fit) {
+void TARNOK_VECTOR_BODY(fit_values)(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar,
+                                    double* __restrict fit) {
   for (int v = 0; v < nvar; ++v) fit[v] = 0.0;
   for (int f = 0; f < nfakt; ++f) {
     const double xf = x[f];
@@ -168,6 +174,10 @@ void fit_values(const double* __restrict pt, const double* __restrict x, int nfa
     for (int v = 0; v < nvar; ++v) fit[v] = fit[v] + ptf[v] * xf;
   }
 }
+TARNOK_VECTOR_DISPATCH(void, fit_values,
+                       (const double* __restrict pt, const double* __restrict x, int nfakt, int nvar,
+                        double* __restrict fit),
+                       (pt, x, nfakt, nvar, fit))
 
 int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* x, float* dy) {
   const int n = nfakt_;

@@ -16,8 +16,8 @@ int whole_lanes(int n) { return (n + 3) / 4 * 4; }
 // The products x[s][i] * x[s][j] (i <= j, packed, padded with zeros to `pairs`)
 // and x[s][i] (padded to `width`) of records [begin, end), `pairs` + `width` per record.
 TARNOK_VECTOR_CLONES
-void record_products(const double* __restrict x, int nfakt, int begin, int end, int pairs, int width,
-                     double* __restrict out) {
+void TARNOK_VECTOR_BODY(record_products)(const double* __restrict x, int nfakt, int begin, int end, int pairs,
+                                         int width, double* __restrict out) {
   const auto stride = static_cast<std::size_t>(pairs + width);
   for (int s = begin; s < end; ++s) {
     const double* xs = x + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
@@ -32,11 +32,16 @@ void record_products(const double* __restrict x, int nfakt, int begin, int end, 
     for (int i = nfakt; i < width; ++i) xl[i] = 0.0;
   }
 }
+TARNOK_VECTOR_DISPATCH(void, record_products,
+                       (const double* __restrict x, int nfakt, int begin, int end, int pairs, int width,
+                        double* __restrict out),
+                       (x, nfakt, begin, end, pairs, width, out))
 
 // Adds records [begin, end) to the sums of one variable.
 TARNOK_VECTOR_CLONES
-void add_records(const float* __restrict usik, const float* __restrict value, std::size_t nvar, CrossSums& sums,
-                 int begin, int end, int pairs, int width, const double* __restrict products) {
+void TARNOK_VECTOR_BODY(add_records)(const float* __restrict usik, const float* __restrict value, std::size_t nvar,
+                                     CrossSums& sums, int begin, int end, int pairs, int width,
+                                     const double* __restrict products) {
   const auto stride = static_cast<std::size_t>(pairs + width);
   const auto v = static_cast<std::size_t>(sums.v);
   double* __restrict a = sums.a.data();
@@ -67,6 +72,10 @@ void add_records(const float* __restrict usik, const float* __restrict value, st
     }
   }
 }
+TARNOK_VECTOR_DISPATCH(void, add_records,
+                       (const float* __restrict usik, const float* __restrict value, std::size_t nvar, CrossSums& sums,
+                        int begin, int end, int pairs, int width, const double* __restrict products),
+                       (usik, value, nvar, sums, begin, end, pairs, width, products))
 
 }  // namespace
 

@@ -1,15 +1,39 @@
 // Vector lanes for the engine. Hot loops across independent matrix elements are
-// compiled twice, for AVX2 and for the x86-64 baseline, and the loader picks the
-// one the machine runs. Each element gets the same IEEE operations in the same
-// order in either: AVX2 alone has no fused multiply-add, and contraction is off.
+// compiled twice, for AVX2 and for the x86-64 baseline, and the one the machine
+// runs is picked: by the loader where it can (ELF systems), otherwise by a CPU
+// check at run time. Each element gets the same IEEE operations in the same order
+// in either: AVX2 alone has no fused multiply-add, and contraction is off.
+//
+// A function with two versions is written as
+//
+//   TARNOK_VECTOR_CLONES
+//   void TARNOK_VECTOR_BODY(name)(params) { ... }
+//   TARNOK_VECTOR_DISPATCH(void, name, (params), (args))
 #pragma once
 
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
 #define TARNOK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define TARNOK_VECTOR_BODY(name) name
+#define TARNOK_VECTOR_DISPATCH(result, name, params, args)
+#elif defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Without the loader's selection (Windows) the body is inlined into two entry
+// points, one compiled for AVX2, and each call takes the one the CPU runs.
+inline bool cpu_has_avx2() {
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+  return has;
+}
+#define TARNOK_VECTOR_CLONES
+#define TARNOK_VECTOR_BODY(name) __attribute__((always_inline)) inline name##_lanes
+#define TARNOK_VECTOR_DISPATCH(result, name, params, args)                      \
+  __attribute__((target("avx2"))) result name##_avx2 params { return name##_lanes args; } \
+  result name##_baseline params { return name##_lanes args; }                  \
+  result name params { return cpu_has_avx2() ? name##_avx2 args : name##_baseline args; }
 #else
 #define TARNOK_VECTOR_CLONES
+#define TARNOK_VECTOR_BODY(name) name
+#define TARNOK_VECTOR_DISPATCH(result, name, params, args)
 #endif
 
 // Four doubles, one vector lane each: the operations of GCC's vector extension

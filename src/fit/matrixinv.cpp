@@ -23,7 +23,7 @@ bool block_is_finite(const double* a, int stride, int n) {
 int lanes_width(int n) { return (n + 3) / 4 * 4; }
 
 TARNOK_VECTOR_CLONES
-bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) {
+bool TARNOK_VECTOR_BODY(invert_finite)(double* a, int stride, int n, double* det, int* ik, int* jk) {
   if (n > kMaxRows) {
     literal::Matrixinv(a, stride, n, det, ik, jk);
     return block_is_finite(a, stride, n);
@@ -176,6 +176,8 @@ bool invert_finite(double* a, int stride, int n, double* det, int* ik, int* jk) 
   }
   return check[0] == 0.0 && check[1] == 0.0 && check[2] == 0.0 && check[3] == 0.0;
 }
+TARNOK_VECTOR_DISPATCH(bool, invert_finite, (double* a, int stride, int n, double* det, int* ik, int* jk),
+                       (a, stride, n, det, ik, jk))
 
 void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
   if (n > kMaxRows) {

@@ -1,9 +1,5 @@
 #include "input/scanner.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -12,6 +8,7 @@
 #include <cstring>
 
 #include "control/failure.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -37,27 +34,17 @@ long count_newlines(const char* first, const char* last) {
 
 }  // namespace
 
-Scanner::Scanner(const std::string& path) : path_(path) {
-  // Every input is read more than once, so only a regular file will do. The open
-  // does not wait, so a named pipe without a writer is refused instead of hanging.
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat st {};
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) ||
-                   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0)) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  if (fd_ < 0) fail("Error: Can't find %s!\n", path.c_str());
+Scanner::Scanner(const std::string& path) : path_(path), file_(std::make_unique<InputFile>(path)) {
+  // Every input is read more than once, so only a regular file will do.
+  if (!file_->ok()) fail("Error: Can't find %s!\n", path.c_str());
   // A small file gets a small buffer: the tables are read five times per run, and
   // a megabyte cleared for a file of a few hundred bytes is most of the work.
-  const auto size = static_cast<std::size_t>(st.st_size);
+  const auto size = static_cast<std::size_t>(file_->size());
   chunk_ = size > 0 && size < kChunk ? std::max(size + 1, kSmallChunk) : kChunk;
   buf_.resize(chunk_);
 }
 
-Scanner::~Scanner() {
-  if (fd_ >= 0) ::close(fd_);
-}
+Scanner::~Scanner() = default;
 
 long Scanner::line() {
   return lines_before_ + count_newlines(buf_.data(), buf_.data() + pos_) + 1;
@@ -76,10 +63,7 @@ bool Scanner::refill() {
   if (held_cr_) buf_[end_++] = '\r';
   held_cr_ = false;
   std::size_t got_from = end_;
-  ssize_t n;
-  do {
-    n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
-  } while (n < 0 && errno == EINTR);
+  const long long n = file_->read(buf_.data() + end_, buf_.size() - end_);
   if (n < 0) fail("Error: Can't read %s!\n", path_.c_str());
   if (n == 0) eof_ = true;
   end_ += static_cast<std::size_t>(n);

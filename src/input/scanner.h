@@ -8,9 +8,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class InputFile;
 
 class Scanner {
  public:
@@ -73,7 +76,7 @@ class Scanner {
   [[noreturn]] void fail_end();
 
   std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<InputFile> file_;
   std::size_t chunk_ = 0;         // bytes to read at a time
   std::vector<char> buf_;
   std::size_t pos_ = 0;           // next unread byte

@@ -1,15 +1,14 @@
 #include "output/same_file.h"
 
-#include <sys/stat.h>
-
 #include "control/failure.h"
+#include "platform/files.h"
 
 void refuse_input_as_result(const std::string& result, const std::vector<std::string>& inputs) {
-  struct stat target {};
-  if (::stat(result.c_str(), &target) != 0) return;
+  FileIdentity target;
+  if (!file_identity(result, &target)) return;
   for (const std::string& input : inputs) {
-    struct stat st {};
-    if (::stat(input.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+    FileIdentity id;
+    if (file_identity(input, &id) && id == target) {
       fail("Error: The result file %s is the input file %s; it would be overwritten!\n", result.c_str(), input.c_str());
     }
   }

@@ -10,10 +10,10 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_in_fit = 0;
 std::atomic<const char*> g_temp_file{nullptr};
-std::atomic<const struct termios*> g_terminal{nullptr};
+std::atomic<void (*)()> g_terminal_restore{nullptr};
 
 void end_at_once(int sig) {
-  if (const struct termios* saved = g_terminal.load()) tcsetattr(STDIN_FILENO, TCSAFLUSH, saved);
+  if (void (*restore)() = g_terminal_restore.load()) restore();
   if (const char* temp = g_temp_file.load()) unlink(temp);
   _exit(128 + sig);
 }
@@ -47,4 +47,4 @@ void clear_stop_request() { g_stop = 0; }
 
 void register_temp_file(const char* path) { g_temp_file.store(path); }
 
-void register_terminal(const struct termios* saved) { g_terminal.store(saved); }
+void register_terminal_restore(void (*restore)()) { g_terminal_restore.store(restore); }

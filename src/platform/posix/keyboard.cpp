@@ -11,9 +11,11 @@ namespace {
 
 struct termios g_saved;  // terminal settings before the fit
 
+void reset_terminal() { tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved); }
+
 void restore_terminal() {
-  register_terminal(nullptr);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+  register_terminal_restore(nullptr);
+  reset_terminal();
 }
 
 class ConsoleKeyboard : public Keyboard {
@@ -30,7 +32,7 @@ class ConsoleKeyboard : public Keyboard {
       raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
       raw.c_cc[VMIN] = 0;
       raw.c_cc[VTIME] = 0;
-      register_terminal(&g_saved);
+      register_terminal_restore(reset_terminal);
       static bool registered = false;
       if (!registered) {
         std::atexit([] {

@@ -1,0 +1,97 @@
+#include "output/safe_file.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <random>
+
+#include "control/failure.h"
+#include "control/signals.h"
+#include "platform/files.h"
+#include "platform/windows/wide_text.h"
+
+namespace {
+
+constexpr std::size_t kOutputBuffer = 1 << 20;
+
+// Creates a new file that no other file had the name of, open for writing. It may be
+// deleted while open (by an interrupt that ends the run), which then takes effect
+// when the process ends.
+HANDLE create_new_file(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
+  // A device (NUL, CON, "nul.txt", "\\.\...") is refused: the temporary file's
+  // name would name the device too, and replacing it is not possible. A folder, a
+  // file that may not be written (read-only) and a name ending in a separator are
+  // refused as opening the file for writing would refuse them.
+  if (path.empty() || path.back() == '/' || path.back() == '\\' || names_device(path)) {
+    fail("Error: Can't create %s!", path.c_str());
+  }
+  const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    fail("Error: Can't create %s!", path.c_str());
+  }
+  std::random_device random;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    temp_ = target_ + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(random() % 1000000u);
+    h = create_new_file(widen(temp_));
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    temp_.clear();
+    fail("Error: Can't create %s!", path.c_str());
+  }
+  register_temp_file(temp_.c_str());
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_WRONLY | _O_BINARY);
+  out_ = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+  if (out_ == nullptr) {
+    if (fd >= 0) {
+      _close(fd);
+    } else {
+      CloseHandle(h);
+    }
+    discard();
+    fail("Error: Can't create %s!", path.c_str());
+  }
+  std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
+}
+
+ResultFile::~ResultFile() {
+  if (!committed_) discard();
+}
+
+void ResultFile::discard() {
+  register_temp_file(nullptr);
+  if (out_ != nullptr) std::fclose(out_);
+  out_ = nullptr;
+  if (!temp_.empty()) remove_file(temp_);
+  temp_.clear();
+}
+
+void ResultFile::commit() {
+  std::string reason;
+  if (std::fflush(out_) != 0 || std::ferror(out_)) {
+    reason = "a write failed";
+  } else if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out_))))) {
+    reason = "the file could not be flushed to disk";
+  }
+  const int closed = std::fclose(out_);
+  out_ = nullptr;
+  if (reason.empty() && closed != 0) reason = "the file could not be closed";
+  if (reason.empty() && !replace_file(temp_, target_)) reason = last_error_text();
+  if (!reason.empty()) {
+    discard();
+    fail("Error: Can't write %s (%s)! Any earlier result file is unchanged.\n", path_.c_str(), reason.c_str());
+  }
+  register_temp_file(nullptr);
+  committed_ = true;
+}

@@ -1,0 +1,67 @@
+#include "control/signals.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/files.h"
+#include "platform/windows/console_events.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+std::atomic<bool> g_in_fit{false};
+std::atomic<const char*> g_temp_file{nullptr};
+std::atomic<void (*)()> g_terminal_restore{nullptr};
+
+// Exit statuses as a POSIX system gives them for the matching signals: Ctrl-C is
+// SIGINT (130), Ctrl-Break SIGBREAK (149), a closed console SIGHUP (129), the end
+// of the session SIGTERM (143).
+int status_of(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      return 128 + 2;
+    case CTRL_BREAK_EVENT:
+      return 128 + 21;
+    case CTRL_CLOSE_EVENT:
+      return 128 + 1;
+    default:
+      return 128 + 15;
+  }
+}
+
+[[noreturn]] void end_at_once(int status) {
+  if (void (*restore)() = g_terminal_restore.load()) restore();
+  // The temporary file is open with delete sharing: it is gone once the process is.
+  if (const char* temp = g_temp_file.load()) remove_file(temp);
+  ExitProcess(static_cast<UINT>(status));
+}
+
+}  // namespace
+
+// Runs on a thread of its own that the system starts for each console event.
+BOOL WINAPI on_console_event(DWORD event) {
+  if (g_in_fit.load() && !g_stop.exchange(true)) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+    // A closed console, a log-off or a shut-down ends the process as soon as this
+    // handler returns (or after a few seconds): wait for the pass to end and the
+    // result to be written, which ends the process from the main thread.
+    for (int waited = 0; waited < 4500 && g_temp_file.load() != nullptr; waited += 20) Sleep(20);
+    if (const char* temp = g_temp_file.load()) remove_file(temp);
+    Sleep(500);
+    return TRUE;
+  }
+  end_at_once(status_of(event));
+}
+
+void install_signal_handlers() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+void enter_fit_phase() { g_in_fit = true; }
+
+bool stop_requested() { return g_stop.load(); }
+
+void clear_stop_request() { g_stop = false; }
+
+void register_temp_file(const char* path) { g_temp_file.store(path); }
+
+void register_terminal_restore(void (*restore)()) { g_terminal_restore.store(restore); }

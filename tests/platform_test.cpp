@@ -1,0 +1,286 @@
+// The platform layer through the interfaces the rest of the program uses. Built and
+// run on Linux and, cross-built, under Wine; the Windows rows cover device names,
+// other cases of the letters and backslash separators.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fit/keyboard.h"
+#include "output/safe_file.h"
+#include "output/same_file.h"
+#include "platform/files.h"
+#include "platform/input_file.h"
+#include "support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "control/signals.h"
+#include "platform/windows/console_events.h"
+#include "platform/windows/wide_text.h"
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+std::filesystem::path fs_path(const std::string& utf8) { return std::u8string(utf8.begin(), utf8.end()); }
+
+std::string read_bytes(const std::string& path) {
+  std::FILE* f = open_file(path, "r");
+  if (f == nullptr) return "<cannot open>";
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+  std::fclose(f);
+  return text;
+}
+
+void write_bytes(const std::string& path, const std::string& text) {
+  std::FILE* f = open_file(path, "w");
+  ASSERT_NE(f, nullptr) << path;
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+}
+
+TEST(Files, NonAsciiNamesAndLineEndsKept) {
+  TempDir dir;
+  const std::string folder = dir.file("M\xC3\xBCller");  // "Müller"
+  ASSERT_TRUE(make_directory(folder));
+  ASSERT_TRUE(make_directory(folder)) << "an existing folder is fine";
+  const std::string data = folder + "/Messdaten \xC3\xA4\xC3\xB6\xE2\x82\xAC.tsv";
+  write_bytes(data, "a\tb\nc\td\r\n");
+  EXPECT_EQ(read_bytes(data), "a\tb\nc\td\r\n") << "no line end is translated";
+  {
+    InputFile in(data);
+    ASSERT_TRUE(in.ok());
+    EXPECT_EQ(in.size(), 9u);
+    char buf[16];
+    EXPECT_EQ(in.read(buf, sizeof buf), 9);
+    EXPECT_EQ(in.read(buf, sizeof buf), 0);
+  }
+  EXPECT_EQ(list_dir(folder), std::vector<std::string>{"Messdaten \xC3\xA4\xC3\xB6\xE2\x82\xAC.tsv"});
+  EXPECT_FALSE(make_directory(dir.file("missing/sub")));
+  EXPECT_TRUE(remove_file(data));
+  EXPECT_FALSE(file_exists(data));
+}
+
+TEST(Files, ReplaceIsWholeOrNothing) {
+  TempDir dir;
+  const std::string target = dir.file("r\xC3\xA9sultat.tsv");
+  const std::string fresh = dir.file("fresh");
+  write_bytes(target, "old\n");
+  write_bytes(fresh, "new\n");
+  ASSERT_TRUE(replace_file(fresh, target));
+  EXPECT_EQ(read_bytes(target), "new\n");
+  EXPECT_FALSE(file_exists(fresh));
+  // A failed replacement leaves the target as it was and says why.
+  EXPECT_FALSE(replace_file(dir.file("missing"), target));
+  EXPECT_FALSE(last_error_text().empty());
+  EXPECT_EQ(read_bytes(target), "new\n");
+}
+
+// Paths an input may not come from, as opened by the readers.
+TEST(InputFile, OnlyRegularFilesAreRead) {
+  TempDir dir;
+  dir.write("data.tsv", "x\n");
+  ASSERT_TRUE(make_directory(dir.file("folder")));
+  std::vector<std::string> refused = {dir.file("folder"), dir.file("missing.tsv"), dir.path()};
+  if (kWindows) {
+    for (const char* device : {"NUL", "nul", "CON", "con.txt", "Nul.tsv", "AUX", "com1", "LPT9.dat", "nul:",
+                               "\\\\.\\NUL", "CONIN$"}) {
+      refused.push_back(device);
+    }
+    refused.push_back(dir.path() + "\\NUL");
+    refused.push_back(dir.path() + "\\nul.txt");
+  } else {
+    refused.push_back("/dev/null");
+  }
+  for (const std::string& path : refused) EXPECT_FALSE(InputFile(path).ok()) << path;
+  EXPECT_TRUE(InputFile(dir.file("data.tsv")).ok());
+}
+
+// Every spelling of an input file as the result is refused before the fit.
+TEST(SameFile, EverySpellingOfAnInputIsRefused) {
+  TempDir dir;
+  const std::string data = dir.write("data.tsv", "x\n");
+  dir.write("other.tsv", "y\n");
+  ASSERT_TRUE(make_directory(dir.file("sub")));
+  std::filesystem::create_hard_link(fs_path(data), fs_path(dir.file("hard.tsv")));
+  std::vector<std::string> same = {data, dir.file("./data.tsv"), dir.file("sub/../data.tsv"), dir.file("hard.tsv")};
+  if (kWindows) {
+    same.push_back(dir.file("DATA.TSV"));
+    same.push_back(dir.file("Data.Tsv"));
+    std::string backslashed = dir.file("sub\\..\\data.tsv");
+    for (char& c : backslashed) c = c == '/' ? '\\' : c;
+    same.push_back(backslashed);
+    same.push_back(dir.path() + "\\.\\data.tsv");
+  }
+  for (const std::string& result : same) {
+    EXPECT_NE(failure_of([&] { refuse_input_as_result(result, {dir.file("form.tsv"), data}); })
+                  .find("it would be overwritten"),
+              std::string::npos)
+        << result;
+  }
+  for (const std::string& result : {dir.file("other.tsv"), dir.file("new.tsv"), dir.file("sub")}) {
+    EXPECT_EQ(failure_of([&] { refuse_input_as_result(result, {data}); }), "") << result;
+  }
+}
+
+// Result paths that cannot be replaced whole are refused before the fit, and the
+// table replaces its target only on commit.
+TEST(ResultFile, RefusalsAndWholeReplacement) {
+  TempDir dir;
+  ASSERT_TRUE(make_directory(dir.file("folder")));
+  std::vector<std::string> refused = {dir.file("folder"), dir.file("missing/result.tsv"), dir.file("slash/"), ""};
+  if (kWindows) {
+    for (const char* device : {"NUL", "con", "nul.txt", "CON.tsv", "aux.result.tsv", "\\\\.\\NUL"}) {
+      refused.push_back(device);
+    }
+    refused.push_back(dir.path() + "\\nul.tsv");
+    refused.push_back(dir.path() + "\\folder\\");
+  }
+#ifdef _WIN32
+  const std::string read_only = dir.write("read-only.tsv", "kept\n");
+  SetFileAttributesW(fs_path(read_only).c_str(), FILE_ATTRIBUTE_READONLY);
+  refused.push_back(read_only);
+#endif
+  for (const std::string& path : refused) {
+    EXPECT_EQ(failure_of([&] { ResultFile result(path); }), "Error: Can't create " + path + "!") << path;
+  }
+  EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 2u : 1u) << "no temporary file is left";
+
+  const std::string target = dir.write("M\xC3\xBCller result.tsv", "earlier\n");
+  {
+    ResultFile unfinished(target);
+    std::fputs("half a table\n", unfinished.stream());
+  }
+  EXPECT_EQ(read_bytes(target), "earlier\n") << "an unfinished table leaves the earlier result";
+  ResultFile result(target);
+  std::fputs("line 1\nline 2\n", result.stream());
+  result.commit();
+  EXPECT_EQ(read_bytes(target), "line 1\nline 2\n");
+  EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 3u : 2u) << "no temporary file is left";
+}
+
+// Standard input that is not a console, in place of the program's own.
+class InputInPlace {
+ public:
+#ifdef _WIN32
+  explicit InputInPlace(HANDLE h) : saved_(GetStdHandle(STD_INPUT_HANDLE)) { SetStdHandle(STD_INPUT_HANDLE, h); }
+  ~InputInPlace() { SetStdHandle(STD_INPUT_HANDLE, saved_); }
+
+ private:
+  HANDLE saved_;
+#else
+  explicit InputInPlace(int fd) : saved_(dup(STDIN_FILENO)) { dup2(fd, STDIN_FILENO); }
+  ~InputInPlace() {
+    dup2(saved_, STDIN_FILENO);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+#endif
+};
+
+// A pipe: the reading end, and the writing end until closed.
+struct Pipe {
+#ifdef _WIN32
+  Pipe() { CreatePipe(&read_end, &write_end, nullptr, 0); }
+  ~Pipe() {
+    CloseHandle(read_end);
+    close_writer();
+  }
+  void write_byte() {
+    DWORD n = 0;
+    WriteFile(write_end, "k", 1, &n, nullptr);
+  }
+  void close_writer() {
+    if (write_end != nullptr) CloseHandle(write_end);
+    write_end = nullptr;
+  }
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+#else
+  Pipe() {
+    int fds[2];
+    if (pipe(fds) == 0) read_end = fds[0], write_end = fds[1];
+  }
+  ~Pipe() {
+    close(read_end);
+    close_writer();
+  }
+  void write_byte() { (void)!write(write_end, "k", 1); }
+  void close_writer() {
+    if (write_end >= 0) close(write_end);
+    write_end = -1;
+  }
+  int read_end = -1;
+  int write_end = -1;
+#endif
+};
+
+// Without a console a waiting byte and the end of input are key presses; a pipe
+// that is open and empty is not.
+TEST(Keyboard, InputThatIsNotAConsole) {
+  Pipe pipe;
+  InputInPlace in(pipe.read_end);
+  EXPECT_FALSE(stdin_is_terminal());
+  std::unique_ptr<Keyboard> keyboard = console_keyboard();
+  EXPECT_FALSE(keyboard->key_waiting()) << "nothing written yet";
+  pipe.write_byte();
+  EXPECT_TRUE(keyboard->key_waiting()) << "a byte waits";
+  keyboard->read_key();
+  EXPECT_FALSE(keyboard->key_waiting()) << "the byte was read";
+  pipe.close_writer();
+  EXPECT_TRUE(keyboard->key_waiting()) << "the end of input";
+}
+
+#ifdef _WIN32
+// Console events through the handler the program installs (a headless console
+// cannot send them): before the fit one ends the run at once; during the fit the
+// first asks the fit to stop and the second ends the run at once, removing the
+// unfinished result file, with the status of the matching signal.
+TEST(ConsoleEvents, FirstStopsTheFitSecondEndsAtOnce) {
+  // A death test runs the test again in a child process: the file's name must be
+  // the same there.
+  const std::string folder = narrow(std::filesystem::temp_directory_path().wstring().c_str());
+  const std::string temp = folder + "/tarnok-console-event-test.tsv.tmp1";
+  struct Row {
+    DWORD event;
+    int status;
+  };
+  for (Row row : {Row{CTRL_C_EVENT, 130}, Row{CTRL_BREAK_EVENT, 149}}) {
+    write_bytes(temp, "half a table");
+    EXPECT_EXIT(
+        {
+          register_temp_file(temp.c_str());
+          on_console_event(row.event);
+        },
+        ::testing::ExitedWithCode(row.status), "");
+    EXPECT_FALSE(file_exists(temp)) << "before the fit";
+    write_bytes(temp, "half a table");
+    EXPECT_EXIT(
+        {
+          register_temp_file(temp.c_str());
+          enter_fit_phase();
+          if (on_console_event(row.event) && stop_requested()) std::fputs("stop requested\n", stderr);
+          on_console_event(row.event);
+        },
+        ::testing::ExitedWithCode(row.status), "stop requested");
+    EXPECT_FALSE(file_exists(temp)) << "during the fit";
+  }
+}
+#endif
+
+}  // namespace
