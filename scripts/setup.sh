@@ -10,6 +10,7 @@ command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)  # options of tarnok prepare
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -f /usr/include/benchmark/benchmark.h ]; then missing+=(libbenchmark-dev); fi
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -x /usr/bin/time ]; then missing+=(time); fi
 if [ "${TARNOK_NEED_VALGRIND:-0}" = 1 ] && ! command -v valgrind >/dev/null 2>&1; then missing+=(valgrind); fi

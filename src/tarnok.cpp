@@ -22,6 +22,7 @@
 #include "output/result_file.h"
 #include "output/safe_file.h"
 #include "output/same_file.h"
+#include "prepare/prepare.h"
 
 namespace {
 
@@ -110,6 +111,9 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   try {
+    // A first argument that names a subcommand runs it; anything else is the fit's
+    // own command line, exactly as always (a mode starts with n, N, o or O).
+    if (argc >= 2 && std::string(argv[1]) == "prepare") return run_prepare(argc - 1, argv + 1, argv[0]);
     return run(argc, argv);
   } catch (const Failure& failure) {
     std::fputs(failure.what(), stdout);
