@@ -2,9 +2,9 @@
 // them: concentrations.csv and uncertainties.csv (comma-separated, first column the
 // sample identifier, one column per species) and truth.tsv, the true profiles
 // (species x sources). Each source has a few marker species and a low background;
-// contributions are skewed and now and then zero; values carry noise of the size of
-// their uncertainty. The random numbers come from splitmix64, so the files are the
-// same on every platform.
+// contributions are skewed and often zero; values carry noise of the size of their
+// uncertainty (15 % of the value plus 0.05), so sources overlap and blur. The
+// random numbers come from splitmix64, so the files are the same on every platform.
 //
 //   make_measured NSAMPLES NSPECIES NSOURCES SEED FOLDER
 #include <charconv>
@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
   std::vector<double> f(static_cast<std::size_t>(k) * static_cast<std::size_t>(m));
   for (int c = 0; c < k; ++c) {
     for (int j = 0; j < m; ++j) {
-      const bool marker = j % k == c || rng.uniform() < 0.15;
-      f[static_cast<std::size_t>(c * m + j)] = marker ? 0.2 + rng.uniform() : 0.01 * rng.uniform();
+      const bool marker = j % k == c || rng.uniform() < 0.25;
+      f[static_cast<std::size_t>(c * m + j)] = marker ? 0.2 + rng.uniform() : 0.05 * rng.uniform();
     }
   }
   std::FILE* truth = create(folder + "/truth.tsv");
@@ -86,13 +86,13 @@ int main(int argc, char** argv) {
   std::vector<double> g(static_cast<std::size_t>(k));
   std::string a, b;
   for (long s = 0; s < n; ++s) {
-    for (int c = 0; c < k; ++c) g[static_cast<std::size_t>(c)] = rng.uniform() < 0.2 ? 0.0 : std::exp(rng.normal());
+    for (int c = 0; c < k; ++c) g[static_cast<std::size_t>(c)] = rng.uniform() < 0.3 ? 0.0 : std::exp(rng.normal());
     a = "s" + std::to_string(s + 1);
     b = a;
     for (int j = 0; j < m; ++j) {
       double x = 0.0;
       for (int c = 0; c < k; ++c) x += g[static_cast<std::size_t>(c)] * f[static_cast<std::size_t>(c * m + j)];
-      const double u = 0.1 * x + 0.02;
+      const double u = 0.15 * x + 0.05;
       a += ',';
       number(a, x + u * rng.normal());
       b += ',';

@@ -46,10 +46,10 @@ done
 for data_seed in 1 2 3; do
   d="$work/synthetic$data_seed"
   mkdir -p "$d"
-  "$bin/bench/make_measured" 1000 20 5 "$data_seed" "$d"
+  "$bin/bench/make_measured" 400 15 6 "$data_seed" "$d"
   for start in spread nmf; do
     for seed in 1 2 3; do
-      run "synthetic$data_seed" "$start" "$seed" 5 "$d/truth.tsv" "$d/concentrations.csv" "$d/uncertainties.csv"
+      run "synthetic$data_seed" "$start" "$seed" 6 "$d/truth.tsv" "$d/concentrations.csv" "$d/uncertainties.csv"
     done
   done
 done

@@ -70,7 +70,7 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
     o.help = true;
     return o;
   } catch (const CLI::ParseError& e) {
-    fail("Error: prepare: %s See tarnok prepare --help.\n", e.what());
+    fail("Error: prepare: %s! See tarnok prepare --help.\n", e.what());
   }
   if (o.uncertainties.empty() == o.mdl.empty()) {
     fail("Error: prepare: give exactly one of --uncertainties FILE and --mdl FILE!\n");
