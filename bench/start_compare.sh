@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Compares the constructions of the starting model of `tarnok prepare` (--start
-# spread and --start nmf) by the fit they lead to: for the bundled measured files
+# spread, nmf and spread-nmf) by the fit they lead to: for the bundled measured files
 # (St. Louis, 7 factors; Baltimore, 8 factors) and for synthetic tables with known
 # sources (bench/make_measured, three data seeds), each construction with three
 # start seeds runs prepare and then the fit with --converge 1e-6 --passes 5000.
@@ -34,8 +34,10 @@ run() {  # name construction seed factors truth conc unc [prepare options...]
   printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$start" "$seed" "$passes" "$chi" "$score"
 }
 
+table="$work/table"
 printf 'data\tstart\tseed\tpasses\tchi2/ny\tmean cosine\tlowest cosine\n'
-for start in spread nmf; do
+{
+for start in spread nmf spread-nmf; do
   for seed in 1 2 3; do
     m="$root/examples/st_louis/measured"
     run st_louis "$start" "$seed" 7 - "$m/concentrations.csv" "$m/uncertainties.csv" --total Mass
@@ -47,9 +49,22 @@ for data_seed in 1 2 3; do
   d="$work/synthetic$data_seed"
   mkdir -p "$d"
   "$bin/bench/make_measured" 400 15 6 "$data_seed" "$d"
-  for start in spread nmf; do
+  for start in spread nmf spread-nmf; do
     for seed in 1 2 3; do
       run "synthetic$data_seed" "$start" "$seed" 6 "$d/truth.tsv" "$d/concentrations.csv" "$d/uncertainties.csv"
     done
   done
 done
+} | tee "$table"
+
+# Per data set (the synthetic ones together) and construction: mean and lowest
+# chi2/ny, mean passes and mean recovery.
+echo
+printf 'data\tstart\truns\tmean chi2/ny\tlowest chi2/ny\tmean passes\tmean cosine\n'
+awk -F'\t' '{ d = $1; sub(/[0-9]+$/, "", d); k = d "\t" $2
+  if (!(k in n)) { order[++m] = k; low[k] = $5 }
+  n[k]++; chi[k] += $5; passes[k] += $4; if ($5 < low[k]) low[k] = $5
+  if ($6 != "-") { cs[k] += $6; nc[k]++ } }
+  END { for (i = 1; i <= m; i++) { k = order[i]
+    printf "%s\t%d\t%.5f\t%.5f\t%.0f\t%s\n", k, n[k], chi[k] / n[k], low[k], passes[k] / n[k],
+      nc[k] ? sprintf("%.4f", cs[k] / nc[k]) : "-" } }' "$table" | sort

@@ -154,7 +154,9 @@ int run_prepare(int argc, const char* const* argv, const char* program) {
     for (int f = 0; f < o.factors; ++f) {
       files.factors.push_back(o.names.empty() ? "F" + std::to_string(f + 1) : o.names[static_cast<std::size_t>(f)]);
     }
-    const StartConstruction construction = o.start == "nmf" ? StartConstruction::nmf : StartConstruction::spread;
+    const StartConstruction construction = o.start == "nmf"      ? StartConstruction::nmf
+                                           : o.start == "spread" ? StartConstruction::spread
+                                                                 : StartConstruction::spread_nmf;
     files.p = starting_profiles(weighted_data(species, values, u), o.factors, o.seed, construction);
     // Six significant digits are plenty for a start and keep the file readable.
     for (double& e : files.p) {

@@ -57,8 +57,8 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
                       ->check(CLI::Range(1, 20));
   app.add_option("--names", names, "factor names (default F1 ... FK)");
   app.add_option("--seed", o.seed, "seed of the starting model (default 1)");
-  app.add_option("--start", o.start, "construction of the starting profiles: spread (default) or nmf")
-      ->check(CLI::IsMember({"spread", "nmf"}));
+  app.add_option("--start", o.start, "construction of the starting profiles: spread-nmf (default), spread or nmf")
+      ->check(CLI::IsMember({"spread", "nmf", "spread-nmf"}));
   auto* profiles = app.add_option("--profiles", o.profiles, "start from known source profiles (species x sources)");
   app.add_flag("--hold-zeros", o.hold_zeros, "hold the zero elements of --profiles");
   app.add_flag("--force", o.force, "replace files already in OUTDIR");

@@ -19,7 +19,7 @@ struct PrepareOptions {
   int factors = 0;                         ///< --factors K
   std::vector<std::string> names;          ///< --names A,B,...
   std::uint64_t seed = 1;                  ///< --seed N
-  std::string start = "spread";            ///< --start spread|nmf: construction of the starting profiles
+  std::string start = "spread-nmf";        ///< --start spread|nmf|spread-nmf: construction of the starting profiles
   std::string profiles;                    ///< --profiles FILE: known source profiles
   bool hold_zeros = false;                 ///< --hold-zeros: hold the zero elements of --profiles
   bool force = false;                      ///< --force: replace files already in OUTDIR

@@ -156,7 +156,9 @@ std::vector<double> spread_start(const WeightedData& d, int nfakt, SplitMix64& r
   return p;
 }
 
-std::vector<double> nmf_start(const WeightedData& d, int nfakt, SplitMix64& rng, const std::vector<int>& rows) {
+// `start`: nvar x nfakt profiles to start from; empty: a seeded random start.
+std::vector<double> nmf_start(const WeightedData& d, int nfakt, SplitMix64& rng, const std::vector<int>& rows,
+                              const std::vector<double>& start) {
   const std::size_t nvar = static_cast<std::size_t>(d.nvar);
   const std::size_t k = static_cast<std::size_t>(nfakt);
   const std::size_t n = rows.size();
@@ -173,9 +175,11 @@ std::vector<double> nmf_start(const WeightedData& d, int nfakt, SplitMix64& rng,
   }
   // g: n x k contributions, f: k x nvar profiles; X ~ g f, weighted by 1/u/u.
   std::vector<double> g(n * k), f(k * nvar);
-  for (double& e : g) e = 0.5 + rng.uniform();
+  for (double& e : g) e = start.empty() ? 0.5 + rng.uniform() : 1.0;
   for (std::size_t c = 0; c < k; ++c) {
-    for (std::size_t v = 0; v < nvar; ++v) f[c * nvar + v] = scale[v] * (0.5 + rng.uniform()) / static_cast<double>(k);
+    for (std::size_t v = 0; v < nvar; ++v) {
+      f[c * nvar + v] = start.empty() ? scale[v] * (0.5 + rng.uniform()) / static_cast<double>(k) : start[v * k + c];
+    }
   }
   constexpr double kTiny = 1e-300;
   std::vector<double> fit(n * nvar), top_f(k * nvar), bottom_f(k * nvar), top_g(n * k), bottom_g(n * k);
@@ -243,6 +247,13 @@ std::vector<double> starting_profiles(const WeightedData& data, int nfakt, std::
                                       StartConstruction construction, int max_samples) {
   SplitMix64 rng(seed);
   const std::vector<int> rows = chosen_samples(data.nsamples, max_samples);
-  if (construction == StartConstruction::nmf) return nmf_start(data, nfakt, rng, rows);
+  switch (construction) {
+    case StartConstruction::nmf:
+      return nmf_start(data, nfakt, rng, rows, {});
+    case StartConstruction::spread_nmf:
+      return nmf_start(data, nfakt, rng, rows, spread_start(data, nfakt, rng, rows));
+    case StartConstruction::spread:
+      break;
+  }
   return spread_start(data, nfakt, rng, rows);
 }

@@ -27,6 +27,7 @@ class SplitMix64 {
 enum class StartConstruction {
   spread,  ///< k-means++ choice of well-separated samples, refined by a few k-means steps; cluster means
   nmf,     ///< weighted non-negative factorisation by multiplicative updates from a seeded random start
+  spread_nmf,  ///< the same factorisation, started from the spread profiles
 };
 
 // Returns nvar x nfakt starting profiles p[v * nfakt + f], every element positive.
