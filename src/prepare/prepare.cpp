@@ -69,10 +69,10 @@ void settle_cells(const std::vector<Species>& species, bool median_for_missing, 
   }
 }
 
-// The samples a starting model is built from: all, or 5000 evenly spaced, so that
+// The samples a starting model is built from: all, or 2000 evenly spaced, so that
 // a huge table costs no more than a large one.
 WeightedData weighted_data(const std::vector<Species>& species, const MeasuredTable& values, const MeasuredTable& u) {
-  constexpr long kMostSamples = 5000;
+  constexpr long kMostSamples = 2000;
   const long n = values.nsamples();
   const long used = std::min(n, kMostSamples);
   WeightedData d;

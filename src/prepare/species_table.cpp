@@ -111,12 +111,20 @@ void describe_species(std::vector<Species>& species, const MeasuredTable& values
       sp.minimum = sp.median = sp.maximum = std::nan("");
     } else {
       sp.signal_to_noise = sn / count;
-      std::sort(present.begin(), present.end());
+      // The median by selection, not a full sort: a species may have millions of values.
       const std::size_t k = present.size();
-      sp.minimum = static_cast<double>(present.front());
-      sp.maximum = static_cast<double>(present.back());
-      sp.median = k % 2 == 1 ? static_cast<double>(present[k / 2])
-                             : (static_cast<double>(present[k / 2 - 1]) + static_cast<double>(present[k / 2])) / 2.0;
+      auto middle = present.begin() + static_cast<std::ptrdiff_t>(k / 2);
+      std::nth_element(present.begin(), middle, present.end());
+      const double upper = static_cast<double>(*middle);
+      if (k % 2 == 1) {
+        sp.median = upper;
+      } else {
+        const double lower = static_cast<double>(*std::max_element(present.begin(), middle));
+        sp.median = (lower + upper) / 2.0;
+      }
+      const auto [lowest, highest] = std::minmax_element(present.begin(), present.end());
+      sp.minimum = static_cast<double>(*lowest);
+      sp.maximum = static_cast<double>(*highest);
     }
     sp.share_below = mdl.empty() ? -1.0 : (count > 0 ? static_cast<double>(below) / count : 0.0);
     sp.suggested = sp.signal_to_noise < 0.5 ? Category::bad
