@@ -142,6 +142,9 @@ TEST(MeasuredTable, RefusesBadTablesWithTheirPlace) {
       put("{U}", u);
       MeasuredTable values = read_measured(v, '\0', {});
       EXPECT_EQ(failure_of([&] { read_measured(u, '\0', {}, &values); }), expected);
+      // Read on its own and compared afterwards: the same message.
+      MeasuredTable alone = read_measured(u, '\0', {});
+      EXPECT_EQ(failure_of([&] { check_same_shape(alone, values); }), expected);
     }
   }
 }

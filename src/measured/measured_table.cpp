@@ -51,7 +51,36 @@ void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long li
   }
 }
 
+// Sample s of a table read against `pattern` must be the pattern's sample s.
+void check_sample(const std::string& path, std::size_t s, std::string_view id, long line,
+                  const MeasuredTable& pattern) {
+  if (s >= static_cast<std::size_t>(pattern.nsamples())) {
+    fail("Error: %s line %ld column 1: sample '%s' lies beyond the last sample of %s (line %ld)!\n", path.c_str(), line,
+         show(id).c_str(), pattern.path.c_str(), pattern.lines.back());
+  }
+  std::string_view theirs = pattern.id(static_cast<int>(s));
+  if (id != theirs) {
+    fail("Error: %s line %ld column 1: sample '%s' where %s line %ld has '%s'; both tables must hold the same "
+         "samples in the same order!\n",
+         path.c_str(), line, show(id).c_str(), pattern.path.c_str(), pattern.lines[s], show(theirs).c_str());
+  }
+}
+
+void check_count(const MeasuredTable& t, const MeasuredTable& pattern) {
+  if (t.nsamples() != pattern.nsamples()) {
+    fail("Error: %s ends after %d samples (line %ld), but %s has %d (line %ld)!\n", t.path.c_str(), t.nsamples(),
+         t.lines.back(), pattern.path.c_str(), pattern.nsamples(), pattern.lines.back());
+  }
+}
+
 }  // namespace
+
+void check_same_shape(const MeasuredTable& t, const MeasuredTable& pattern) {
+  check_heading(t, pattern, t.heading_line);
+  const std::size_t n = static_cast<std::size_t>(t.nsamples());
+  for (std::size_t s = 0; s < n; ++s) check_sample(t.path, s, t.id(static_cast<int>(s)), t.lines[s], pattern);
+  check_count(t, pattern);
+}
 
 std::string_view trim(std::string_view cell) {
   while (!cell.empty() && (cell.front() == ' ' || cell.front() == '\t')) cell.remove_prefix(1);
@@ -99,6 +128,7 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
   }
   if (!have) fail("Error: %s: the file holds no heading row!\n", path.c_str());
   t.delimiter = in.delimiter();
+  t.heading_line = row.line;
   read_heading(row, &t);
   if (pattern != nullptr) check_heading(t, *pattern, row.line);
 
@@ -125,17 +155,7 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
            show(id).c_str());
     }
     if (pattern != nullptr) {
-      if (s >= static_cast<std::size_t>(pattern->nsamples())) {
-        fail("Error: %s line %ld column 1: sample '%s' lies beyond the last sample of %s (line %ld)!\n", path.c_str(),
-             row.line, show(id).c_str(), pattern->path.c_str(), pattern->lines.back());
-      }
-      std::string_view theirs = pattern->id(static_cast<int>(s));
-      if (id != theirs) {
-        fail("Error: %s line %ld column 1: sample '%s' where %s line %ld has '%s'; both tables must hold the same "
-             "samples in the same order!\n",
-             path.c_str(), row.line, show(id).c_str(), pattern->path.c_str(), pattern->lines[s],
-             show(theirs).c_str());
-      }
+      check_sample(path, s, id, row.line, *pattern);
     } else {
       t.ids.append(id);
     }
@@ -161,10 +181,7 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
     ++s;
   }
   if (s == 0) fail("Error: %s: no sample rows after the heading row!\n", path.c_str());
-  if (pattern != nullptr && s != static_cast<std::size_t>(pattern->nsamples())) {
-    fail("Error: %s ends after %zu samples (line %ld), but %s has %d (line %ld)!\n", path.c_str(), s, t.lines.back(),
-         pattern->path.c_str(), pattern->nsamples(), pattern->lines.back());
-  }
+  if (pattern != nullptr) check_count(t, *pattern);
   t.blocks.back().shrink_to_fit();
   return t;
 }

@@ -19,6 +19,7 @@ struct MissingMarkers {
 struct MeasuredTable {
   std::string path;                   ///< the file as typed, for messages
   char delimiter = '\0';              ///< the delimiter used (detected or forced)
+  long heading_line = 0;              ///< 1-based line of the heading row
   std::string id_heading;             ///< heading of the identifier column
   std::vector<std::string> species;   ///< full species names in column order
   std::vector<long> species_column;   ///< 1-based column of each species
@@ -56,6 +57,10 @@ struct MeasuredTable {
 // a number nor a missing-value marker.
 MeasuredTable read_measured(const std::string& path, char delimiter, const MissingMarkers& missing,
                             const MeasuredTable* pattern = nullptr);
+
+// The check read_measured makes against a pattern, for a table read without one:
+// the same species and samples in the same order, or the same message.
+void check_same_shape(const MeasuredTable& t, const MeasuredTable& pattern);
 
 // Parses a measured number as the fit reads one: the decimal text to double, then
 // rounded to float. A leading '+' is allowed, and with a semicolon delimiter a

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
+#include <thread>
 
 #include "control/failure.h"
 #include "control/signals.h"
@@ -123,13 +125,40 @@ int run_prepare(int argc, const char* const* argv, const char* program) {
 
   MissingMarkers missing;
   missing.extra = o.missing_markers;
-  MeasuredTable values = read_measured(o.concentrations, o.delimiter, missing);
-  std::vector<Species> species = classify_species(values, o.bad, o.weak, o.total);
+  MeasuredTable values;
   MeasuredTable u;
   std::vector<double> mdl;
+  std::vector<Species> species;
   if (!o.uncertainties.empty()) {
-    u = read_measured(o.uncertainties, o.delimiter, missing, &values);
+    // The two tables are read side by side. Errors are reported as a reading one
+    // after the other would find them: the values' table first, then the species
+    // rules, then the uncertainties read against the values.
+    std::exception_ptr uncertainty_error;
+    std::thread reader([&] {
+      try {
+        u = read_measured(o.uncertainties, o.delimiter, missing);
+      } catch (...) {
+        uncertainty_error = std::current_exception();
+      }
+    });
+    std::exception_ptr value_error;
+    try {
+      values = read_measured(o.concentrations, o.delimiter, missing);
+    } catch (...) {
+      value_error = std::current_exception();
+    }
+    reader.join();
+    if (value_error) std::rethrow_exception(value_error);
+    species = classify_species(values, o.bad, o.weak, o.total);
+    if (uncertainty_error) {
+      u = MeasuredTable();
+      read_measured(o.uncertainties, o.delimiter, missing, &values);
+      std::rethrow_exception(uncertainty_error);
+    }
+    check_same_shape(u, values);
   } else {
+    values = read_measured(o.concentrations, o.delimiter, missing);
+    species = classify_species(values, o.bad, o.weak, o.total);
     std::vector<DetectionLimit> limits = read_detection_limits(o.mdl, o.delimiter, values.species);
     for (const DetectionLimit& l : limits) mdl.push_back(l.mdl);
     u = uncertainties_from_limits(values, limits);
