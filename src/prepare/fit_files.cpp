@@ -37,7 +37,13 @@ void write_data(const std::string& path, const FitFiles& files, const std::vecto
                 const MeasuredTable& values, const MeasuredTable& uncertainties) {
   ResultFile file(path);
   std::string text = files.title + "\t\n";
-  text += values.id_heading.empty() ? std::string("Sample") : values.id_heading;
+  // The identifier heading as read; tabs and line ends inside it (a quoted cell)
+  // would break the fit's heading line.
+  std::string heading = values.id_heading.empty() ? std::string("Sample") : values.id_heading;
+  for (char& c : heading) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  text += heading;
   for (const Species* s : in_fit) text += "\t" + s->fit_name + "\tu(" + s->fit_name + ")";
   text += '\n';
   for (int r = 0; r < values.nsamples(); ++r) {

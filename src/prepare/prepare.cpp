@@ -180,6 +180,9 @@ int run_prepare(int argc, const char* const* argv, const char* program) {
     read_known_profiles(o.profiles, o.delimiter, o.hold_zeros, species, &files);
   } else {
     if (o.factors > nvar) fail("Error: %d factors but only %d species in the fit!\n", o.factors, nvar);
+    for (const std::string& name : o.names) {
+      if (name.find_first_of("\t\r\n") != std::string::npos) fail("Error: a factor name holds a tab or a line end!\n");
+    }
     for (int f = 0; f < o.factors; ++f) {
       files.factors.push_back(o.names.empty() ? "F" + std::to_string(f + 1) : o.names[static_cast<std::size_t>(f)]);
     }

@@ -45,17 +45,20 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
                              "or below the limit, otherwise sqrt((fraction x value)^2 + (0.5 x MDL)^2)");
   unc->excludes(mdl);
   app.add_option("--delimiter", delimiter, "comma, semicolon or tab (default: detected from the heading row)")
-      ->check(CLI::IsMember({"detect", "comma", "semicolon", "tab", ",", ";"}));
+      ->check(CLI::IsMember({"detect", "comma", "semicolon", "tab"}));
   app.add_option("--missing-marker", o.missing_markers,
-                 "a further text that marks a missing value (besides an empty cell, NA, NaN, ND, -999)");
+                 "a further text that marks a missing value (besides an empty cell, NA, NaN, ND, -999)")
+      ->allow_extra_args(false);
   app.add_option("--missing", missing, "exclude (uncertainty 0: the fit leaves the value out) or median")
       ->check(CLI::IsMember({"exclude", "median"}));
-  app.add_option("--bad", bad, "species to leave out (comma-separated full names)");
-  app.add_option("--weak", weak, "species whose uncertainty is tripled");
+  // Each of these takes one value per use (a comma-separated list), so that it
+  // never swallows the positional arguments after it.
+  app.add_option("--bad", bad, "species to leave out (comma-separated full names)")->allow_extra_args(false);
+  app.add_option("--weak", weak, "species whose uncertainty is tripled")->allow_extra_args(false);
   app.add_option("--total", o.total, "the total variable (e.g. PM2.5 mass): made weak");
   auto* factors = app.add_option("--factors", o.factors, "number of factors of the starting model")
                       ->check(CLI::Range(1, 20));
-  app.add_option("--names", names, "factor names (default F1 ... FK)");
+  app.add_option("--names", names, "factor names, comma-separated (default F1 ... FK)")->allow_extra_args(false);
   app.add_option("--seed", o.seed, "seed of the starting model (default 1)");
   app.add_option("--start", o.start, "construction of the starting profiles: spread-nmf (default), spread or nmf")
       ->check(CLI::IsMember({"spread", "nmf", "spread-nmf"}));
@@ -79,8 +82,8 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
     fail("Error: prepare: give --factors K (or --profiles FILE) for the starting model!\n");
   }
   if (o.hold_zeros && o.profiles.empty()) fail("Error: prepare: --hold-zeros needs --profiles FILE!\n");
-  if (delimiter == "comma" || delimiter == ",") o.delimiter = ',';
-  if (delimiter == "semicolon" || delimiter == ";") o.delimiter = ';';
+  if (delimiter == "comma") o.delimiter = ',';
+  if (delimiter == "semicolon") o.delimiter = ';';
   if (delimiter == "tab") o.delimiter = '\t';
   o.missing_median = missing == "median";
   o.bad = split_names(bad);
