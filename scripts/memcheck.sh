@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the program under valgrind's memcheck: a full run on the bundled example
-# with a few passes, and a run that a bad data cell ends early. Fails on any
-# memory error or on memory that is definitely or indirectly lost.
+# with a few passes, a run that a bad data cell ends early, and tarnok prepare on
+# the bundled measured files. Fails on any memory error or on memory that is
+# definitely or indirectly lost.
 #
 #   scripts/memcheck.sh [passes, default 3]
 set -euo pipefail
@@ -41,6 +42,19 @@ set -e
 if [ $rc -ne 1 ] || ! grep -q "not-a-number' is not a number" "$scratch/out"; then
   cat "$scratch/out" "$scratch/err"
   echo "memcheck: the rejected run did not end with its message and status 1 (exit $rc)"
+  exit 1
+fi
+cat "$scratch/err"
+echo "memcheck: tarnok prepare on the St. Louis measured files"
+measured="$root/examples/st_louis/measured"
+set +e
+memcheck "$bin" prepare --uncertainties "$measured/uncertainties.csv" --total Mass --factors 7 \
+  "$measured/concentrations.csv" "$scratch/prepared" >"$scratch/out" 2>"$scratch/err"
+rc=$?
+set -e
+if [ $rc -ne 0 ] || [ ! -s "$scratch/prepared/data.tsv" ]; then
+  cat "$scratch/out" "$scratch/err"
+  echo "memcheck: prepare failed (exit $rc)"
   exit 1
 fi
 cat "$scratch/err"
