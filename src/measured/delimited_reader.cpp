@@ -139,47 +139,42 @@ bool DelimitedReader::next(DelimitedRow* row) {
     }
   }
 
-  // Quoted cells: a cell that starts with a quote runs to the matching quote; a
-  // doubled quote inside stands for one quote. A quote elsewhere is an ordinary
-  // character. A line end inside quotes belongs to the cell.
+  // Quoted cells: a cell whose first character other than spaces is a quote runs
+  // to the matching quote; a doubled quote inside stands for one quote, and a line
+  // end inside belongs to the cell (the next line is joined on). A quote elsewhere
+  // is an ordinary character. One scan, resumed after each joined line.
+  enum class State { start, plain, quoted, after_quote };
+  State state = State::start;
   joined_.assign(line);
+  unquoted_.clear();
+  spans_.assign(1, 0);
+  std::size_t k = 0;
   for (;;) {
-    unquoted_.clear();
-    spans_.clear();
-    bool open = false;
-    std::size_t i = 0;
     const std::size_t n = joined_.size();
-    while (i <= n) {
-      spans_.push_back(unquoted_.size());
-      std::size_t k = i;
-      while (k < n && is_space(joined_[k]) && joined_[k] != delimiter_) ++k;
-      if (k < n && joined_[k] == '"') {
-        ++k;
-        open = true;
-        while (k < n) {
-          if (joined_[k] == '"') {
-            if (k + 1 < n && joined_[k + 1] == '"') {
-              unquoted_ += '"';
-              k += 2;
-              continue;
-            }
-            open = false;
-            ++k;
-            break;
-          }
-          unquoted_ += joined_[k++];
+    for (; k < n; ++k) {
+      const char c = joined_[k];
+      if (state == State::quoted) {
+        if (c != '"') {
+          unquoted_ += c;
+        } else if (k + 1 < n && joined_[k + 1] == '"') {
+          unquoted_ += '"';
+          ++k;
+        } else {
+          state = State::after_quote;
         }
-        if (open) break;
-        // Text after the closing quote up to the delimiter is kept as it stands.
-        while (k < n && joined_[k] != delimiter_) unquoted_ += joined_[k++];
+      } else if (c == delimiter_) {
+        spans_.push_back(unquoted_.size());
+        spans_.push_back(unquoted_.size());
+        state = State::start;
+      } else if (state == State::start && c == '"') {
+        unquoted_.resize(spans_.back());  // spaces before the quote are not part of the cell
+        state = State::quoted;
       } else {
-        k = i;
-        while (k < n && joined_[k] != delimiter_) unquoted_ += joined_[k++];
+        if (state == State::start && !is_space(c)) state = State::plain;
+        unquoted_ += c;
       }
-      spans_.push_back(unquoted_.size());
-      i = k + 1;
     }
-    if (!open) break;
+    if (state != State::quoted) break;
     std::string_view more;
     if (!next_line(&more)) {
       fail("Error: %s line %ld: a quoted cell is not closed before the end of the file!\n", path_.c_str(),
@@ -188,8 +183,9 @@ bool DelimitedReader::next(DelimitedRow* row) {
     joined_ += '\n';
     joined_.append(more);
   }
-  for (std::size_t k = 0; k + 1 < spans_.size(); k += 2) {
-    row->cells.push_back(std::string_view(unquoted_).substr(spans_[k], spans_[k + 1] - spans_[k]));
+  spans_.push_back(unquoted_.size());
+  for (std::size_t span = 0; span + 1 < spans_.size(); span += 2) {
+    row->cells.push_back(std::string_view(unquoted_).substr(spans_[span], spans_[span + 1] - spans_[span]));
   }
   return true;
 }
