@@ -161,6 +161,15 @@ TEST(PrepareProgram, KeepsFilesAlreadyThereUnlessForced) {
   EXPECT_NE(read_file(out + "/profile.tsv"), "the analyst's own starting profiles\n");
   EXPECT_EQ(read_file(out + "/form.tsv"), form);
   EXPECT_EQ(list_dir(out), (std::vector<std::string>{"data.tsv", "form.tsv", "profile.tsv", "species.tsv"}));
+
+  // Not even --force replaces an input: values kept as data.tsv in the output folder.
+  const std::string inside = dir.write("out/data.tsv", kValues);
+  RunResult kept = run_program(kBinary, {"prepare", "--force", "--uncertainties", u, "--factors", "2",
+                                         out + "/../out/data.tsv", out});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_EQ(kept.out, "Error: " + inside + " is the input file " + out +
+                          "/../out/data.tsv; prepare never overwrites its input!\n");
+  EXPECT_EQ(read_file(inside), kValues);
 }
 
 struct Refusal {

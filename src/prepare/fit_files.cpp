@@ -107,17 +107,25 @@ std::vector<std::string> output_paths(const std::string& outdir) {
   return {base + "data.tsv", base + "profile.tsv", base + "form.tsv", base + "species.tsv"};
 }
 
-void prepare_output_folder(const std::string& outdir, bool force) {
+void prepare_output_folder(const std::string& outdir, bool force, const std::vector<std::string>& inputs) {
   std::error_code ec;
   std::filesystem::create_directories(outdir, ec);
   struct stat st {};
   if (::stat(outdir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     fail("Error: Can't create the folder %s%s%s!\n", outdir.c_str(), ec ? ": " : "", ec ? ec.message().c_str() : "");
   }
-  if (force) return;
   for (const std::string& path : output_paths(outdir)) {
     struct stat there {};
-    if (::lstat(path.c_str(), &there) == 0) {
+    if (::stat(path.c_str(), &there) == 0) {
+      for (const std::string& input : inputs) {
+        struct stat in {};
+        if (!input.empty() && ::stat(input.c_str(), &in) == 0 && in.st_dev == there.st_dev &&
+            in.st_ino == there.st_ino) {
+          fail("Error: %s is the input file %s; prepare never overwrites its input!\n", path.c_str(), input.c_str());
+        }
+      }
+    }
+    if (!force && ::lstat(path.c_str(), &there) == 0) {
       fail("Error: %s already exists; prepare replaces files only with --force!\n", path.c_str());
     }
   }

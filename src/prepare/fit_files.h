@@ -19,9 +19,10 @@ struct FitFiles {
 // The four output paths in `outdir`, in the order they are written.
 std::vector<std::string> output_paths(const std::string& outdir);
 
-// Creates `outdir` when missing; fails when it is not a folder, or when one of the
-// output files is already there and `force` is not set.
-void prepare_output_folder(const std::string& outdir, bool force);
+// Creates `outdir` when missing; fails when it is not a folder, when one of the
+// output files is already there and `force` is not set, or when one of them is one
+// of the `inputs` (however spelled), which even --force must not replace.
+void prepare_output_folder(const std::string& outdir, bool force, const std::vector<std::string>& inputs);
 
 // Writes data.tsv from the values and uncertainties as they are to be fitted (NaN
 // never appears here), profile.tsv and form.tsv, then species.tsv.

@@ -121,7 +121,7 @@ int run_prepare(int argc, const char* const* argv, const char* program) {
   PrepareOptions o = parse_prepare_options(argc, argv);
   if (o.help) return 0;
   install_signal_handlers();
-  prepare_output_folder(o.outdir, o.force);
+  prepare_output_folder(o.outdir, o.force, {o.concentrations, o.uncertainties, o.mdl, o.profiles});
 
   MissingMarkers missing;
   missing.extra = o.missing_markers;
