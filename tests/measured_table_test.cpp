@@ -76,16 +76,24 @@ TEST(MeasuredTable, MarksMissingValues) {
 }
 
 TEST(MeasuredTable, LargeTablesCrossBlocksAndBuffers) {
+  // 20000 samples x 40 species: several blocks of rows and several read buffers,
+  // with rows cut at buffer ends (also between CR and LF).
   TempDir dir;
-  std::string text = "Date,A,B\n";
+  std::string text = "Date";
+  for (int j = 0; j < 40; ++j) text += ",S" + std::to_string(j);
+  text += "\r\n";
   for (int s = 0; s < 20000; ++s) {
-    text += "sample-" + std::to_string(s) + std::string(60, 'x') + "," + std::to_string(s) + ",0.5\r\n";
+    text += "sample-" + std::to_string(s) + std::string(s % 97, 'x');
+    for (int j = 0; j < 40; ++j) text += "," + std::to_string(s + j);
+    text += "\r\n";
   }
   MeasuredTable t = read_measured(dir.write("c.csv", text), '\0', {});
   ASSERT_EQ(t.nsamples(), 20000);
+  EXPECT_GT(t.blocks.size(), 2u);
   for (int s = 0; s < 20000; s += 997) {
     EXPECT_EQ(t.row(s)[0], static_cast<float>(s));
-    EXPECT_EQ(t.id(s), "sample-" + std::to_string(s) + std::string(60, 'x'));
+    EXPECT_EQ(t.row(s)[39], static_cast<float>(s + 39));
+    EXPECT_EQ(t.id(s), "sample-" + std::to_string(s) + std::string(static_cast<std::size_t>(s % 97), 'x'));
   }
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -34,7 +35,9 @@ DelimitedReader::DelimitedReader(const std::string& path, char delimiter) : path
     fd_ = -1;
     fail("Error: Can't find %s!", path.c_str());
   }
-  buf_.resize(kBlock);
+  // Blocks of 1 MB, or less for a small file.
+  const std::size_t size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+  buf_.resize(std::clamp<std::size_t>(size + 1, 4096, kBlock));
 }
 
 DelimitedReader::~DelimitedReader() {

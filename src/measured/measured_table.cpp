@@ -133,6 +133,7 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
   if (pattern != nullptr) check_heading(t, *pattern, row.line);
 
   const std::size_t nspecies = t.species.size();
+  t.block_rows = std::max<std::size_t>(1, (std::size_t{1} << 18) / nspecies);
   const std::size_t width = static_cast<std::size_t>(t.species_column.back());
   const float missing_value = std::numeric_limits<float>::quiet_NaN();
   std::size_t s = 0;
@@ -161,9 +162,11 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
     }
     t.id_end.push_back(t.ids.size());
     t.lines.push_back(row.line);
-    if (s % MeasuredTable::kBlockRows == 0) {
+    if (s % t.block_rows == 0) {
       t.blocks.emplace_back();
-      t.blocks.back().reserve(MeasuredTable::kBlockRows * nspecies);
+      // The first block grows as needed (a small table stays small); later ones
+      // are made whole at once.
+      if (s > 0) t.blocks.back().reserve(t.block_rows * nspecies);
     }
     std::vector<float>& values = t.blocks.back();
     for (std::size_t j = 0; j < nspecies; ++j) {

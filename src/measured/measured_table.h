@@ -26,20 +26,20 @@ struct MeasuredTable {
   std::string ids;                    ///< sample identifiers back to back
   std::vector<std::uint64_t> id_end;  ///< nsamples: identifier s is ids[id_end[s-1] .. id_end[s])
   std::vector<long> lines;            ///< nsamples: 1-based line of each sample
-  /// Values, one row of nspecies per sample (NaN: missing), in blocks of kBlockRows
-  /// rows, so that a growing table never holds two copies of itself.
+  /// Values, one row of nspecies per sample (NaN: missing), in blocks of block_rows
+  /// rows (about 1 MB), so that a growing table never holds two copies of itself.
   std::vector<std::vector<float>> blocks;
-  static constexpr std::size_t kBlockRows = 4096;
+  std::size_t block_rows = 1;
 
   int nspecies() const { return static_cast<int>(species.size()); }
   int nsamples() const { return static_cast<int>(id_end.size()); }
   const float* row(int s) const {
     const std::size_t k = static_cast<std::size_t>(s);
-    return blocks[k / kBlockRows].data() + (k % kBlockRows) * species.size();
+    return blocks[k / block_rows].data() + (k % block_rows) * species.size();
   }
   float* row(int s) {
     const std::size_t k = static_cast<std::size_t>(s);
-    return blocks[k / kBlockRows].data() + (k % kBlockRows) * species.size();
+    return blocks[k / block_rows].data() + (k % block_rows) * species.size();
   }
   std::string_view id(int s) const {
     std::uint64_t begin = s == 0 ? 0 : id_end[static_cast<std::size_t>(s) - 1];

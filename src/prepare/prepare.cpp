@@ -27,6 +27,7 @@ MeasuredTable uncertainties_from_limits(const MeasuredTable& values, const std::
   u.path = values.path;
   u.species = values.species;
   u.species_column = values.species_column;
+  u.block_rows = values.block_rows;
   u.id_end.assign(values.id_end.size(), 0);
   const std::size_t nspecies = values.species.size();
   for (const std::vector<float>& block : values.blocks) {
