@@ -18,6 +18,7 @@
 #include "input/form_file.h"
 #include "input/name_check.h"
 #include "input/profile_file.h"
+#include "measured/measured_table.h"
 #include "output/result_file.h"
 #include "output/safe_file.h"
 #include "output/same_file.h"
@@ -116,6 +117,20 @@ void whole_run(std::string_view input, MemoryFile& profile, MemoryFile& form, Me
   result.commit();
 }
 
+void measured_tables(std::string_view input, MemoryFile& values, MemoryFile& uncertainties) {
+  if (input.empty()) return;
+  static const char kDelimiters[] = {'\0', ',', ';', '\t'};
+  const char delimiter = kDelimiters[static_cast<unsigned char>(input[0]) & 3];
+  input.remove_prefix(1);
+  MissingMarkers missing;
+  missing.extra = {"<LOD"};
+  const std::size_t split = input.find(kFileSeparator);
+  MeasuredTable table = read_measured(values.set(input.substr(0, split)), delimiter, missing);
+  if (split != std::string_view::npos) {
+    read_measured(uncertainties.set(input.substr(split + 1)), delimiter, missing, &table);
+  }
+}
+
 }  // namespace
 
 void fuzz_one(FuzzTarget target, const std::uint8_t* bytes, std::size_t size) {
@@ -142,6 +157,9 @@ void fuzz_one(FuzzTarget target, const std::uint8_t* bytes, std::size_t size) {
         break;
       case FuzzTarget::run:
         whole_run(input, profile, form, data);
+        break;
+      case FuzzTarget::measured:
+        measured_tables(input, profile, data);
         break;
     }
   } catch (const Failure&) {

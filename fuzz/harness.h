@@ -3,13 +3,16 @@
 // one; the whole run splits the input into the three files and runs every phase
 // with two passes, writing a real result file. A rejected input (a Failure) is an
 // ordinary outcome; anything else (a crash, a sanitizer report, a leak, a file
-// descriptor left open) is a fault.
+// descriptor left open) is a fault. The measured-table reader of `tarnok prepare`
+// takes the input after a first byte that picks the delimiter (bits 0-1: detect,
+// comma, semicolon, tab); when the rest holds a kFileSeparator, the part before it
+// is the values' table and the part after it their uncertainties.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-enum class FuzzTarget { profile, form, data, run };
+enum class FuzzTarget { profile, form, data, run, measured };
 
 // Separates the profile, form and data files inside one whole-run input; the first
 // byte before them picks the mode (odd: offset), whether a rotate strength of

@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Builds tarnok and fits the bundled St. Louis example; the result table is
-# written to result.tsv and the report to report/ in the current folder.
+# Builds tarnok and runs it the whole way on the bundled St. Louis measured files:
+# `tarnok prepare` turns them into the fit's input files in ./tarnok-example, then
+# the fit runs until it has settled and writes tarnok-example/result.tsv and the
+# report folder tarnok-example/report.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 cmake --preset release -S "$root" -DTARNOK_TESTS=OFF >/dev/null
 cmake --build "$root/build/release" --target tarnok
-ex="$root/examples/st_louis"
-"$root/build/release/tarnok" --passes "${PASSES:-300}" --report report --total Mass n "$ex/profile.tsv" "$ex/form.tsv" "$ex/data.tsv" result.tsv
-echo "Result table written to $(pwd)/result.tsv"
-echo "Report written to $(pwd)/report/report.html"
+bin="$root/build/release/tarnok"
+measured="$root/examples/st_louis/measured"
+work=tarnok-example
+"$bin" prepare --force --uncertainties "$measured/uncertainties.csv" --total Mass --factors 7 \
+  "$measured/concentrations.csv" "$work"
+echo
+"$bin" --converge 1e-6 --keep-best --passes "${PASSES:-5000}" \
+  --report "$work/report" --total Mass \
+  n "$work/profile.tsv" "$work/form.tsv" "$work/data.tsv" "$work/result.tsv" </dev/null
+echo "Result table written to $(pwd)/$work/result.tsv"
+echo "Report written to $(pwd)/$work/report/report.html"

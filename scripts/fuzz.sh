@@ -6,13 +6,13 @@
 # build/fuzz/artifacts/. Every file in fuzz/regressions/<target>/ is run first.
 #
 #   scripts/fuzz.sh [seconds per target, default 60] [target ...]
-# Targets: profile form data run (default: all).
+# Targets: profile form data run measured (default: all).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(profile form data run)
+[ ${#targets[@]} -gt 0 ] || targets=(profile form data run measured)
 
 TARNOK_NEED_CLANG=1 "$root/scripts/setup.sh"
 build="$root/build/fuzz"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the program under valgrind's memcheck: a full run on the bundled example
 # with a few passes that also writes the report folder, the same run in robust
-# mode, one with starts and bootstrap on two threads, and a run that a bad data
-# cell ends early. Fails on any memory error or on memory that is definitely or
-# indirectly lost.
+# mode, one with starts and bootstrap on two threads, a run that a bad data cell
+# ends early, and tarnok prepare on the bundled measured files. Fails on any memory
+# error or on memory that is definitely or indirectly lost.
 #
 #   scripts/memcheck.sh [passes, default 3]
 set -euo pipefail
@@ -68,6 +68,19 @@ set -e
 if [ $rc -ne 1 ] || ! grep -q "not-a-number' is not a number" "$scratch/out"; then
   cat "$scratch/out" "$scratch/err"
   echo "memcheck: the rejected run did not end with its message and status 1 (exit $rc)"
+  exit 1
+fi
+cat "$scratch/err"
+echo "memcheck: tarnok prepare on the St. Louis measured files"
+measured="$root/examples/st_louis/measured"
+set +e
+memcheck "$bin" prepare --uncertainties "$measured/uncertainties.csv" --total Mass --factors 7 \
+  "$measured/concentrations.csv" "$scratch/prepared" >"$scratch/out" 2>"$scratch/err"
+rc=$?
+set -e
+if [ $rc -ne 0 ] || [ ! -s "$scratch/prepared/data.tsv" ]; then
+  cat "$scratch/out" "$scratch/err"
+  echo "memcheck: prepare failed (exit $rc)"
   exit 1
 fi
 cat "$scratch/err"

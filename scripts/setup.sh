@@ -14,6 +14,7 @@ command -v g++ >/dev/null 2>&1 || missing+=(g++)
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
 if [ "${TARNOK_NEED_BROWSER:-0}" = 1 ] && ! command -v chromium >/dev/null 2>&1; then missing+=(chromium); fi
+[ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)  # options of tarnok prepare
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -f /usr/include/benchmark/benchmark.h ]; then missing+=(libbenchmark-dev); fi
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -x /usr/bin/time ]; then missing+=(time); fi
 if [ "${TARNOK_NEED_VALGRIND:-0}" = 1 ] && ! command -v valgrind >/dev/null 2>&1; then missing+=(valgrind); fi

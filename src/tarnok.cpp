@@ -35,6 +35,7 @@
 #include "stats/diagnostics.h"
 #include "stats/regression.h"
 #include "platform/program.h"
+#include "prepare/prepare.h"
 
 namespace {
 
@@ -196,7 +197,11 @@ int main(int argc, char** argv) {
     std::vector<char*> utf8_argv;
     for (std::string& argument : arguments) utf8_argv.push_back(argument.data());
     utf8_argv.push_back(nullptr);
-    return run(static_cast<int>(arguments.size()), utf8_argv.data());
+    const int count = static_cast<int>(arguments.size());
+    // A first argument that names a subcommand runs it; anything else is the fit's
+    // own command line, exactly as always (a mode starts with n, N, o or O).
+    if (count >= 2 && arguments[1] == "prepare") return run_prepare(count - 1, utf8_argv.data() + 1, utf8_argv[0]);
+    return run(count, utf8_argv.data());
   } catch (const Failure& failure) {
     std::fputs(failure.what(), stdout);
     std::fflush(stdout);

@@ -22,6 +22,7 @@ const Target kTargets[] = {
     {"form", FuzzTarget::form},
     {"data", FuzzTarget::data},
     {"run", FuzzTarget::run},
+    {"measured", FuzzTarget::measured},
 };
 
 class FuzzReplay : public ::testing::TestWithParam<Target> {};
