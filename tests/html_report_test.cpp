@@ -42,11 +42,11 @@ TEST(HtmlReport, SectionsFiguresAndMarkedVariables) {
   ReportPages pages = make_report(in);
   const std::string& html = pages.html;
   for (const char* id : {"summary", "convergence", "profiles", "fingerprint", "contributions", "pairs", "variables",
-                         "records", "residue", "extra_1"}) {
+                         "records", "residue", "starts"}) {
     EXPECT_NE(html.find(std::string("<section id=\"") + id + "\">"), std::string::npos) << id;
   }
   EXPECT_NE(html.find("<h3>Monthly means</h3>"), std::string::npos);
-  EXPECT_NE(html.find(">starts.tsv<"), std::string::npos);
+  EXPECT_NE(html.find(">Starts<"), std::string::npos);
   // Cl (chi2/ny 3) and K (share 0.2) are marked, Na is not.
   EXPECT_EQ(count(html, "<tr class=\"poor\">"), 2u);
   // Every figure is inline and written as a file, once.

@@ -155,7 +155,7 @@ TEST(ResultFile, RefusalsAndWholeReplacement) {
   refused.push_back(read_only);
 #endif
   for (const std::string& path : refused) {
-    EXPECT_EQ(failure_of([&] { ResultFile result(path); }), "Error: Can't create " + path + "!") << path;
+    EXPECT_EQ(failure_of([&] { ResultFile result(path); }), "Error: Can't create " + path + "!\n") << path;
   }
   EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 2u : 1u) << "no temporary file is left";
 

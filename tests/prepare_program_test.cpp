@@ -192,7 +192,7 @@ TEST(PrepareProgram, RefusesWithItsMessageAndWritesNothing) {
       {"unknown option", {"--uncertainties", "{U}", "--factor", "2", "{V}", "{O}"}, v, u,
        "Error: prepare: The following arguments were not expected: {O} --factor! See tarnok prepare --help.\n"},
       {"missing file", {"--uncertainties", "{U}x", "--factors", "2", "{V}", "{O}"}, v, u,
-       "Error: Can't find {U}x!"},
+       "Error: Can't find {U}x!\n"},
       {"unknown species", {"--uncertainties", "{U}", "--factors", "2", "--bad", "Fe,Na", "{V}", "{O}"}, v, u,
        "Error: no species named Fe in {V} (names are matched in full)!\n"},
       {"not a number", {"--uncertainties", "{U}", "--factors", "2", "{V}", "{O}"},

@@ -33,7 +33,7 @@ DelimitedReader::DelimitedReader(const std::string& path, char delimiter) : path
   if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    fail("Error: Can't find %s!", path.c_str());
+    fail("Error: Can't find %s!\n", path.c_str());
   }
   // Blocks of 1 MB, or less for a small file.
   const std::size_t size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;

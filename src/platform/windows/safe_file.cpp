@@ -32,12 +32,12 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
   // file that may not be written (read-only) and a name ending in a separator are
   // refused as opening the file for writing would refuse them.
   if (path.empty() || path.back() == '/' || path.back() == '\\' || names_device(path)) {
-    fail("Error: Can't create %s!", path.c_str());
+    fail("Error: Can't create %s!\n", path.c_str());
   }
   const DWORD attributes = GetFileAttributesW(widen(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-    fail("Error: Can't create %s!", path.c_str());
+    fail("Error: Can't create %s!\n", path.c_str());
   }
   std::random_device random;
   HANDLE h = INVALID_HANDLE_VALUE;
@@ -48,7 +48,7 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
   }
   if (h == INVALID_HANDLE_VALUE) {
     temp_.clear();
-    fail("Error: Can't create %s!", path.c_str());
+    fail("Error: Can't create %s!\n", path.c_str());
   }
   register_temp_file(temp_.c_str());
   const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_WRONLY | _O_BINARY);
@@ -60,7 +60,7 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
       CloseHandle(h);
     }
     discard();
-    fail("Error: Can't create %s!", path.c_str());
+    fail("Error: Can't create %s!\n", path.c_str());
   }
   std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
 }
