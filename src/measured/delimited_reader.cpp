@@ -1,9 +1,5 @@
 #include "measured/delimited_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -28,21 +24,14 @@ bool DelimitedRow::blank() const {
 }
 
 DelimitedReader::DelimitedReader(const std::string& path, char delimiter) : path_(path), delimiter_(delimiter) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    fail("Error: Can't find %s!\n", path.c_str());
-  }
+  file_ = std::make_unique<InputFile>(path);
+  if (!file_->ok()) fail("Error: Can't find %s!\n", path.c_str());
   // Blocks of 1 MB, or less for a small file.
-  const std::size_t size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+  const auto size = static_cast<std::size_t>(file_->size());
   buf_.resize(std::clamp<std::size_t>(size + 1, 4096, kBlock));
 }
 
-DelimitedReader::~DelimitedReader() {
-  if (fd_ >= 0) ::close(fd_);
-}
+DelimitedReader::~DelimitedReader() = default;
 
 // Moves the unread bytes to the front (growing the buffer when a line fills it)
 // and reads more; false when the file has no more bytes.
@@ -54,17 +43,14 @@ bool DelimitedReader::refill() {
     pos_ = 0;
   }
   if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-  for (;;) {
-    ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) fail("Error: Can't read %s (%s)!\n", path_.c_str(), std::strerror(errno));
-    if (got == 0) {
-      eof_ = true;
-      return false;
-    }
-    end_ += static_cast<std::size_t>(got);
-    return true;
+  const long long got = file_->read(buf_.data() + end_, buf_.size() - end_);
+  if (got < 0) fail("Error: Can't read %s!\n", path_.c_str());
+  if (got == 0) {
+    eof_ = true;
+    return false;
   }
+  end_ += static_cast<std::size_t>(got);
+  return true;
 }
 
 bool DelimitedReader::next_line(std::string_view* line) {

@@ -6,9 +6,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/input_file.h"
 
 // One row of a table: its cells (quotes removed) and the line it starts on.
 struct DelimitedRow {
@@ -42,7 +45,7 @@ class DelimitedReader {
 
   std::string path_;
   char delimiter_;
-  int fd_ = -1;
+  std::unique_ptr<InputFile> file_;  // the open file (a regular file only)
   std::vector<char> buf_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;

@@ -5,6 +5,7 @@
 
 #include "fit/stop_line.h"
 #include "output/sha256.h"
+#include "platform/clock.h"
 #include "robust/summary.h"
 
 namespace {
@@ -26,8 +27,7 @@ nlohmann::json input_file(const std::string& path) {
 
 std::string utc_now() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm utc{};
-  gmtime_r(&now, &utc);
+  const std::tm utc = utc_calendar(now);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
