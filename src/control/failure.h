@@ -10,8 +10,16 @@ class Failure : public std::runtime_error {
   explicit Failure(const std::string& message) : std::runtime_error(message) {}
 };
 
+// The formats follow the C standard on every system (on Windows the program is
+// built with the C99-conforming printf family, which knows %zu and %lld).
+#ifdef __MINGW32__
+#define TARNOK_PRINTF gnu_printf
+#else
+#define TARNOK_PRINTF printf
+#endif
+
 // Throws a Failure whose message is the printf-style formatted text.
-[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fail(const char* format, ...) __attribute__((format(TARNOK_PRINTF, 1, 2)));
 
 // Cuts a text for quoting in a message so that a huge cell does not flood the console.
 std::string quote_cell(std::string_view cell);

@@ -52,7 +52,7 @@ void check_headings(const Model& m, const std::string& path, long line, const st
     const int j = static_cast<int>(k / 2);
     const std::string_view heading = fields[k];
     const auto offset = static_cast<std::size_t>(heading.data() - headings.data());
-    const long column = 1 + std::count(headings.begin(), headings.begin() + static_cast<std::ptrdiff_t>(offset), '\t');
+    const long column = 1 + static_cast<long>(std::count(headings.begin(), headings.begin() + static_cast<std::ptrdiff_t>(offset), '\t'));
     const std::string found = quote_cell(heading);
     if (j >= m.nvar) {
       std::snprintf(text, sizeof text, " column %ld: value heading '", column);

@@ -16,7 +16,7 @@ namespace {
 void check_label(const Model& m, Scanner& in, const std::string& label, int k) {
   const std::string_view shown = std::string_view(label).substr(0, label.find('\n'));
   if (names_variable(m, shown, k)) return;
-  const long line = in.line() - std::count(label.begin(), label.end(), '\n');
+  const long line = in.line() - static_cast<long>(std::count(label.begin(), label.end(), '\n'));
   const std::string& variable = m.varnavn[static_cast<std::size_t>(k)];
   const int other = other_variable(m, shown, k);
   if (other >= 0) {

@@ -2,6 +2,8 @@
 // against the profile's variable names.
 #pragma once
 
+#include "control/failure.h"
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -21,7 +23,7 @@ int other_variable(const Model& m, std::string_view name, int expected);
 
 // Prints a warning line on standard error (or where set_warning_stream points);
 // the run goes on.
-void warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void warn(const char* format, ...) __attribute__((format(TARNOK_PRINTF, 1, 2)));
 
 // Sends the warnings to `stream` instead; the fuzz harness silences them.
 void set_warning_stream(std::FILE* stream);

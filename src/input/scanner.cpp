@@ -99,7 +99,7 @@ bool Scanner::refill() {
   // files with lone CR line ends too.
   if (const void* nul = std::memchr(base + start, '\0', end_ - start)) {
     std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nul) - base);
-    long line_no = lines_before_ + std::count(base, base + at, '\n') + 1;
+    long line_no = lines_before_ + static_cast<long>(std::count(base, base + at, '\n')) + 1;
     fail("Error: %s line %ld: NUL byte in the file!\n", path_.c_str(), line_no);
   }
   return pos_ < end_ || !eof_;

@@ -1,6 +1,5 @@
 #include "prepare/fit_files.h"
 
-#include <sys/stat.h>
 
 #include <charconv>
 #include <cstdio>
@@ -8,6 +7,7 @@
 #include <system_error>
 
 #include "control/failure.h"
+#include "platform/files.h"
 #include "output/safe_file.h"
 
 namespace {
@@ -108,26 +108,23 @@ std::vector<std::string> output_paths(const std::string& outdir) {
 }
 
 void prepare_output_folder(const std::string& outdir, bool force, const std::vector<std::string>& inputs) {
+  // Names are UTF-8 on every system; the path is made from them as such.
+  const std::u8string name(outdir.begin(), outdir.end());
   std::error_code ec;
-  std::filesystem::create_directories(outdir, ec);
-  struct stat st {};
-  if (::stat(outdir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  std::filesystem::create_directories(std::filesystem::path(name), ec);
+  if (!std::filesystem::is_directory(std::filesystem::path(name))) {
     fail("Error: Can't create the folder %s%s%s!\n", outdir.c_str(), ec ? ": " : "", ec ? ec.message().c_str() : "");
   }
   for (const std::string& path : output_paths(outdir)) {
-    struct stat there {};
-    if (::stat(path.c_str(), &there) == 0) {
-      for (const std::string& input : inputs) {
-        struct stat in {};
-        if (!input.empty() && ::stat(input.c_str(), &in) == 0 && in.st_dev == there.st_dev &&
-            in.st_ino == there.st_ino) {
-          fail("Error: %s is the input file %s; prepare never overwrites its input!\n", path.c_str(), input.c_str());
-        }
+    FileIdentity there;
+    if (!file_identity(path, &there)) continue;
+    for (const std::string& input : inputs) {
+      FileIdentity in;
+      if (!input.empty() && file_identity(input, &in) && in == there) {
+        fail("Error: %s is the input file %s; prepare never overwrites its input!\n", path.c_str(), input.c_str());
       }
     }
-    if (!force && ::lstat(path.c_str(), &there) == 0) {
-      fail("Error: %s already exists; prepare replaces files only with --force!\n", path.c_str());
-    }
+    if (!force) fail("Error: %s already exists; prepare replaces files only with --force!\n", path.c_str());
   }
 }
 
