@@ -91,7 +91,8 @@ std::string pass_chart(const std::string& title, const std::vector<double>& valu
   const Range r = positive_range(values);
   const bool log = r.any && r.hi / r.lo > 30;
   if (log) {
-    chart.y_axis(std::pow(10.0, std::floor(std::log10(r.lo))), std::pow(10.0, std::ceil(std::log10(r.hi))), true, label);
+    chart.y_axis(power_of_ten(static_cast<int>(std::floor(std::log10(r.lo)))),
+                 power_of_ten(static_cast<int>(std::ceil(std::log10(r.hi)))), true, label);
   } else {
     Range all;
     for (double v : values) all.add(v);
@@ -111,8 +112,8 @@ std::string variable_bars(const std::string& title, const std::vector<std::strin
   chart.x_categories(variables, "");
   if (log) {
     const Range r = positive_range(values);
-    const double lo = r.any ? std::pow(10.0, std::floor(std::log10(r.lo))) : 1e-3;
-    const double hi = r.any ? std::pow(10.0, std::ceil(std::log10(r.hi) + 1e-9)) : 1.0;
+    const double lo = r.any ? power_of_ten(static_cast<int>(std::floor(std::log10(r.lo)))) : 1e-3;
+    const double hi = r.any ? power_of_ten(static_cast<int>(std::ceil(std::log10(r.hi) + 1e-9))) : 1.0;
     chart.y_axis(lo, std::max(hi, lo * 10), true, label);
   } else if (fixed_max > 0) {
     chart.y_axis(0, fixed_max, false, label);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "report/dates.h"
 
@@ -78,7 +79,7 @@ std::vector<double> linear_ticks(double lo, double hi, int target) {
   if (hi < lo) std::swap(lo, hi);
   if (hi == lo) return {lo};
   const double raw = (hi - lo) / target;
-  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  const double power = power_of_ten(static_cast<int>(std::floor(std::log10(raw))));
   double step = power;
   for (double m : {1.0, 2.0, 5.0, 10.0}) {
     step = m * power;
@@ -92,13 +93,18 @@ std::vector<double> linear_ticks(double lo, double hi, int target) {
   return ticks;
 }
 
+double power_of_ten(int k) {
+  const std::string text = "1e" + std::to_string(k);
+  return std::strtod(text.c_str(), nullptr);
+}
+
 std::vector<double> log_ticks(double lo, double hi) {
   std::vector<double> ticks;
   if (!(lo > 0) || !std::isfinite(hi) || hi < lo) return ticks;
   const int first = static_cast<int>(std::floor(std::log10(lo) + 1e-9));
   const int last = static_cast<int>(std::ceil(std::log10(hi) - 1e-9));
   const int step = std::max(1, (last - first + 5) / 6);
-  for (int k = first; k <= last; k += step) ticks.push_back(std::pow(10.0, k));
+  for (int k = first; k <= last; k += step) ticks.push_back(power_of_ten(k));
   return ticks;
 }
 

@@ -11,6 +11,10 @@
 // control characters (which XML does not allow) become U+FFFD.
 std::string escape_text(std::string_view text);
 
+// 10 to the power k, correctly rounded on every system (std::pow may be off by a
+// unit in the last place in some C libraries, which would move a tick).
+double power_of_ten(int k);
+
 // Round-number ticks covering [lo, hi]: about `target` of them, steps of 1, 2 or
 // 5 times a power of ten.
 std::vector<double> linear_ticks(double lo, double hi, int target = 5);
