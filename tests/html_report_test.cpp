@@ -47,6 +47,7 @@ TEST(HtmlReport, SectionsFiguresAndMarkedVariables) {
   }
   EXPECT_NE(html.find("<h3>Monthly means</h3>"), std::string::npos);
   EXPECT_NE(html.find(">Starts<"), std::string::npos);
+  EXPECT_EQ(html.find("Q(true)"), std::string::npos);  // not a robust fit
   // Cl (chi2/ny 3) and K (share 0.2) are marked, Na is not.
   EXPECT_EQ(count(html, "<tr class=\"poor\">"), 2u);
   // Every figure is inline and written as a file, once.
@@ -59,11 +60,15 @@ TEST(HtmlReport, SectionsFiguresAndMarkedVariables) {
   EXPECT_EQ(count(html, "<table>"), count(html, "</table>"));
 }
 
-TEST(HtmlReport, IdentifiersThatAreNotDatesAndARunWithoutPasses) {
+TEST(HtmlReport, IdentifiersThatAreNotDatesARunWithoutPassesAndARobustFit) {
   ReportInput in = small_input({"a1", "2001-06-23", "b3"});
   in.run["passes"] = nlohmann::json::array();
+  in.run["robust"] = {{"alpha", 4.0}, {"q_true", 120.5}, {"q_robust", 80.25}, {"measured", 9},
+                      {"down_weighted", 1}, {"down_weighted_share", 1.0 / 9.0}};
   const std::string html = make_report(in).html;
   EXPECT_NE(html.find("drawn in their order"), std::string::npos);
   EXPECT_EQ(html.find("Monthly means"), std::string::npos);
   EXPECT_NE(html.find("No pass printed a statistics line."), std::string::npos);
+  EXPECT_NE(html.find("Q(true), Q(robust)</td><td class=\"wrap\">120.5, 80.25</td>"), std::string::npos);
+  EXPECT_NE(html.find("1 of 9 (11.11 %)"), std::string::npos);
 }

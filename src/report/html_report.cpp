@@ -141,6 +141,16 @@ void summary(Page& page, const nlohmann::json& run) {
   row("chi2, ny, chi2/ny", text_of(totals.value("chi2", nlohmann::json())) + ", " +
                                text_of(totals.value("ny", nlohmann::json())) + ", " +
                                text_of(totals.value("chi2_per_ny", nlohmann::json())));
+  if (run.contains("robust")) {
+    // A robust fit: its chi2 above is Q(robust); Q(true) weighs the same residuals
+    // with the plain uncertainties.
+    const nlohmann::json& robust = run["robust"];
+    row("robust (alpha " + text_of(robust.value("alpha", nlohmann::json())) + "): Q(true), Q(robust)",
+        text_of(robust.value("q_true", nlohmann::json())) + ", " + text_of(robust.value("q_robust", nlohmann::json())));
+    row("down-weighted values", text_of(robust.value("down_weighted", nlohmann::json())) + " of " +
+                                    text_of(robust.value("measured", nlohmann::json())) + " (" +
+                                    number_text(100.0 * robust.value("down_weighted_share", 0.0)) + " %)");
+  }
   const nlohmann::json times = run.value("times", nlohmann::json::object());
   row("started, ended (UTC)", text_of(times.value("start_utc", nlohmann::json())) + ", " +
                                   text_of(times.value("end_utc", nlohmann::json())));
