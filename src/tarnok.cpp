@@ -18,7 +18,6 @@
 #include "control/options.h"
 #include "control/signals.h"
 #include "ensemble/bootstrap.h"
-#include "ensemble/report_files.h"
 #include "ensemble/starts.h"
 #include "fit/iteration.h"
 #include "fit/keyboard.h"
@@ -96,11 +95,10 @@ int run(int argc, char** argv) {
     if (!options.total.empty() && find_variable(m, options.total) < 0) {
       fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), args[1].c_str());
     }
-    prepare_report_folder(options.report, {args[1], args[2], args[3], args[4]});
     std::vector<std::string> report_names;
     if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
     if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
-    prepare_report_dir(options.report, report_names, {args[1], args[2], args[3], args[4]});
+    prepare_report_folder(options.report, report_names, {args[1], args[2], args[3], args[4]});
   }
   ResultFile result(args[4]);
 
@@ -162,8 +160,8 @@ int run(int argc, char** argv) {
   times.output_seconds = seconds_since(writing);
   if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
   if (options.starts > 0 && !options.report.empty()) {
-    write_report_file(options.report, "starts.tsv", starts_table(m, starts));
-    write_report_file(options.report, "best_start_profile.tsv", profile_text(m, starts.best_p));
+    write_whole_file(report_path(options.report, "starts.tsv"), starts_table(m, starts));
+    write_whole_file(report_path(options.report, "best_start_profile.tsv"), profile_text(m, starts.best_p));
   }
   if (options.bootstrap > 0) {
     BootstrapSettings settings;
@@ -176,8 +174,8 @@ int run(int argc, char** argv) {
     keyboard.reset();
     std::fputs(bootstrap_summary(m, bootstrap).c_str(), stdout);
     std::fflush(stdout);
-    write_report_file(options.report, "bootstrap.tsv", bootstrap_table(m, bootstrap));
-    write_report_file(options.report, "bootstrap_mapping.tsv", mapping_table(m, bootstrap));
+    write_whole_file(report_path(options.report, "bootstrap.tsv"), bootstrap_table(m, bootstrap));
+    write_whole_file(report_path(options.report, "bootstrap_mapping.tsv"), mapping_table(m, bootstrap));
   }
   if (!options.report.empty()) {
     const auto reporting = std::chrono::steady_clock::now();

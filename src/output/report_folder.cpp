@@ -50,15 +50,32 @@ void write_whole_file(const std::string& path, const std::string& text) {
   file.commit();
 }
 
-void prepare_report_folder(const std::string& dir, const std::vector<std::string>& inputs) {
+std::string report_path(const std::string& dir, const std::string& name) {
+  return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+void prepare_report_folder(const std::string& dir, const std::vector<std::string>& extra,
+                           const std::vector<std::string>& inputs) {
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(dir) / "figures", error);
   if (error || !std::filesystem::is_directory(std::filesystem::path(dir) / "figures", error)) {
     fail("Error: Can't create the report folder %s!\n", dir.c_str());
   }
-  for (const char* name : kReportFiles) refuse_input_as_result(dir + "/" + name, inputs);
+  std::vector<std::string> names(std::begin(kReportFiles), std::end(kReportFiles));
+  names.insert(names.end(), extra.begin(), extra.end());
+  for (const std::string& name : names) {
+    const std::string path = report_path(dir, name);
+    refuse_input_as_result(path, inputs);  // an existing file under another spelling
+    // A file not written yet (the result) under another spelling of the same path.
+    const std::filesystem::path spelled = std::filesystem::weakly_canonical(path, error);
+    for (const std::string& input : inputs) {
+      if (!error && spelled == std::filesystem::weakly_canonical(input, error) && !error) {
+        fail("Error: The report file %s is the file %s; it would be overwritten!\n", path.c_str(), input.c_str());
+      }
+    }
+  }
   // A file that can be created here now can be written after the fit; it is removed at once.
-  ResultFile probe(dir + "/run.json");
+  ResultFile probe(report_path(dir, "run.json"));
 }
 
 void write_report_folder(const std::string& dir, Model& m, const RegressionTable& regression,
@@ -66,8 +83,8 @@ void write_report_folder(const std::string& dir, Model& m, const RegressionTable
                          RunTimes times) {
   const auto started = std::chrono::steady_clock::now();
   const Diagnostics diagnostics = diagnose(m, regression);
-  write_whole_file(dir + "/variables.tsv", variables_table(m, diagnostics, regression));
-  write_whole_file(dir + "/records.tsv", records_table(m, diagnostics));
+  write_whole_file(report_path(dir, "variables.tsv"), variables_table(m, diagnostics, regression));
+  write_whole_file(report_path(dir, "records.tsv"), records_table(m, diagnostics));
   Apportionment shares;
   const bool apportioned = !options.total.empty();
   if (apportioned) shares = apportion(m, find_variable(m, options.total));

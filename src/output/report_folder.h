@@ -12,10 +12,15 @@
 #include "output/run_record.h"
 #include "stats/regression.h"
 
+// The path of file `name` in folder `dir`.
+std::string report_path(const std::string& dir, const std::string& name);
+
 // Before the fit: creates DIR and DIR/figures when missing and makes sure files can
-// be written there, and refuses a folder where a report file would replace one of
-// `inputs` (the input files and the result). Fails otherwise.
-void prepare_report_folder(const std::string& dir, const std::vector<std::string>& inputs);
+// be written there, and refuses a folder where a report file, or one of `extra`
+// (the tables of starts and bootstrap), would replace one of `inputs` (the input
+// files and the result), however spelled. Fails otherwise.
+void prepare_report_folder(const std::string& dir, const std::vector<std::string>& extra,
+                           const std::vector<std::string>& inputs);
 
 // After the result table: computes the diagnostics and writes every file of the
 // folder. `argv` is the whole command line; times are those of the run so far.
