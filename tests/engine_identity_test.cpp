@@ -3,6 +3,7 @@
 // thread count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "fit/contribution.h"
+#include "fit/lane_inverse.h"
 #include "fit/matrixinv.h"
 #include "fit/profile_step.h"
 #include "fit/residue.h"
@@ -155,6 +157,56 @@ TEST(EngineIdentity, MatrixinvMatchesLiteralInversionOnRandomAndSingularBlocks) 
       reference::Matrixinv(want.data(), stride, n, &want_det, ik.data(), jk.data());
       EXPECT_TRUE(same_bits(a, want)) << "n " << n << " kind " << kind;
       EXPECT_TRUE(same_bits(det, want_det)) << "n " << n << " kind " << kind;
+    }
+  }
+}
+
+TEST(EngineIdentity, FourBlocksSideBySideMatchLiteralInversionOrAreHandedBack) {
+  // Each lane holds a block of its own kind; a lane must come back with the literal
+  // inverse, or be handed back exactly when the literal code stops at a zero pivot
+  // or ends with a value that is not finite.
+  enum Kind { kRandom, kSymmetricTies, kSmallIntegers, kRepeatedRow, kZero, kInfinite, kKinds };
+  std::mt19937_64 rng(12);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  auto fill = [&](Kind kind, int n) {
+    std::vector<double> b(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+    auto at = [&](int j, int k) -> double& { return b[static_cast<std::size_t>(j * n + k)]; };
+    for (double& e : b) e = kind == kSmallIntegers ? static_cast<double>(static_cast<int>(rng() % 5) - 2) : uniform(rng);
+    if (kind == kSymmetricTies) {
+      for (int j = 0; j < n; ++j) {
+        for (int k = 0; k < j; ++k) at(j, k) = at(k, j);
+      }
+    }
+    if (kind == kRepeatedRow && n >= 2) {
+      for (int k = 0; k < n; ++k) at(n - 1, k) = at(0, k);
+    }
+    if (kind == kZero) std::fill(b.begin(), b.end(), 0.0);
+    if (kind == kInfinite) at(n / 2, n - 1) = INFINITY;
+    return b;
+  };
+  for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 13, 20, 64}) {
+    for (int round = 0; round < 12; ++round) {
+      std::vector<std::vector<double>> lane(4);
+      std::vector<double> side(4 * static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+      for (int l = 0; l < 4; ++l) {
+        lane[static_cast<std::size_t>(l)] = fill(static_cast<Kind>((round + l * (round % 3 + 1)) % kKinds), n);
+        for (std::size_t e = 0; e < lane[static_cast<std::size_t>(l)].size(); ++e) side[4 * e + static_cast<std::size_t>(l)] = lane[static_cast<std::size_t>(l)][e];
+      }
+      const unsigned handed_back = invert_lanes(reinterpret_cast<LaneQuad*>(side.data()), n);
+      for (int l = 0; l < 4; ++l) {
+        std::vector<double>& want = lane[static_cast<std::size_t>(l)];
+        std::vector<int> ik(static_cast<std::size_t>(n)), jk(ik.size());
+        double det = 0.0;
+        reference::Matrixinv(want.data(), n, n, &det, ik.data(), jk.data());
+        const bool literal_only =
+            det == 0.0 || !std::all_of(want.begin(), want.end(), [](double e) { return std::isfinite(e); });
+        const std::string where = "n " + std::to_string(n) + " round " + std::to_string(round) + " lane " + std::to_string(l);
+        EXPECT_EQ((handed_back >> l) & 1u, literal_only ? 1u : 0u) << where;
+        if (literal_only) continue;
+        std::vector<double> got(want.size());
+        for (std::size_t e = 0; e < got.size(); ++e) got[e] = side[4 * e + static_cast<std::size_t>(l)];
+        EXPECT_TRUE(same_bits(got, want)) << where << first_difference(got, want);
+      }
     }
   }
 }

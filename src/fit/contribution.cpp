@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fit/cross_products.h"
+#include "fit/lane_inverse.h"
 #include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
 #include "fit/lanes.h"
@@ -73,6 +74,13 @@ class RecordSolver {
     jk_.resize(n);
   }
 
+  // Solves records begin .. end - 1 (at most kChunk) into the tables x and dy and
+  // returns the sum of their degrees of freedom. The records' normal equations
+  // are built first; then every solve of the same round of elimination (the
+  // first, the second after a factor was dropped, ...) has the same order in
+  // every record, and the records' blocks are inverted four at a time.
+  long long solve_chunk(int begin, int end, double* x, float* dy);
+
   // Solves record s; writes its contributions x (nfakt) and residuals dy (nvar)
   // and returns the number of active factors.
   int solve(int s, double* x, float* dy) {
@@ -84,6 +92,9 @@ class RecordSolver {
  private:
   // The fast solve; returns -1 when a value that is not finite turned up.
   int solve_finite(const float* rawdata, const float* usik, double* x, float* dy);
+  // Writes x and dy of record s from the solution xo of its active factors;
+  // returns false when a fit or residual is not finite.
+  bool store_record(int s, const int* active, int nactive, const double* xo, double* x, float* dy);
 
   literal::Scratch literal_;
   const Model& m_;
@@ -92,6 +103,14 @@ class RecordSolver {
   const PassProfiles& pass_;
   std::vector<double> y_, w_, fit_, g_, rhs_, a_, b_, xo_;
   std::vector<int> active_, ik_, jk_;
+  // Per record of a chunk: normal equations, right-hand sides, active factors.
+  std::vector<double> chunk_g_, chunk_rhs_;
+  std::vector<int> chunk_active_;
+  std::vector<int> pending_, next_;  // records of the chunk still solving
+  // Four records side by side (LaneQuad, four doubles each): their blocks (order
+  // x order), right-hand sides and solutions (nfakt).
+  std::vector<double> blocks_, lane_b_, lane_xo_;
+  LaneQuad* quads(std::vector<double>& v) { return reinterpret_cast<LaneQuad*>(v.data()); }
 };
 
 // g (the packed pairs i <= j of factors from offset on) and rhs[i] for every
@@ -243,6 +262,156 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
   return all_finite(fit, nvar_) && all_finite(dy, nvar_) ? nactive : -1;
 }
 
+bool RecordSolver::store_record(int s, const int* active, int nactive, const double* xo, double* x, float* dy) {
+  const int n = nfakt_;
+  const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(nvar_);
+  x += static_cast<std::size_t>(s) * static_cast<std::size_t>(n);
+  dy += row;
+  for (int f = 0; f < n; ++f) x[f] = 0.0;
+  for (int i = 0; i < nactive; ++i) x[active[i]] = xo[i];
+  double* fit = fit_.data();
+  fit_values(pass_.pt.data(), x, n, nvar_, fit);
+  const float* rawdata = m_.rawdata.data() + row;
+  for (int v = 0; v < nvar_; ++v) dy[v] = static_cast<float>(static_cast<double>(rawdata[v]) - fit[v]);
+  return all_finite(fit, nvar_) && all_finite(dy, nvar_);
+}
+
+long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
+  const int n = nfakt_;
+  const int offset = offset_;
+  const auto nf = static_cast<std::size_t>(n);
+  const auto pairs = static_cast<std::size_t>(pass_.pairs);
+  const auto width = static_cast<std::size_t>(pass_.width);
+  const int count = end - begin;
+  long long dof = 0;
+  // The single-record solve, for what the side-by-side one leaves.
+  auto alone = [&](int s) {
+    const std::size_t at = static_cast<std::size_t>(s);
+    return static_cast<long long>(nvar_ - solve(s, x + at * nf, dy + at * static_cast<std::size_t>(nvar_)) + offset);
+  };
+  if (n - offset > kMaxLaneOrder) {
+    for (int s = begin; s < end; ++s) dof += alone(s);
+    return dof;
+  }
+  chunk_g_.resize(static_cast<std::size_t>(count) * pairs);
+  chunk_rhs_.resize(static_cast<std::size_t>(count) * width);
+  chunk_active_.resize(static_cast<std::size_t>(count) * nf);
+  pending_.clear();
+  const float* usik = m_.fit_usik().data();
+  for (int r = 0; r < count; ++r) {
+    const auto row = static_cast<std::size_t>(begin + r) * static_cast<std::size_t>(nvar_);
+    for (int v = 0; v < nvar_; ++v) {
+      y_[static_cast<std::size_t>(v)] = static_cast<double>(m_.rawdata[row + static_cast<std::size_t>(v)]);
+      w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[row + static_cast<std::size_t>(v)]);
+    }
+    double* g = chunk_g_.data() + static_cast<std::size_t>(r) * pairs;
+    double* rhs = chunk_rhs_.data() + static_cast<std::size_t>(r) * width;
+    const bool finite =
+#ifdef TARNOK_WIDE_LANES
+        pass_.wide ? build_normal_equations_wide(pass_, y_.data(), w_.data(), n, nvar_, offset, g, rhs) :
+#endif
+                   build_normal_equations(pass_, y_.data(), w_.data(), n, nvar_, offset, g, rhs);
+    if (!finite) {
+      dof += alone(begin + r);
+      continue;
+    }
+    int* active = chunk_active_.data() + static_cast<std::size_t>(r) * nf;
+    for (int f = 0; f < n; ++f) active[f] = f;
+    pending_.push_back(r);
+  }
+
+  // Every record still pending has the same number of active factors.
+  const auto max_order = static_cast<std::size_t>(n - offset);
+  blocks_.resize(4 * max_order * max_order);
+  lane_b_.resize(4 * nf);
+  lane_xo_.resize(4 * nf);
+  LaneQuad* blocks = quads(blocks_);
+  LaneQuad* lane_b = quads(lane_b_);
+  LaneQuad* lane_xo = quads(lane_xo_);
+  for (int nactive = n; !pending_.empty(); --nactive) {
+    const int order = nactive - offset;
+    next_.clear();
+    for (std::size_t first = 0; first < pending_.size(); first += 4) {
+      // Four records, the last group filled up with copies of its first.
+      int lane_record[4];
+      const std::size_t real = std::min<std::size_t>(4, pending_.size() - first);
+      for (std::size_t l = 0; l < 4; ++l) lane_record[l] = pending_[first + (l < real ? l : 0)];
+      const int* lane_active[4];
+      for (int l = 0; l < 4; ++l) lane_active[l] = chunk_active_.data() + static_cast<std::size_t>(lane_record[l]) * nf;
+      unsigned redo = 0;
+      if (order > 0) {
+        for (int r = 0; r < order; ++r) {
+          for (int c = r; c < order; ++c) {
+            LaneQuad sum;
+            for (int l = 0; l < 4; ++l) {
+              const double* g = chunk_g_.data() + static_cast<std::size_t>(lane_record[l]) * pairs;
+              sum[l] = g[pair_index(n - offset, lane_active[l][r + offset] - offset,
+                                    lane_active[l][c + offset] - offset)];
+            }
+            blocks[r * order + c] = sum;
+            blocks[c * order + r] = sum;
+          }
+        }
+        redo = invert_lanes(blocks, order);
+      }
+      // Solutions: xo[i] = sum over j in order of inverse[i][j] * b[j].
+      for (int j = offset; j < nactive; ++j) {
+        for (int l = 0; l < 4; ++l) {
+          lane_b[j][l] =
+              chunk_rhs_[static_cast<std::size_t>(lane_record[l]) * width + static_cast<std::size_t>(lane_active[l][j])];
+        }
+      }
+      for (int i = offset; i < nactive; ++i) {
+        LaneQuad sum = {0.0, 0.0, 0.0, 0.0};
+        const LaneQuad* inverse = blocks + (i - offset) * order;
+        for (int j = offset; j < nactive; ++j) {
+          sum = sum + inverse[j - offset] * lane_b[j];
+        }
+        lane_xo[i] = sum;
+      }
+      for (std::size_t l = 0; l < real; ++l) {
+        const int r = lane_record[l];
+        const int s = begin + r;
+        if (redo & (1u << l)) {
+          dof += alone(s);
+          continue;
+        }
+        // The most negative contribution; ties keep the lower position.
+        double* xo = xo_.data();
+        double min = 0.0;
+        int imin = 0;
+        bool finite = true;
+        for (int i = offset; i < nactive; ++i) {
+          xo[i] = lane_xo[i][l];
+          finite = finite && std::isfinite(xo[i]);
+          if (xo[i] < min) {
+            min = xo[i];
+            imin = i;
+          }
+        }
+        if (!finite) {
+          dof += alone(s);
+          continue;
+        }
+        if (offset) xo[0] = 1.0;
+        int* active = chunk_active_.data() + static_cast<std::size_t>(r) * nf;
+        if (min < 0 && nactive >= 2) {
+          for (int i = imin; i < nactive - 1; ++i) active[i] = active[i + 1];
+          next_.push_back(r);
+          continue;
+        }
+        if (store_record(s, active, nactive, xo, x, dy)) {
+          dof += nvar_ - nactive + offset;
+        } else {
+          dof += alone(s);
+        }
+      }
+    }
+    std::swap(pending_, next_);
+  }
+  return dof;
+}
+
 PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt + 7) / 8 * 8) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
@@ -321,7 +490,6 @@ void contribution_pass(Model& m) {
   std::vector<long long> dof(static_cast<std::size_t>(threads), 0);
   std::atomic<int> next{0};
   const auto nvar = static_cast<std::size_t>(m.nvar);
-  const auto nfakt = static_cast<std::size_t>(m.nfakt);
 
   run_on_threads(threads, [&](int t) {
     RecordSolver& solver = solvers[static_cast<std::size_t>(t)];
@@ -330,11 +498,7 @@ void contribution_pass(Model& m) {
       const int begin = next.fetch_add(kChunk);
       if (begin >= m.nrec) break;
       const int end = std::min(m.nrec, begin + kChunk);
-      for (int s = begin; s < end; ++s) {
-        const std::size_t row = static_cast<std::size_t>(s) * nvar;
-        const int nactive = solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * nfakt, m.dy.data() + row);
-        sum += m.nvar - nactive + m.offset;
-      }
+      sum += solver.solve_chunk(begin, end, m.x.data(), m.dy.data());
     }
     dof[static_cast<std::size_t>(t)] = sum;
   });

@@ -1,0 +1,183 @@
+#include "fit/lane_inverse.h"
+
+namespace {
+
+constexpr long long kSignOff = 0x7fffffffffffffffLL;
+// A position (row j, column k) as one number, j * kPosition + k.
+constexpr int kPositionBits = 7;
+constexpr int kPosition = 1 << kPositionBits;
+static_assert(kMaxLaneOrder <= kPosition);
+
+// The magnitudes of four lanes, by clearing their sign bits. (A macro: a function
+// taking or returning lanes would change the calling convention between clones.)
+// A cast between vector types of one size keeps the bits.
+#define LANE_MAGNITUDE(v) ((LaneQuad)((LaneQuadMask)(v) & LaneQuadMask{kSignOff, kSignOff, kSignOff, kSignOff}))
+
+inline unsigned lane_bits(const LaneQuadMask& mask) {
+  return static_cast<unsigned>((mask[0] ? 1 : 0) | (mask[1] ? 2 : 0) | (mask[2] ? 4 : 0) | (mask[3] ? 8 : 0));
+}
+
+// The inversion for order N, or for the order n given when N is 0: the small
+// orders the fit meets most are compiled each with its loops laid out in full.
+template <int N>
+inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int order) {
+  const int n = N > 0 ? N : order;
+  auto at = [a, n](int j, int k) -> LaneQuad& { return a[j * n + k]; };
+  LaneQuadMask pivot_row[kMaxLaneOrder];
+  LaneQuadMask pivot_col[kMaxLaneOrder];
+  unsigned long long pivot_rows[kMaxLaneOrder];  // per step, the set of rows taken
+  unsigned long long pivot_cols[kMaxLaneOrder];
+  LaneQuadMask halted = {0, 0, 0, 0};
+#pragma GCC unroll 8
+  for (int i = 0; i < n; ++i) {
+    // Pivot: Matrixinv takes the first element, row by row, whose magnitude is
+    // strictly greater than every one before it, which for values that are not NaN
+    // is the first element of the largest magnitude. Four sweeps, each over every
+    // fourth row, keep the first element larger than the ones before it (four
+    // short chains of comparisons instead of one long one); of the four, the
+    // largest magnitude wins and, among equal ones, the earliest position.
+    LaneQuad most[4] = {};
+    LaneQuadMask at_most[4] = {};
+    const int first = i * kPosition + i;
+    auto sweep = [&](LaneQuad& largest, LaneQuadMask& position, int j) {
+#pragma GCC unroll 8
+      for (int k = i; k < n; ++k) {
+        const long long e = static_cast<long long>(j) * kPosition + k;
+        const LaneQuad mag = LANE_MAGNITUDE(at(j, k));
+        const LaneQuadMask larger = mag > largest;
+        largest = larger ? mag : largest;
+        position = larger ? LaneQuadMask{e, e, e, e} : position;
+      }
+    };
+    // Sweep q takes the rows i + q, i + q + 4, ...
+#pragma GCC unroll 8
+    for (int j = i; j < n; j += 4) {
+      sweep(most[0], at_most[0], j);
+      if (j + 1 < n) sweep(most[1], at_most[1], j + 1);
+      if (j + 2 < n) sweep(most[2], at_most[2], j + 2);
+      if (j + 3 < n) sweep(most[3], at_most[3], j + 3);
+    }
+    for (int q = 1; q < 4; ++q) {
+      const LaneQuadMask wins = (most[q] > most[0]) | ((most[q] == most[0]) & (at_most[q] < at_most[0]));
+      most[0] = wins ? most[q] : most[0];
+      at_most[0] = wins ? at_most[q] : at_most[0];
+    }
+    // Sweeps that saw no element above zero keep position 0; a halted lane goes on
+    // with pivot (i, i), its contents no longer wanted.
+    halted |= most[0] == LaneQuad{0.0, 0.0, 0.0, 0.0};
+    const LaneQuadMask where = halted ? LaneQuadMask{first, first, first, first} : at_most[0];
+    const LaneQuadMask row = where >> kPositionBits;
+    const LaneQuadMask col = where & (kPosition - 1);
+    LaneQuad amax;
+    unsigned long long rows = 0;  // the rows, and the columns, that some lane exchanges with i
+    unsigned long long cols = 0;
+#pragma GCC unroll 8
+    for (int l = 0; l < 4; ++l) {
+      const int r = static_cast<int>(row[l]);
+      const int c = static_cast<int>(col[l]);
+      amax[l] = at(r, c)[l];
+      rows |= 1ull << r;
+      cols |= 1ull << c;
+    }
+    pivot_row[i] = row;
+    pivot_col[i] = col;
+    pivot_rows[i] = rows;
+    pivot_cols[i] = cols;
+    // Row exchange; the value leaving row i is negated. Lanes that take the same
+    // row go together.
+    for (unsigned long long rest = rows >> i >> 1; rest != 0; rest &= rest - 1) {
+      const int r = i + 1 + __builtin_ctzll(rest);
+      const LaneQuadMask swap = row == r;
+#pragma GCC unroll 8
+      for (int k = 0; k < n; ++k) {
+        const LaneQuad hold = at(i, k);
+        const LaneQuad other = at(r, k);
+        at(i, k) = swap ? other : hold;
+        at(r, k) = swap ? -hold : other;
+      }
+    }
+    // Column exchange, the same across columns.
+    for (unsigned long long rest = cols >> i >> 1; rest != 0; rest &= rest - 1) {
+      const int c = i + 1 + __builtin_ctzll(rest);
+      const LaneQuadMask swap = col == c;
+#pragma GCC unroll 8
+      for (int j = 0; j < n; ++j) {
+        const LaneQuad hold = at(j, i);
+        const LaneQuad other = at(j, c);
+        at(j, i) = swap ? other : hold;
+        at(j, c) = swap ? -hold : other;
+      }
+    }
+    // Pivot column, reduction of the other rows by the pivot row, pivot row.
+#pragma GCC unroll 8
+    for (int j = 0; j < n; ++j) {
+      if (j != i) at(j, i) = -at(j, i) / amax;
+    }
+#pragma GCC unroll 8
+    for (int j = 0; j < n; ++j) {
+      if (j == i) continue;
+      const LaneQuad f = at(j, i);
+#pragma GCC unroll 8
+      for (int k = 0; k < n; ++k) {
+        if (k != i) at(j, k) = f * at(i, k) + at(j, k);
+      }
+    }
+#pragma GCC unroll 8
+    for (int k = 0; k < n; ++k) {
+      if (k != i) at(i, k) = at(i, k) / amax;
+    }
+    at(i, i) = 1 / amax;
+  }
+  // Undo the exchanges, last step first: a row exchange comes back as a column
+  // exchange and a column exchange as a row exchange.
+#pragma GCC unroll 8
+  for (int e = n - 1; e >= 0; --e) {
+    const LaneQuadMask row = pivot_row[e];
+    for (unsigned long long rest = pivot_rows[e] >> e >> 1; rest != 0; rest &= rest - 1) {
+      const int r = e + 1 + __builtin_ctzll(rest);
+      const LaneQuadMask swap = row == r;
+#pragma GCC unroll 8
+      for (int j = 0; j < n; ++j) {
+        const LaneQuad hold = at(j, e);
+        const LaneQuad other = at(j, r);
+        at(j, e) = swap ? -other : hold;
+        at(j, r) = swap ? hold : other;
+      }
+    }
+    const LaneQuadMask col = pivot_col[e];
+    for (unsigned long long rest = pivot_cols[e] >> e >> 1; rest != 0; rest &= rest - 1) {
+      const int c = e + 1 + __builtin_ctzll(rest);
+      const LaneQuadMask swap = col == c;
+#pragma GCC unroll 8
+      for (int j = 0; j < n; ++j) {
+        const LaneQuad hold = at(e, j);
+        const LaneQuad other = at(c, j);
+        at(e, j) = swap ? -other : hold;
+        at(c, j) = swap ? hold : other;
+      }
+    }
+  }
+  // Finite values give x - x = 0; an infinity or a NaN gives a NaN.
+  LaneQuad check = {0.0, 0.0, 0.0, 0.0};
+#pragma GCC unroll 8
+  for (int e = 0; e < n * n; ++e) check = check + (a[e] - a[e]);
+  return lane_bits(halted | (check != LaneQuad{0.0, 0.0, 0.0, 0.0}));
+}
+
+}  // namespace
+
+TARNOK_VECTOR_CLONES
+unsigned TARNOK_VECTOR_BODY(invert_lanes)(LaneQuad* a, int n) {
+  switch (n) {
+    case 1: return invert_order<1>(a, n);
+    case 2: return invert_order<2>(a, n);
+    case 3: return invert_order<3>(a, n);
+    case 4: return invert_order<4>(a, n);
+    case 5: return invert_order<5>(a, n);
+    case 6: return invert_order<6>(a, n);
+    case 7: return invert_order<7>(a, n);
+    case 8: return invert_order<8>(a, n);
+    default: return invert_order<0>(a, n);
+  }
+}
+TARNOK_VECTOR_DISPATCH(unsigned, invert_lanes, (LaneQuad * a, int n), (a, n))

@@ -1,0 +1,26 @@
+// Four normal matrices of the same order inverted side by side, one per vector
+// lane. A single inversion of a small block is a long chain of dependent steps
+// (find the pivot, exchange, divide, reduce); four independent blocks in the four
+// lanes of every operation keep the arithmetic units busy instead. Each lane gets
+// exactly the operations, in the order, that Matrixinv applies to its block alone.
+#pragma once
+
+#include "fit/lanes.h"
+
+// Four doubles, one per lane, held in plain double storage: aligned as a double
+// (a vector type's own alignment depends on the instruction set compiled for) and
+// free to alias doubles.
+typedef double LaneQuad __attribute__((vector_size(32), aligned(8), may_alias));
+typedef long long LaneQuadMask __attribute__((vector_size(32), aligned(8), may_alias));
+
+// Largest order invert_lanes takes.
+constexpr int kMaxLaneOrder = 64;
+
+// blocks[j * n + k] holds element (row j, column k) of the four blocks, block l in
+// lane l. Inverts every block in place as Matrixinv does, for 1 <= n <=
+// kMaxLaneOrder, and returns a bit mask of the lanes (bit l for lane l) that need
+// the single-block code instead: a block that met a zero pivot (Matrixinv stops
+// there and leaves it partly transformed; here its lane goes on) or whose values
+// did not all stay finite (where the sign of a NaN depends on the operand order).
+// The lanes outside the mask hold Matrixinv's result bit for bit.
+unsigned invert_lanes(LaneQuad* blocks, int n);
