@@ -276,6 +276,49 @@ bool RecordSolver::store_record(int s, const int* active, int nactive, const dou
   return all_finite(fit, nvar_) && all_finite(dy, nvar_);
 }
 
+// Removes factor d from a record's system of order `order`: its row and column
+// from the packed upper triangle g and its entry from rhs. The other sums stay as
+// they were, in the packed order of the smaller system.
+void drop_from_system(double* g, double* rhs, int order, int d) {
+  int to = 0;
+  for (int i = 0; i < order; ++i) {
+    for (int j = i; j < order; ++j) {
+      if (i != d && j != d) g[to++] = g[pair_index(order, i, j)];
+    }
+  }
+  for (int i = d; i < order - 1; ++i) rhs[i] = rhs[i + 1];
+}
+
+// The systems of four records of one order side by side: block l is the packed
+// triangle g[l] mirrored, b[l] its right-hand side. Inverts the blocks and solves:
+// xo[l * order + i] = sum over j in order of inverse_l[i][j] * b_l[j]. Returns the
+// lanes handed back by invert_lanes.
+TARNOK_VECTOR_CLONES
+unsigned TARNOK_VECTOR_BODY(solve_four)(const double* const* g, const double* const* rhs, int order,
+                                        LaneQuad* blocks, LaneQuad* b, double* xo) {
+  const double *g0 = g[0], *g1 = g[1], *g2 = g[2], *g3 = g[3];
+  int e = 0;
+  for (int r = 0; r < order; ++r) {
+    for (int c = r; c < order; ++c, ++e) {
+      const LaneQuad sum = {g0[e], g1[e], g2[e], g3[e]};
+      blocks[r * order + c] = sum;
+      blocks[c * order + r] = sum;
+    }
+  }
+  for (int j = 0; j < order; ++j) b[j] = LaneQuad{rhs[0][j], rhs[1][j], rhs[2][j], rhs[3][j]};
+  const unsigned handed_back = invert_lanes(blocks, order);
+  for (int i = 0; i < order; ++i) {
+    LaneQuad sum = {0.0, 0.0, 0.0, 0.0};
+    for (int j = 0; j < order; ++j) sum = sum + blocks[i * order + j] * b[j];
+    for (int l = 0; l < 4; ++l) xo[l * order + i] = sum[l];
+  }
+  return handed_back;
+}
+TARNOK_VECTOR_DISPATCH(unsigned, solve_four,
+                       (const double* const* g, const double* const* rhs, int order, LaneQuad* blocks, LaneQuad* b,
+                        double* xo),
+                       (g, rhs, order, blocks, b, xo))
+
 long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
   const int n = nfakt_;
   const int offset = offset_;
@@ -284,7 +327,7 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
   const auto width = static_cast<std::size_t>(pass_.width);
   const int count = end - begin;
   long long dof = 0;
-  // The single-record solve, for what the side-by-side one leaves.
+  // The single-record solve, for what the side-by-side one hands back.
   auto alone = [&](int s) {
     const std::size_t at = static_cast<std::size_t>(s);
     return static_cast<long long>(nvar_ - solve(s, x + at * nf, dy + at * static_cast<std::size_t>(nvar_)) + offset);
@@ -293,6 +336,7 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
     for (int s = begin; s < end; ++s) dof += alone(s);
     return dof;
   }
+  // Per record: its system over the factors still active (from offset on), packed.
   chunk_g_.resize(static_cast<std::size_t>(count) * pairs);
   chunk_rhs_.resize(static_cast<std::size_t>(count) * width);
   chunk_active_.resize(static_cast<std::size_t>(count) * nf);
@@ -315,6 +359,7 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
       dof += alone(begin + r);
       continue;
     }
+    for (int f = 0; f + offset < n; ++f) rhs[f] = rhs[f + offset];  // the solved factors' entries first
     int* active = chunk_active_.data() + static_cast<std::size_t>(r) * nf;
     for (int f = 0; f < n; ++f) active[f] = f;
     pending_.push_back(r);
@@ -323,66 +368,40 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
   // Every record still pending has the same number of active factors.
   const auto max_order = static_cast<std::size_t>(n - offset);
   blocks_.resize(4 * max_order * max_order);
-  lane_b_.resize(4 * nf);
-  lane_xo_.resize(4 * nf);
-  LaneQuad* blocks = quads(blocks_);
-  LaneQuad* lane_b = quads(lane_b_);
-  LaneQuad* lane_xo = quads(lane_xo_);
+  lane_b_.resize(4 * max_order);
+  lane_xo_.resize(4 * max_order);
   for (int nactive = n; !pending_.empty(); --nactive) {
     const int order = nactive - offset;
     next_.clear();
     for (std::size_t first = 0; first < pending_.size(); first += 4) {
       // Four records, the last group filled up with copies of its first.
       int lane_record[4];
+      const double* lane_g[4];
+      const double* lane_rhs[4];
       const std::size_t real = std::min<std::size_t>(4, pending_.size() - first);
-      for (std::size_t l = 0; l < 4; ++l) lane_record[l] = pending_[first + (l < real ? l : 0)];
-      const int* lane_active[4];
-      for (int l = 0; l < 4; ++l) lane_active[l] = chunk_active_.data() + static_cast<std::size_t>(lane_record[l]) * nf;
-      unsigned redo = 0;
-      if (order > 0) {
-        for (int r = 0; r < order; ++r) {
-          for (int c = r; c < order; ++c) {
-            LaneQuad sum;
-            for (int l = 0; l < 4; ++l) {
-              const double* g = chunk_g_.data() + static_cast<std::size_t>(lane_record[l]) * pairs;
-              sum[l] = g[pair_index(n - offset, lane_active[l][r + offset] - offset,
-                                    lane_active[l][c + offset] - offset)];
-            }
-            blocks[r * order + c] = sum;
-            blocks[c * order + r] = sum;
-          }
-        }
-        redo = invert_lanes(blocks, order);
+      for (std::size_t l = 0; l < 4; ++l) {
+        const int r = pending_[first + (l < real ? l : 0)];
+        lane_record[l] = r;
+        lane_g[l] = chunk_g_.data() + static_cast<std::size_t>(r) * pairs;
+        lane_rhs[l] = chunk_rhs_.data() + static_cast<std::size_t>(r) * width;
       }
-      // Solutions: xo[i] = sum over j in order of inverse[i][j] * b[j].
-      for (int j = offset; j < nactive; ++j) {
-        for (int l = 0; l < 4; ++l) {
-          lane_b[j][l] =
-              chunk_rhs_[static_cast<std::size_t>(lane_record[l]) * width + static_cast<std::size_t>(lane_active[l][j])];
-        }
-      }
-      for (int i = offset; i < nactive; ++i) {
-        LaneQuad sum = {0.0, 0.0, 0.0, 0.0};
-        const LaneQuad* inverse = blocks + (i - offset) * order;
-        for (int j = offset; j < nactive; ++j) {
-          sum = sum + inverse[j - offset] * lane_b[j];
-        }
-        lane_xo[i] = sum;
-      }
+      const unsigned handed_back =
+          order > 0 ? solve_four(lane_g, lane_rhs, order, quads(blocks_), quads(lane_b_), lane_xo_.data()) : 0;
       for (std::size_t l = 0; l < real; ++l) {
         const int r = lane_record[l];
         const int s = begin + r;
-        if (redo & (1u << l)) {
+        if (handed_back & (1u << l)) {
           dof += alone(s);
           continue;
         }
         // The most negative contribution; ties keep the lower position.
         double* xo = xo_.data();
+        const double* solved = lane_xo_.data() + l * static_cast<std::size_t>(order);
         double min = 0.0;
         int imin = 0;
         bool finite = true;
         for (int i = offset; i < nactive; ++i) {
-          xo[i] = lane_xo[i][l];
+          xo[i] = solved[i - offset];
           finite = finite && std::isfinite(xo[i]);
           if (xo[i] < min) {
             min = xo[i];
@@ -397,6 +416,8 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
         int* active = chunk_active_.data() + static_cast<std::size_t>(r) * nf;
         if (min < 0 && nactive >= 2) {
           for (int i = imin; i < nactive - 1; ++i) active[i] = active[i + 1];
+          drop_from_system(chunk_g_.data() + static_cast<std::size_t>(r) * pairs,
+                           chunk_rhs_.data() + static_cast<std::size_t>(r) * width, order, imin - offset);
           next_.push_back(r);
           continue;
         }
