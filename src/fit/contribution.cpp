@@ -110,6 +110,7 @@ class RecordSolver {
   // Four records side by side (LaneQuad, four doubles each): their blocks (order
   // x order), right-hand sides and solutions (nfakt).
   std::vector<double> blocks_, lane_b_, lane_xo_;
+  LaneExchanges kept_;
   LaneQuad* quads(std::vector<double>& v) { return reinterpret_cast<LaneQuad*>(v.data()); }
 };
 
@@ -291,11 +292,12 @@ void drop_from_system(double* g, double* rhs, int order, int d) {
 
 // The systems of four records of one order side by side: block l is the packed
 // triangle g[l] mirrored, b[l] its right-hand side. Inverts the blocks and solves:
-// xo[l * order + i] = sum over j in order of inverse_l[i][j] * b_l[j]. Returns the
-// lanes handed back by invert_lanes.
+// xo[l * order + i] = sum over j in order of inverse_l[i][j] * b_l[j], each element
+// of the inverse read from where the elimination left it, with its sign. Returns
+// the lanes handed back by the inversion.
 TARNOK_VECTOR_CLONES
 unsigned TARNOK_VECTOR_BODY(solve_four)(const double* const* g, const double* const* rhs, int order,
-                                        LaneQuad* blocks, LaneQuad* b, double* xo) {
+                                        LaneQuad* blocks, LaneQuad* b, LaneExchanges* kept, double* xo) {
   const double *g0 = g[0], *g1 = g[1], *g2 = g[2], *g3 = g[3];
   int e = 0;
   for (int r = 0; r < order; ++r) {
@@ -305,19 +307,35 @@ unsigned TARNOK_VECTOR_BODY(solve_four)(const double* const* g, const double* co
       blocks[c * order + r] = sum;
     }
   }
-  for (int j = 0; j < order; ++j) b[j] = LaneQuad{rhs[0][j], rhs[1][j], rhs[2][j], rhs[3][j]};
-  const unsigned handed_back = invert_lanes(blocks, order);
+  const unsigned handed_back = invert_lanes_kept(blocks, order, kept);
+  // b with the signs of the inverse's columns: (s * p) * b and p * (s * b) are the
+  // same number for s = 1 or -1.
+  for (int j = 0; j < order; ++j) {
+    const LaneQuad sign = {kept->col_sign[0][j], kept->col_sign[1][j], kept->col_sign[2][j], kept->col_sign[3][j]};
+    b[j] = LaneQuad{rhs[0][j], rhs[1][j], rhs[2][j], rhs[3][j]} * sign;
+  }
+  const double* flat = reinterpret_cast<const double*>(blocks);
+  const auto lanes = static_cast<std::size_t>(order) * 4;
   for (int i = 0; i < order; ++i) {
+    const LaneQuad sign = {kept->row_sign[0][i], kept->row_sign[1][i], kept->row_sign[2][i], kept->row_sign[3][i]};
+    const double* row0 = flat + static_cast<std::size_t>(kept->row_from[0][i]) * lanes;
+    const double* row1 = flat + static_cast<std::size_t>(kept->row_from[1][i]) * lanes + 1;
+    const double* row2 = flat + static_cast<std::size_t>(kept->row_from[2][i]) * lanes + 2;
+    const double* row3 = flat + static_cast<std::size_t>(kept->row_from[3][i]) * lanes + 3;
+    const int *col0 = kept->col_from[0], *col1 = kept->col_from[1], *col2 = kept->col_from[2], *col3 = kept->col_from[3];
     LaneQuad sum = {0.0, 0.0, 0.0, 0.0};
-    for (int j = 0; j < order; ++j) sum = sum + blocks[i * order + j] * b[j];
+    for (int j = 0; j < order; ++j) {
+      const LaneQuad element = {row0[4 * col0[j]], row1[4 * col1[j]], row2[4 * col2[j]], row3[4 * col3[j]]};
+      sum = sum + element * (sign * b[j]);
+    }
     for (int l = 0; l < 4; ++l) xo[l * order + i] = sum[l];
   }
   return handed_back;
 }
 TARNOK_VECTOR_DISPATCH(unsigned, solve_four,
                        (const double* const* g, const double* const* rhs, int order, LaneQuad* blocks, LaneQuad* b,
-                        double* xo),
-                       (g, rhs, order, blocks, b, xo))
+                        LaneExchanges* kept, double* xo),
+                       (g, rhs, order, blocks, b, kept, xo))
 
 long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
   const int n = nfakt_;
@@ -386,7 +404,7 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
         lane_rhs[l] = chunk_rhs_.data() + static_cast<std::size_t>(r) * width;
       }
       const unsigned handed_back =
-          order > 0 ? solve_four(lane_g, lane_rhs, order, quads(blocks_), quads(lane_b_), lane_xo_.data()) : 0;
+          order > 0 ? solve_four(lane_g, lane_rhs, order, quads(blocks_), quads(lane_b_), &kept_, lane_xo_.data()) : 0;
       for (std::size_t l = 0; l < real; ++l) {
         const int r = lane_record[l];
         const int s = begin + r;

@@ -24,3 +24,19 @@ constexpr int kMaxLaneOrder = 64;
 // did not all stay finite (where the sign of a NaN depends on the operand order).
 // The lanes outside the mask hold Matrixinv's result bit for bit.
 unsigned invert_lanes(LaneQuad* blocks, int n);
+
+// Where the elements of four inverses stand when the exchanges of the
+// elimination are not undone: element (i, j) of lane l's inverse is
+// row_sign[l][i] * col_sign[l][j] * blocks[row_from[l][i] * n + col_from[l][j]][l],
+// the signs being 1.0 or -1.0 (a product with them is exact).
+struct LaneExchanges {
+  int row_from[4][kMaxLaneOrder];
+  int col_from[4][kMaxLaneOrder];
+  double row_sign[4][kMaxLaneOrder];
+  double col_sign[4][kMaxLaneOrder];
+};
+
+// invert_lanes without the last step, which moves rows and columns back and
+// flips signs: for a caller that reads each element once, reading it from where
+// it stands costs less than moving the whole block.
+unsigned invert_lanes_kept(LaneQuad* blocks, int n, LaneExchanges* kept);
