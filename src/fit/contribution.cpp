@@ -496,8 +496,9 @@ void add_record_totals(Model& m, std::size_t s, double* terms) {
     literal::add_record_totals(m, static_cast<int>(s));
     return;
   }
+  // A factor left out has x exactly +0.0, which the literal code skips; adding it
+  // changes nothing, as these sums start at +0.0 and so are never -0.0.
   for (std::size_t f = 0; f < nfakt; ++f) {
-    if (x[f] == 0.0) continue;
     m.sum2[f] += x[f];
     m.sumsq += x[f] * x[f];
   }
