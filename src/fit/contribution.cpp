@@ -307,7 +307,7 @@ unsigned TARNOK_VECTOR_BODY(solve_four)(const double* const* g, const double* co
       blocks[c * order + r] = sum;
     }
   }
-  const unsigned handed_back = invert_lanes_kept(blocks, order, kept);
+  const unsigned handed_back = invert_lanes(blocks, order, kept);
   // b with the signs of the inverse's columns: (s * p) * b and p * (s * b) are the
   // same number for s = 1 or -1.
   for (int j = 0; j < order; ++j) {

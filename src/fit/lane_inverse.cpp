@@ -21,15 +21,12 @@ inline unsigned lane_bits(const LaneQuadMask& mask) {
 
 // The inversion for order N, or for the order n given when N is 0: the small
 // orders the fit meets most are compiled each with its loops laid out in full.
-// With kUndo false the exchanges are left in place and described in *kept.
-template <int N, bool kUndo>
+template <int N>
 inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int order, LaneExchanges* kept) {
   const int n = N > 0 ? N : order;
   auto at = [a, n](int j, int k) -> LaneQuad& { return a[j * n + k]; };
   LaneQuadMask pivot_row[kMaxLaneOrder];
   LaneQuadMask pivot_col[kMaxLaneOrder];
-  unsigned long long pivot_rows[kMaxLaneOrder];  // per step, the set of rows taken
-  unsigned long long pivot_cols[kMaxLaneOrder];
   LaneQuadMask halted = {0, 0, 0, 0};
 #pragma GCC unroll 8
   for (int i = 0; i < n; ++i) {
@@ -84,8 +81,6 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     }
     pivot_row[i] = row;
     pivot_col[i] = col;
-    pivot_rows[i] = rows;
-    pivot_cols[i] = cols;
     // Row exchange; the value leaving row i is negated. Lanes that take the same
     // row go together.
     for (unsigned long long rest = rows >> i >> 1; rest != 0; rest &= rest - 1) {
@@ -131,59 +126,30 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     }
     at(i, i) = 1 / amax;
   }
-  // Undo the exchanges, last step first: a row exchange comes back as a column
-  // exchange and a column exchange as a row exchange.
-  if (!kUndo) {
-    // The same moves on the rows' and columns' origins and signs.
-    for (int l = 0; l < 4; ++l) {
-      int* row_from = kept->row_from[l];
-      int* col_from = kept->col_from[l];
-      double* row_sign = kept->row_sign[l];
-      double* col_sign = kept->col_sign[l];
-      for (int e = 0; e < n; ++e) {
-        row_from[e] = col_from[e] = e;
-        row_sign[e] = col_sign[e] = 1.0;
-      }
-      for (int e = n - 1; e >= 0; --e) {
-        const int r = static_cast<int>(pivot_row[e][l]);
-        if (r > e) {
-          std::swap(col_from[e], col_from[r]);
-          std::swap(col_sign[e], col_sign[r]);
-          col_sign[e] = -col_sign[e];
-        }
-        const int c = static_cast<int>(pivot_col[e][l]);
-        if (c > e) {
-          std::swap(row_from[e], row_from[c]);
-          std::swap(row_sign[e], row_sign[c]);
-          row_sign[e] = -row_sign[e];
-        }
-      }
+  // Matrixinv undoes the exchanges, last step first: a row exchange comes back as
+  // a column exchange and a column exchange as a row exchange. Here the same moves
+  // are made on the rows' and columns' origins and signs.
+  for (int l = 0; l < 4; ++l) {
+    int* row_from = kept->row_from[l];
+    int* col_from = kept->col_from[l];
+    double* row_sign = kept->row_sign[l];
+    double* col_sign = kept->col_sign[l];
+    for (int e = 0; e < n; ++e) {
+      row_from[e] = col_from[e] = e;
+      row_sign[e] = col_sign[e] = 1.0;
     }
-  }
-#pragma GCC unroll 8
-  for (int e = n - 1; e >= 0 && kUndo; --e) {
-    const LaneQuadMask row = pivot_row[e];
-    for (unsigned long long rest = pivot_rows[e] >> e >> 1; rest != 0; rest &= rest - 1) {
-      const int r = e + 1 + __builtin_ctzll(rest);
-      const LaneQuadMask swap = row == r;
-#pragma GCC unroll 8
-      for (int j = 0; j < n; ++j) {
-        const LaneQuad hold = at(j, e);
-        const LaneQuad other = at(j, r);
-        at(j, e) = swap ? -other : hold;
-        at(j, r) = swap ? hold : other;
+    for (int e = n - 1; e >= 0; --e) {
+      const int r = static_cast<int>(pivot_row[e][l]);
+      if (r > e) {
+        std::swap(col_from[e], col_from[r]);
+        std::swap(col_sign[e], col_sign[r]);
+        col_sign[e] = -col_sign[e];
       }
-    }
-    const LaneQuadMask col = pivot_col[e];
-    for (unsigned long long rest = pivot_cols[e] >> e >> 1; rest != 0; rest &= rest - 1) {
-      const int c = e + 1 + __builtin_ctzll(rest);
-      const LaneQuadMask swap = col == c;
-#pragma GCC unroll 8
-      for (int j = 0; j < n; ++j) {
-        const LaneQuad hold = at(e, j);
-        const LaneQuad other = at(c, j);
-        at(e, j) = swap ? -other : hold;
-        at(c, j) = swap ? hold : other;
+      const int c = static_cast<int>(pivot_col[e][l]);
+      if (c > e) {
+        std::swap(row_from[e], row_from[c]);
+        std::swap(row_sign[e], row_sign[c]);
+        row_sign[e] = -row_sign[e];
       }
     }
   }
@@ -196,27 +162,18 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
 
 }  // namespace
 
-template <bool kUndo>
-inline __attribute__((always_inline)) unsigned invert_any_order(LaneQuad* a, int n, LaneExchanges* kept) {
+TARNOK_VECTOR_CLONES
+unsigned TARNOK_VECTOR_BODY(invert_lanes)(LaneQuad* a, int n, LaneExchanges* kept) {
   switch (n) {
-    case 1: return invert_order<1, kUndo>(a, n, kept);
-    case 2: return invert_order<2, kUndo>(a, n, kept);
-    case 3: return invert_order<3, kUndo>(a, n, kept);
-    case 4: return invert_order<4, kUndo>(a, n, kept);
-    case 5: return invert_order<5, kUndo>(a, n, kept);
-    case 6: return invert_order<6, kUndo>(a, n, kept);
-    case 7: return invert_order<7, kUndo>(a, n, kept);
-    case 8: return invert_order<8, kUndo>(a, n, kept);
-    default: return invert_order<0, kUndo>(a, n, kept);
+    case 1: return invert_order<1>(a, n, kept);
+    case 2: return invert_order<2>(a, n, kept);
+    case 3: return invert_order<3>(a, n, kept);
+    case 4: return invert_order<4>(a, n, kept);
+    case 5: return invert_order<5>(a, n, kept);
+    case 6: return invert_order<6>(a, n, kept);
+    case 7: return invert_order<7>(a, n, kept);
+    case 8: return invert_order<8>(a, n, kept);
+    default: return invert_order<0>(a, n, kept);
   }
 }
-
-TARNOK_VECTOR_CLONES
-unsigned TARNOK_VECTOR_BODY(invert_lanes)(LaneQuad* a, int n) { return invert_any_order<true>(a, n, nullptr); }
-TARNOK_VECTOR_DISPATCH(unsigned, invert_lanes, (LaneQuad * a, int n), (a, n))
-
-TARNOK_VECTOR_CLONES
-unsigned TARNOK_VECTOR_BODY(invert_lanes_kept)(LaneQuad* a, int n, LaneExchanges* kept) {
-  return invert_any_order<false>(a, n, kept);
-}
-TARNOK_VECTOR_DISPATCH(unsigned, invert_lanes_kept, (LaneQuad * a, int n, LaneExchanges* kept), (a, n, kept))
+TARNOK_VECTOR_DISPATCH(unsigned, invert_lanes, (LaneQuad * a, int n, LaneExchanges* kept), (a, n, kept))

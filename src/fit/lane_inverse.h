@@ -16,17 +16,11 @@ typedef long long LaneQuadMask __attribute__((vector_size(32), aligned(8), may_a
 // Largest order invert_lanes takes.
 constexpr int kMaxLaneOrder = 64;
 
-// blocks[j * n + k] holds element (row j, column k) of the four blocks, block l in
-// lane l. Inverts every block in place as Matrixinv does, for 1 <= n <=
-// kMaxLaneOrder, and returns a bit mask of the lanes (bit l for lane l) that need
-// the single-block code instead: a block that met a zero pivot (Matrixinv stops
-// there and leaves it partly transformed; here its lane goes on) or whose values
-// did not all stay finite (where the sign of a NaN depends on the operand order).
-// The lanes outside the mask hold Matrixinv's result bit for bit.
-unsigned invert_lanes(LaneQuad* blocks, int n);
-
-// Where the elements of four inverses stand when the exchanges of the
-// elimination are not undone: element (i, j) of lane l's inverse is
+// Where the elements of four inverses stand: the elimination's row and column
+// exchanges are not undone (Matrixinv's last step, which moves rows and columns
+// back and flips signs); a caller that reads each element once reads it from
+// where it stands, which costs less than moving the whole block. Element (i, j) of
+// lane l's inverse is
 // row_sign[l][i] * col_sign[l][j] * blocks[row_from[l][i] * n + col_from[l][j]][l],
 // the signs being 1.0 or -1.0 (a product with them is exact).
 struct LaneExchanges {
@@ -36,7 +30,12 @@ struct LaneExchanges {
   double col_sign[4][kMaxLaneOrder];
 };
 
-// invert_lanes without the last step, which moves rows and columns back and
-// flips signs: for a caller that reads each element once, reading it from where
-// it stands costs less than moving the whole block.
-unsigned invert_lanes_kept(LaneQuad* blocks, int n, LaneExchanges* kept);
+// blocks[j * n + k] holds element (row j, column k) of the four blocks, block l in
+// lane l. Inverts every block in place as Matrixinv does, for 1 <= n <=
+// kMaxLaneOrder, leaving the exchanges described in *kept, and returns a bit mask
+// of the lanes (bit l for lane l) that need the single-block code instead: a block
+// that met a zero pivot (Matrixinv stops there and leaves it partly transformed;
+// here its lane goes on) or whose values did not all stay finite (where the sign
+// of a NaN depends on the operand order). The lanes outside the mask, read
+// through *kept, hold Matrixinv's result bit for bit.
+unsigned invert_lanes(LaneQuad* blocks, int n, LaneExchanges* kept);
