@@ -92,6 +92,9 @@ class RecordSolver {
  private:
   // The fast solve; returns -1 when a value that is not finite turned up.
   int solve_finite(const float* rawdata, const float* usik, double* x, float* dy);
+  // Loads a record's values and uncertainties into y_ and w_ and builds its normal
+  // equations into g and rhs; returns whether they are all finite.
+  bool build_record(const float* rawdata, const float* usik, double* g, double* rhs);
   // Writes x and dy of record s from the solution xo of its active factors;
   // returns false when a fit or residual is not finite.
   bool store_record(int s, const int* active, int nactive, const double* xo, double* x, float* dy);
@@ -199,19 +202,21 @@ TARNOK_VECTOR_DISPATCH(void, fit_values,
                         double* __restrict fit),
                        (pt, x, nfakt, nvar, fit))
 
-int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* x, float* dy) {
-  const int n = nfakt_;
-  const int offset = offset_;
+bool RecordSolver::build_record(const float* rawdata, const float* usik, double* g, double* rhs) {
   for (int v = 0; v < nvar_; ++v) {
     y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
     w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
   }
-  const bool sums_finite =
 #ifdef TARNOK_WIDE_LANES
-      pass_.wide ? build_normal_equations_wide(pass_, y_.data(), w_.data(), n, nvar_, offset, g_.data(), rhs_.data()) :
+  if (pass_.wide) return build_normal_equations_wide(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
 #endif
-                 build_normal_equations(pass_, y_.data(), w_.data(), n, nvar_, offset, g_.data(), rhs_.data());
-  if (!sums_finite) return -1;
+  return build_normal_equations(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
+}
+
+int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* x, float* dy) {
+  const int n = nfakt_;
+  const int offset = offset_;
+  if (!build_record(rawdata, usik, g_.data(), rhs_.data())) return -1;
 
   const double* g = g_.data();
   double* a = a_.data();
@@ -362,18 +367,9 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
   const float* usik = m_.fit_usik().data();
   for (int r = 0; r < count; ++r) {
     const auto row = static_cast<std::size_t>(begin + r) * static_cast<std::size_t>(nvar_);
-    for (int v = 0; v < nvar_; ++v) {
-      y_[static_cast<std::size_t>(v)] = static_cast<double>(m_.rawdata[row + static_cast<std::size_t>(v)]);
-      w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[row + static_cast<std::size_t>(v)]);
-    }
     double* g = chunk_g_.data() + static_cast<std::size_t>(r) * pairs;
     double* rhs = chunk_rhs_.data() + static_cast<std::size_t>(r) * width;
-    const bool finite =
-#ifdef TARNOK_WIDE_LANES
-        pass_.wide ? build_normal_equations_wide(pass_, y_.data(), w_.data(), n, nvar_, offset, g, rhs) :
-#endif
-                   build_normal_equations(pass_, y_.data(), w_.data(), n, nvar_, offset, g, rhs);
-    if (!finite) {
+    if (!build_record(m_.rawdata.data() + row, usik + row, g, rhs)) {
       dof += alone(begin + r);
       continue;
     }
