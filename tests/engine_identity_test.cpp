@@ -292,6 +292,30 @@ bool has_nan(const Model& m) {
   return false;
 }
 
+// The model with its records drawn with replacement, as a bootstrap replicate
+// holds them, each repeat naming its first occurrence in copy_of; every fifth
+// record also names the record before it, which the engine must see through when
+// their values differ.
+Model with_repeats(const Model& m, std::uint64_t seed) {
+  std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+  Model r = m;
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const auto nrec = static_cast<std::size_t>(m.nrec);
+  std::vector<float> rawdata(nrec * nvar), usik(nrec * nvar);
+  std::vector<int> first_at(nrec, -1);
+  r.copy_of.resize(nrec);
+  for (std::size_t s = 0; s < nrec; ++s) {
+    const std::size_t from = rng() % nrec;
+    std::copy_n(m.rawdata.data() + from * nvar, nvar, rawdata.data() + s * nvar);
+    std::copy_n(m.usik.data() + from * nvar, nvar, usik.data() + s * nvar);
+    if (first_at[from] < 0) first_at[from] = static_cast<int>(s);
+    r.copy_of[s] = s % 5 == 4 ? static_cast<int>(s) - 1 : first_at[from];
+  }
+  r.rawdata = std::move(rawdata);
+  r.usik = std::move(usik);
+  return r;
+}
+
 TEST(EngineIdentity, WholeFitsMatchLiteralFitsForEveryThreadCount) {
   std::uint64_t seed = 900;
   int runs_with_nan = 0;
@@ -299,7 +323,10 @@ TEST(EngineIdentity, WholeFitsMatchLiteralFitsForEveryThreadCount) {
     if (base.nfakt % 3 != 0) continue;  // a sample of the shapes, each fitted over many passes
     ProblemShape shape = base;
     shape.nrec = 3 * base.nrec + 7;
-    const Model start = random_model(++seed, shape);
+    ++seed;
+    // Records solved once each, or repeated records solved once per repeat.
+    for (bool repeats : {false, true}) {
+    const Model start = repeats ? with_repeats(random_model(seed, shape), seed) : random_model(seed, shape);
     Model want = start;
     fit(want, 12, reference::contribution_pass, reference::profile_pass);
     runs_with_nan += has_nan(want) ? 1 : 0;
@@ -307,8 +334,9 @@ TEST(EngineIdentity, WholeFitsMatchLiteralFitsForEveryThreadCount) {
       Model got = start;
       got.threads = threads;
       fit(got, 12, contribution_pass, profile_pass);
-      expect_same_state(got, want, describe(shape, threads) + " after 12 passes");
+      expect_same_state(got, want, describe(shape, threads) + (repeats ? " repeated records" : "") + " after 12 passes");
       if (::testing::Test::HasFailure()) return;
+    }
     }
   }
   // Singular systems make some fits run into NaN, where only the operand order of

@@ -53,6 +53,9 @@ struct Model {
   std::vector<int> fp;          ///< form, nvar x nfakt; nonzero marks p[v * nfakt + f] free
   SharedTable<float> rawdata;   ///< measured values, nrec x nvar (shared by copies of the model)
   SharedTable<float> usik;      ///< uncertainties, nrec x nvar; <= 0 marks a missing value (shared)
+  std::vector<int> copy_of;     ///< nrec or empty: a record that repeats an earlier one (a bootstrap
+                                ///< replicate) names it, any other names itself; the contribution
+                                ///< step solves a repeated record once when the values are the same
   std::vector<float> ueff;      ///< robust mode only: the uncertainties the fit weighs with, nrec x nvar
                                 ///< (usik, raised for values with large scaled residuals); empty otherwise
 

@@ -52,6 +52,14 @@ Model replicate_model(const Model& m, const std::vector<int>& records) {
     std::copy_n(m.rawdata.data() + from, nvar, rawdata.data() + s * nvar);
     std::copy_n(m.usik.data() + from, nvar, usik.data() + s * nvar);
   }
+  // Where a record was drawn before, its contributions need not be solved again.
+  std::vector<int> first_at(static_cast<std::size_t>(m.nrec), -1);
+  r.copy_of.resize(records.size());
+  for (std::size_t s = 0; s < records.size(); ++s) {
+    int& first = first_at[static_cast<std::size_t>(records[s])];
+    if (first < 0) first = static_cast<int>(s);
+    r.copy_of[s] = first;
+  }
   r.rawdata = std::move(rawdata);
   r.usik = std::move(usik);
   r.nrec = static_cast<int>(records.size());

@@ -24,7 +24,7 @@ struct PassProfiles {
   int width;      // nfakt padded to whole lanes of eight: row stride of pp
   int pairs;      // factor pairs (i <= j, both from offset on), padded to whole lanes of eight
   std::vector<double> pp;  // profiles, nvar x width, padded with zeros
-  std::vector<double> lr;  // per variable: p[v][i] for every pair, then p[v][j]; 2 * pairs each
+  std::vector<double> pij;  // per variable: p[v][i] * p[v][j] for every pair; pairs each (the same for every record)
   std::vector<double> pt;  // profiles transposed, nfakt x nvar
 };
 
@@ -74,12 +74,12 @@ class RecordSolver {
     jk_.resize(n);
   }
 
-  // Solves records begin .. end - 1 (at most kChunk) into the tables x and dy and
-  // returns the sum of their degrees of freedom. The records' normal equations
-  // are built first; then every solve of the same round of elimination (the
-  // first, the second after a factor was dropped, ...) has the same order in
+  // Solves the records records[0 .. count - 1] (at most kChunk) into the tables x
+  // and dy and their degrees of freedom into dof (nrec). The records' normal
+  // equations are built first; then every solve of the same round of elimination
+  // (the first, the second after a factor was dropped, ...) has the same order in
   // every record, and the records' blocks are inverted four at a time.
-  long long solve_chunk(int begin, int end, double* x, float* dy);
+  void solve_chunk(const int* records, int count, double* x, float* dy, int* dof);
 
   // Solves record s; writes its contributions x (nfakt) and residuals dy (nvar)
   // and returns the number of active factors.
@@ -119,10 +119,10 @@ class RecordSolver {
 
 // g (the packed pairs i <= j of factors from offset on) and rhs[i] for every
 // factor i from offset on, summed over the measured variables in order. Every
-// pair's term is formed from its two profile elements laid side by side, so the
-// sums run in whole lanes of V (kLanes doubles; the padding pairs are zero).
-// Returns whether the sums are all finite: then every term was finite, and the
-// mirrored and vectorised sums are exact.
+// pair's term is formed from its profile product p[v][i] * p[v][j], made once per
+// pass, so the sums run in whole lanes of V (kLanes doubles; the padding pairs
+// are zero). Returns whether the sums are all finite: then every term was finite,
+// and the mirrored and vectorised sums are exact.
 template <typename V, int kLanes>
 inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfiles& pass, const double* __restrict y,
                                                                 const double* __restrict w, int nfakt, int nvar,
@@ -136,8 +136,7 @@ inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfil
     if (!(w[v] > 0)) continue;
     const double wv = w[v];
     const double* __restrict pv = pass.pp.data() + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
-    const double* __restrict left = pass.lr.data() + static_cast<std::size_t>(v) * 2 * static_cast<std::size_t>(pairs);
-    const double* __restrict right = left + pairs;
+    const double* __restrict pij = pass.pij.data() + static_cast<std::size_t>(v) * static_cast<std::size_t>(pairs);
     const double yv = y[v] - offset * pv[0];  // the offset profile taken off
     V wl, yl;
     for (int l = 0; l < kLanes; ++l) {
@@ -152,11 +151,10 @@ inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfil
       std::memcpy(rhs + k, &r, sizeof r);
     }
     for (int k = 0; k < pairs; k += kLanes) {
-      V sum, pi, pj;
+      V sum, product;
       std::memcpy(&sum, g + k, sizeof sum);
-      std::memcpy(&pi, left + k, sizeof pi);
-      std::memcpy(&pj, right + k, sizeof pj);
-      sum = sum + pi * pj / wl / wl;
+      std::memcpy(&product, pij + k, sizeof product);
+      sum = sum + product / wl / wl;
       std::memcpy(g + k, &sum, sizeof sum);
     }
   }
@@ -342,22 +340,20 @@ TARNOK_VECTOR_DISPATCH(unsigned, solve_four,
                         LaneExchanges* kept, double* xo),
                        (g, rhs, order, blocks, b, kept, xo))
 
-long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
+void RecordSolver::solve_chunk(const int* records, int count, double* x, float* dy, int* dof) {
   const int n = nfakt_;
   const int offset = offset_;
   const auto nf = static_cast<std::size_t>(n);
   const auto pairs = static_cast<std::size_t>(pass_.pairs);
   const auto width = static_cast<std::size_t>(pass_.width);
-  const int count = end - begin;
-  long long dof = 0;
   // The single-record solve, for what the side-by-side one hands back.
   auto alone = [&](int s) {
     const std::size_t at = static_cast<std::size_t>(s);
-    return static_cast<long long>(nvar_ - solve(s, x + at * nf, dy + at * static_cast<std::size_t>(nvar_)) + offset);
+    dof[s] = nvar_ - solve(s, x + at * nf, dy + at * static_cast<std::size_t>(nvar_)) + offset;
   };
   if (n - offset > kMaxLaneOrder) {
-    for (int s = begin; s < end; ++s) dof += alone(s);
-    return dof;
+    for (int r = 0; r < count; ++r) alone(records[r]);
+    return;
   }
   // Per record: its system over the factors still active (from offset on), packed.
   chunk_g_.resize(static_cast<std::size_t>(count) * pairs);
@@ -366,11 +362,11 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
   pending_.clear();
   const float* usik = m_.fit_usik().data();
   for (int r = 0; r < count; ++r) {
-    const auto row = static_cast<std::size_t>(begin + r) * static_cast<std::size_t>(nvar_);
+    const auto row = static_cast<std::size_t>(records[r]) * static_cast<std::size_t>(nvar_);
     double* g = chunk_g_.data() + static_cast<std::size_t>(r) * pairs;
     double* rhs = chunk_rhs_.data() + static_cast<std::size_t>(r) * width;
     if (!build_record(m_.rawdata.data() + row, usik + row, g, rhs)) {
-      dof += alone(begin + r);
+      alone(records[r]);
       continue;
     }
     for (int f = 0; f + offset < n; ++f) rhs[f] = rhs[f + offset];  // the solved factors' entries first
@@ -403,9 +399,9 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
           order > 0 ? solve_four(lane_g, lane_rhs, order, quads(blocks_), quads(lane_b_), &kept_, lane_xo_.data()) : 0;
       for (std::size_t l = 0; l < real; ++l) {
         const int r = lane_record[l];
-        const int s = begin + r;
+        const int s = records[r];
         if (handed_back & (1u << l)) {
-          dof += alone(s);
+          alone(s);
           continue;
         }
         // The most negative contribution; ties keep the lower position.
@@ -423,7 +419,7 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
           }
         }
         if (!finite) {
-          dof += alone(s);
+          alone(s);
           continue;
         }
         if (offset) xo[0] = 1.0;
@@ -436,15 +432,14 @@ long long RecordSolver::solve_chunk(int begin, int end, double* x, float* dy) {
           continue;
         }
         if (store_record(s, active, nactive, xo, x, dy)) {
-          dof += nvar_ - nactive + offset;
+          dof[s] = nvar_ - nactive + offset;
         } else {
-          dof += alone(s);
+          alone(s);
         }
       }
     }
     std::swap(pending_, next_);
   }
-  return dof;
 }
 
 PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt + 7) / 8 * 8) {
@@ -453,7 +448,7 @@ PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt 
   const int solved = m.nfakt - m.offset;
   pairs = (solved * (solved + 1) / 2 + 7) / 8 * 8;
   pp.assign(nvar * static_cast<std::size_t>(width), 0.0);
-  lr.assign(nvar * 2 * static_cast<std::size_t>(pairs), 0.0);
+  pij.assign(nvar * static_cast<std::size_t>(pairs), 0.0);
   pt.assign(nfakt * nvar, 0.0);
   for (std::size_t v = 0; v < nvar; ++v) {
     const double* pv = m.p.data() + v * nfakt;
@@ -461,14 +456,10 @@ PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt 
       pp[v * static_cast<std::size_t>(width) + f] = pv[f];
       pt[f * nvar + v] = pv[f];
     }
-    double* left = lr.data() + v * 2 * static_cast<std::size_t>(pairs);
-    double* right = left + pairs;
+    double* products = pij.data() + v * static_cast<std::size_t>(pairs);
     int k = 0;
     for (int i = m.offset; i < m.nfakt; ++i) {
-      for (int j = i; j < m.nfakt; ++j, ++k) {
-        left[k] = pv[i];
-        right[k] = pv[j];
-      }
+      for (int j = i; j < m.nfakt; ++j, ++k) products[k] = pv[i] * pv[j];
     }
   }
 }
@@ -503,6 +494,35 @@ void add_record_totals(Model& m, std::size_t s, double* terms) {
   m.chi2 = chi2;
 }
 
+// The records whose contributions are solved, and for each record the one whose
+// solution it takes: itself, or the earlier record it repeats (m.copy_of) when
+// their values and uncertainties are the very same bits.
+struct SolvedRecords {
+  std::vector<int> solved;
+  std::vector<int> source;  // nrec
+};
+
+SolvedRecords records_to_solve(const Model& m) {
+  SolvedRecords out;
+  out.solved.reserve(static_cast<std::size_t>(m.nrec));
+  out.source.resize(static_cast<std::size_t>(m.nrec));
+  const bool repeats = m.copy_of.size() == static_cast<std::size_t>(m.nrec);
+  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const auto bytes = nvar * sizeof(float);
+  const float* rawdata = m.rawdata.data();
+  const float* usik = m.fit_usik().data();
+  for (int s = 0; s < m.nrec; ++s) {
+    const int first = repeats ? m.copy_of[static_cast<std::size_t>(s)] : s;
+    const auto a = static_cast<std::size_t>(s) * nvar;
+    const auto b = static_cast<std::size_t>(first) * nvar;
+    const bool same = first >= 0 && first < s && std::memcmp(rawdata + a, rawdata + b, bytes) == 0 &&
+                      std::memcmp(usik + a, usik + b, bytes) == 0;
+    out.source[static_cast<std::size_t>(s)] = same ? first : s;
+    if (!same) out.solved.push_back(s);
+  }
+  return out;
+}
+
 }  // namespace
 
 void contribution_step(Model& m, int s) {
@@ -518,29 +538,41 @@ void contribution_step(Model& m, int s) {
 
 void contribution_pass(Model& m) {
   const PassProfiles pass(m);
-  const double work = static_cast<double>(m.nrec) * m.nvar * m.nfakt * m.nfakt;
-  const int threads = std::min(threads_for(work, m.threads), (m.nrec + kChunk - 1) / kChunk);
+  const SolvedRecords records = records_to_solve(m);
+  const std::vector<int>& solved = records.solved;
+  const int count = static_cast<int>(solved.size());
+  const double work = static_cast<double>(count) * m.nvar * m.nfakt * m.nfakt;
+  const int threads = std::min(threads_for(work, m.threads), (count + kChunk - 1) / kChunk);
   std::vector<RecordSolver> solvers;
   solvers.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) solvers.emplace_back(m, pass);
-  std::vector<long long> dof(static_cast<std::size_t>(threads), 0);
+  std::vector<int> dof(static_cast<std::size_t>(m.nrec), 0);
   std::atomic<int> next{0};
   const auto nvar = static_cast<std::size_t>(m.nvar);
+  const auto nfakt = static_cast<std::size_t>(m.nfakt);
 
   run_on_threads(threads, [&](int t) {
     RecordSolver& solver = solvers[static_cast<std::size_t>(t)];
-    long long sum = 0;
     for (;;) {
       const int begin = next.fetch_add(kChunk);
-      if (begin >= m.nrec) break;
-      const int end = std::min(m.nrec, begin + kChunk);
-      sum += solver.solve_chunk(begin, end, m.x.data(), m.dy.data());
+      if (begin >= count) break;
+      const int end = std::min(count, begin + kChunk);
+      solver.solve_chunk(solved.data() + begin, end - begin, m.x.data(), m.dy.data(), dof.data());
     }
-    dof[static_cast<std::size_t>(t)] = sum;
   });
 
+  // A repeated record takes the solution of its first occurrence.
+  if (count < m.nrec) {
+    for (std::size_t s = 0; s < static_cast<std::size_t>(m.nrec); ++s) {
+      const auto first = static_cast<std::size_t>(records.source[s]);
+      if (first == s) continue;
+      std::copy_n(m.x.data() + first * nfakt, nfakt, m.x.data() + s * nfakt);
+      std::copy_n(m.dy.data() + first * nvar, nvar, m.dy.data() + s * nvar);
+      dof[s] = dof[first];
+    }
+  }
   long long nytot = m.nytot;
-  for (long long part : dof) nytot += part;
+  for (int part : dof) nytot += part;
   m.nytot = static_cast<int>(nytot);
   std::vector<double> terms(nvar);
   for (std::size_t s = 0; s < static_cast<std::size_t>(m.nrec); ++s) add_record_totals(m, s, terms.data());

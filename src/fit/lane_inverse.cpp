@@ -36,8 +36,9 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     // fourth row, keep the first element larger than the ones before it (four
     // short chains of comparisons instead of one long one); of the four, the
     // largest magnitude wins and, among equal ones, the earliest position.
-    LaneQuad most[4] = {};
-    LaneQuadMask at_most[4] = {};
+    // (Named lanes, not arrays, so that they stay in registers.)
+    LaneQuad most0 = {}, most1 = {}, most2 = {}, most3 = {};
+    LaneQuadMask at0 = {}, at1 = {}, at2 = {}, at3 = {};
     const int first = i * kPosition + i;
     auto sweep = [&](LaneQuad& largest, LaneQuadMask& position, int j) {
 #pragma GCC unroll 8
@@ -52,20 +53,23 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     // Sweep q takes the rows i + q, i + q + 4, ...
 #pragma GCC unroll 8
     for (int j = i; j < n; j += 4) {
-      sweep(most[0], at_most[0], j);
-      if (j + 1 < n) sweep(most[1], at_most[1], j + 1);
-      if (j + 2 < n) sweep(most[2], at_most[2], j + 2);
-      if (j + 3 < n) sweep(most[3], at_most[3], j + 3);
+      sweep(most0, at0, j);
+      if (j + 1 < n) sweep(most1, at1, j + 1);
+      if (j + 2 < n) sweep(most2, at2, j + 2);
+      if (j + 3 < n) sweep(most3, at3, j + 3);
     }
-    for (int q = 1; q < 4; ++q) {
-      const LaneQuadMask wins = (most[q] > most[0]) | ((most[q] == most[0]) & (at_most[q] < at_most[0]));
-      most[0] = wins ? most[q] : most[0];
-      at_most[0] = wins ? at_most[q] : at_most[0];
-    }
+    auto merge = [&](const LaneQuad& most, const LaneQuadMask& at_most) {
+      const LaneQuadMask wins = (most > most0) | ((most == most0) & (at_most < at0));
+      most0 = wins ? most : most0;
+      at0 = wins ? at_most : at0;
+    };
+    merge(most1, at1);
+    merge(most2, at2);
+    merge(most3, at3);
     // Sweeps that saw no element above zero keep position 0; a halted lane goes on
     // with pivot (i, i), its contents no longer wanted.
-    halted |= most[0] == LaneQuad{0.0, 0.0, 0.0, 0.0};
-    const LaneQuadMask where = halted ? LaneQuadMask{first, first, first, first} : at_most[0];
+    halted |= most0 == LaneQuad{0.0, 0.0, 0.0, 0.0};
+    const LaneQuadMask where = halted ? LaneQuadMask{first, first, first, first} : at0;
     const LaneQuadMask row = where >> kPositionBits;
     const LaneQuadMask col = where & (kPosition - 1);
     LaneQuad amax;
