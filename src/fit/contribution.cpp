@@ -464,21 +464,42 @@ PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt 
   }
 }
 
+// The terms of chi2, dy * dy / u / u where u > 0 and 0 elsewhere, of n cells of
+// the tables dy and usik, four at a time.
+TARNOK_VECTOR_CLONES
+void TARNOK_VECTOR_BODY(chi2_terms)(const float* __restrict dy, const float* __restrict usik, std::size_t n,
+                                    double* __restrict terms) {
+  typedef float FloatLanes __attribute__((vector_size(16)));
+  std::size_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    FloatLanes df, uf;
+    std::memcpy(&df, dy + k, sizeof df);
+    std::memcpy(&uf, usik + k, sizeof uf);
+    const Lanes r = __builtin_convertvector(df, Lanes);
+    const Lanes u = __builtin_convertvector(uf, Lanes);
+    const Lanes term = r * r / u / u;
+    const Lanes kept = u > Lanes{0.0, 0.0, 0.0, 0.0} ? term : Lanes{0.0, 0.0, 0.0, 0.0};  // u > 0 exactly when usik > 0
+    STORE_LANES(terms + k, kept);
+  }
+  for (; k < n; ++k) {
+    const double r = static_cast<double>(dy[k]);
+    const double u = static_cast<double>(usik[k]);
+    const double term = r * r / u / u;
+    terms[k] = usik[k] > 0 ? term : 0.0;
+  }
+}
+TARNOK_VECTOR_DISPATCH(void, chi2_terms,
+                       (const float* __restrict dy, const float* __restrict usik, std::size_t n,
+                        double* __restrict terms),
+                       (dy, usik, n, terms))
+
 // Adds record s's share to sum2, sumsq and chi2 as literal::add_record_totals
-// does, with the terms of chi2 formed across variables first when they are all
-// finite (a NaN takes the literal code, whose operand order decides its sign).
-void add_record_totals(Model& m, std::size_t s, double* terms) {
+// does, from its terms of chi2 (chi2_terms) when they are all finite (a NaN takes
+// the literal code, whose operand order decides its sign).
+void add_record_totals(Model& m, std::size_t s, const double* terms) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
   const double* x = m.x.data() + s * nfakt;
-  const float* dy = m.dy.data() + s * nvar;
-  const float* usik = m.usik.data() + s * nvar;  // the plain uncertainties, also in robust mode: Q(true)
-  for (std::size_t v = 0; v < nvar; ++v) {
-    const double r = static_cast<double>(dy[v]);
-    const double u = static_cast<double>(usik[v]);
-    const double term = r * r / u / u;
-    terms[v] = usik[v] > 0 ? term : 0.0;
-  }
   if (!all_finite(x, m.nfakt) || !all_finite(terms, m.nvar)) {
     literal::add_record_totals(m, static_cast<int>(s));
     return;
@@ -533,6 +554,8 @@ void contribution_step(Model& m, int s) {
       solver.solve(s, m.x.data() + static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nfakt), m.dy.data() + row);
   m.nytot += m.nvar - nactive + m.offset;
   std::vector<double> terms(static_cast<std::size_t>(m.nvar));
+  // The plain uncertainties, also in robust mode: Q(true).
+  chi2_terms(m.dy.data() + row, m.usik.data() + row, static_cast<std::size_t>(m.nvar), terms.data());
   add_record_totals(m, static_cast<std::size_t>(s), terms.data());
 }
 
@@ -574,6 +597,14 @@ void contribution_pass(Model& m) {
   long long nytot = m.nytot;
   for (int part : dof) nytot += part;
   m.nytot = static_cast<int>(nytot);
-  std::vector<double> terms(nvar);
-  for (std::size_t s = 0; s < static_cast<std::size_t>(m.nrec); ++s) add_record_totals(m, s, terms.data());
+  // The records' terms of chi2, a block of records at a time, with the plain
+  // uncertainties, also in robust mode: Q(true).
+  const auto nrec = static_cast<std::size_t>(m.nrec);
+  const std::size_t block = std::min<std::size_t>(nrec, kChunk);
+  std::vector<double> terms(block * nvar);
+  for (std::size_t begin = 0; begin < nrec; begin += block) {
+    const std::size_t end = std::min(nrec, begin + block);
+    chi2_terms(m.dy.data() + begin * nvar, m.usik.data() + begin * nvar, (end - begin) * nvar, terms.data());
+    for (std::size_t s = begin; s < end; ++s) add_record_totals(m, s, terms.data() + (s - begin) * nvar);
+  }
 }

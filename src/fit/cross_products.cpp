@@ -37,15 +37,26 @@ TARNOK_VECTOR_DISPATCH(void, record_products,
                         double* __restrict out),
                        (x, nfakt, begin, end, pairs, width, out))
 
-// Adds records [begin, end) to the sums of one variable.
-TARNOK_VECTOR_CLONES
-void TARNOK_VECTOR_BODY(add_records)(const float* __restrict usik, const float* __restrict value, std::size_t nvar,
-                                     CrossSums& sums, int begin, int end, int pairs, int width,
-                                     const double* __restrict products) {
+// Adds records [begin, end) to the sums of one variable: kPairLanes and
+// kWidthLanes lanes of four (0: pairs / 4 and width / 4, summed in memory; given,
+// the sums stay in registers over the records).
+template <int kPairLanes, int kWidthLanes>
+inline __attribute__((always_inline)) void add_records_to(const float* __restrict usik, const float* __restrict value,
+                                                          std::size_t nvar, CrossSums& sums, int begin, int end,
+                                                          int pairs, int width, const double* __restrict products) {
+  constexpr bool fixed = kPairLanes > 0;
+  const int pair_lanes = fixed ? kPairLanes : pairs / 4;
+  const int width_lanes = fixed ? kWidthLanes : width / 4;
   const auto stride = static_cast<std::size_t>(pairs + width);
   const auto v = static_cast<std::size_t>(sums.v);
   double* __restrict a = sums.a.data();
   double* __restrict b = sums.b.data();
+  Lanes a_sums[fixed ? kPairLanes : 1];
+  Lanes b_sums[fixed ? kWidthLanes : 1];
+  if (fixed) {
+    for (int q = 0; q < pair_lanes; ++q) LOAD_LANES(a_sums[q], a + 4 * q);
+    for (int q = 0; q < width_lanes; ++q) LOAD_LANES(b_sums[q], b + 4 * q);
+  }
   for (int s = begin; s < end; ++s) {
     const std::size_t cell = static_cast<std::size_t>(s) * nvar + v;
     if (!(usik[cell] > 0)) continue;
@@ -56,21 +67,46 @@ void TARNOK_VECTOR_BODY(add_records)(const float* __restrict usik, const float* 
     const double* xl = xx + pairs;
     const Lanes wl = {wt, wt, wt, wt};
     const Lanes vl = {val, val, val, val};
-    for (int k = 0; k < width; k += 4) {
+#pragma GCC unroll 4
+    for (int q = 0; q < width_lanes; ++q) {
       Lanes sum, xk;
-      LOAD_LANES(sum, b + k);
-      LOAD_LANES(xk, xl + k);
+      if (fixed) sum = b_sums[q]; else LOAD_LANES(sum, b + 4 * q);
+      LOAD_LANES(xk, xl + 4 * q);
       sum = sum + vl * xk * wl;
-      STORE_LANES(b + k, sum);
+      if (fixed) b_sums[q] = sum; else STORE_LANES(b + 4 * q, sum);
     }
-    for (int k = 0; k < pairs; k += 4) {
+#pragma GCC unroll 16
+    for (int q = 0; q < pair_lanes; ++q) {
       Lanes sum, xk;
-      LOAD_LANES(sum, a + k);
-      LOAD_LANES(xk, xx + k);
+      if (fixed) sum = a_sums[q]; else LOAD_LANES(sum, a + 4 * q);
+      LOAD_LANES(xk, xx + 4 * q);
       sum = sum + xk * wl;
-      STORE_LANES(a + k, sum);
+      if (fixed) a_sums[q] = sum; else STORE_LANES(a + 4 * q, sum);
     }
   }
+  if (fixed) {
+    for (int q = 0; q < pair_lanes; ++q) STORE_LANES(a + 4 * q, a_sums[q]);
+    for (int q = 0; q < width_lanes; ++q) STORE_LANES(b + 4 * q, b_sums[q]);
+  }
+}
+
+// The sums of up to seven factors (up to seven lanes of pairs, two of single
+// factors) fit in registers; more take the general loop.
+TARNOK_VECTOR_CLONES
+void TARNOK_VECTOR_BODY(add_records)(const float* __restrict usik, const float* __restrict value, std::size_t nvar,
+                                     CrossSums& sums, int begin, int end, int pairs, int width,
+                                     const double* __restrict products) {
+#define TARNOK_ADD_RECORDS(P, W) add_records_to<P, W>(usik, value, nvar, sums, begin, end, pairs, width, products)
+  switch (pairs * 4 + width / 4) {
+    case 4 * 4 + 1: return TARNOK_ADD_RECORDS(1, 1);  // 1 and 2 factors
+    case 8 * 4 + 1: return TARNOK_ADD_RECORDS(2, 1);  // 3
+    case 12 * 4 + 1: return TARNOK_ADD_RECORDS(3, 1);  // 4
+    case 16 * 4 + 2: return TARNOK_ADD_RECORDS(4, 2);  // 5
+    case 24 * 4 + 2: return TARNOK_ADD_RECORDS(6, 2);  // 6
+    case 28 * 4 + 2: return TARNOK_ADD_RECORDS(7, 2);  // 7
+    default: return TARNOK_ADD_RECORDS(0, 0);
+  }
+#undef TARNOK_ADD_RECORDS
 }
 TARNOK_VECTOR_DISPATCH(void, add_records,
                        (const float* __restrict usik, const float* __restrict value, std::size_t nvar, CrossSums& sums,
