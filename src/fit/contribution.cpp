@@ -22,7 +22,8 @@ struct PassProfiles {
   explicit PassProfiles(const Model& m);
   bool wide;      // lanes of eight (AVX-512) for the normal equations
   int width;      // nfakt padded to whole lanes of eight: row stride of pp
-  int pairs;      // factor pairs (i <= j, both from offset on), padded to whole lanes of eight
+  int used_pairs;  // factor pairs (i <= j, both from offset on)
+  int pairs;      // the same, padded to whole lanes of eight
   std::vector<double> pp;  // profiles, nvar x width, padded with zeros
   std::vector<double> pij;  // per variable: p[v][i] * p[v][j] for every pair; pairs each (the same for every record)
   std::vector<double> pt;  // profiles transposed, nfakt x nvar
@@ -132,6 +133,10 @@ inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfil
   const int pairs = pass.pairs;
   for (int k = 0; k < width; ++k) rhs[k] = 0.0;
   for (int k = 0; k < pairs; ++k) g[k] = 0.0;
+  // The sums run over whole lanes of V that hold a factor or a pair; the padding
+  // beyond stays zero.
+  const int used_width = (nfakt + kLanes - 1) / kLanes * kLanes;
+  const int used_pairs = (pass.used_pairs + kLanes - 1) / kLanes * kLanes;
   for (int v = 0; v < nvar; ++v) {
     if (!(w[v] > 0)) continue;
     const double wv = w[v];
@@ -143,14 +148,14 @@ inline __attribute__((always_inline)) bool sum_normal_equations(const PassProfil
       wl[l] = wv;
       yl[l] = yv;
     }
-    for (int k = 0; k < width; k += kLanes) {
+    for (int k = 0; k < used_width; k += kLanes) {
       V r, pk;
       std::memcpy(&r, rhs + k, sizeof r);
       std::memcpy(&pk, pv + k, sizeof pk);
       r = r + yl * pk / wl / wl;
       std::memcpy(rhs + k, &r, sizeof r);
     }
-    for (int k = 0; k < pairs; k += kLanes) {
+    for (int k = 0; k < used_pairs; k += kLanes) {
       V sum, product;
       std::memcpy(&sum, g + k, sizeof sum);
       std::memcpy(&product, pij + k, sizeof product);
@@ -446,7 +451,8 @@ PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt 
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
   const int solved = m.nfakt - m.offset;
-  pairs = (solved * (solved + 1) / 2 + 7) / 8 * 8;
+  used_pairs = solved * (solved + 1) / 2;
+  pairs = (used_pairs + 7) / 8 * 8;
   pp.assign(nvar * static_cast<std::size_t>(width), 0.0);
   pij.assign(nvar * static_cast<std::size_t>(pairs), 0.0);
   pt.assign(nfakt * nvar, 0.0);
