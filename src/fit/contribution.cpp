@@ -189,15 +189,27 @@ __attribute__((target("avx512f"))) bool build_normal_equations_wide(const PassPr
 }
 #endif
 
-// fit[v] = sum over the factors f in order of pt[f][v] * x[f], for every variable.
+// fit[v] = sum over the factors f in order of pt[f][v] * x[f], for every variable:
+// four variables at a time, each sum kept in a register over the factors.
 TARNOK_VECTOR_CLONES
 void TARNOK_VECTOR_BODY(fit_values)(const double* __restrict pt, const double* __restrict x, int nfakt, int nvar,
                                     double* __restrict fit) {
-  for (int v = 0; v < nvar; ++v) fit[v] = 0.0;
-  for (int f = 0; f < nfakt; ++f) {
-    const double xf = x[f];
-    const double* __restrict ptf = pt + static_cast<std::size_t>(f) * static_cast<std::size_t>(nvar);
-    for (int v = 0; v < nvar; ++v) fit[v] = fit[v] + ptf[v] * xf;
+  const auto stride = static_cast<std::size_t>(nvar);
+  int v = 0;
+  for (; v + 4 <= nvar; v += 4) {
+    Lanes sum = {0.0, 0.0, 0.0, 0.0};
+    for (int f = 0; f < nfakt; ++f) {
+      Lanes ptf;
+      LOAD_LANES(ptf, pt + static_cast<std::size_t>(f) * stride + static_cast<std::size_t>(v));
+      const double xf = x[f];
+      sum = sum + ptf * Lanes{xf, xf, xf, xf};
+    }
+    STORE_LANES(fit + v, sum);
+  }
+  for (; v < nvar; ++v) {
+    double sum = 0.0;
+    for (int f = 0; f < nfakt; ++f) sum = sum + pt[static_cast<std::size_t>(f) * stride + static_cast<std::size_t>(v)] * x[f];
+    fit[v] = sum;
   }
 }
 TARNOK_VECTOR_DISPATCH(void, fit_values,
@@ -290,9 +302,14 @@ bool RecordSolver::store_record(int s, const int* active, int nactive, const dou
 // they were, in the packed order of the smaller system.
 void drop_from_system(double* g, double* rhs, int order, int d) {
   int to = 0;
+  int from = 0;  // pair_index(order, i, j)
   for (int i = 0; i < order; ++i) {
-    for (int j = i; j < order; ++j) {
-      if (i != d && j != d) g[to++] = g[pair_index(order, i, j)];
+    if (i == d) {
+      from += order - i;
+      continue;
+    }
+    for (int j = i; j < order; ++j, ++from) {
+      if (j != d) g[to++] = g[from];
     }
   }
   for (int i = d; i < order - 1; ++i) rhs[i] = rhs[i + 1];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "fit/lanes.h"
 #include "fit/workers.h"
@@ -134,12 +135,14 @@ void accumulate_cross_sums(const Model& m, const float* value, std::vector<Cross
   }
   const std::vector<std::vector<int>> shares = share_variables(sums.size(), threads);
   const std::size_t block_size = static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(pairs + width);
-  std::vector<std::vector<double>> products(static_cast<std::size_t>(threads), std::vector<double>(block_size));
+  // Scratch of each thread, written before it is read: left uninitialized.
+  std::vector<std::unique_ptr<double[]>> products(static_cast<std::size_t>(threads));
+  for (auto& scratch : products) scratch.reset(new double[block_size]);
   const auto nvar = static_cast<std::size_t>(m.nvar);
   run_on_threads(threads, [&](int t) {
     const std::vector<int>& mine = shares[static_cast<std::size_t>(t)];
     if (mine.empty()) return;
-    double* xx = products[static_cast<std::size_t>(t)].data();
+    double* xx = products[static_cast<std::size_t>(t)].get();
     for (int begin = 0; begin < m.nrec; begin += kBlock) {
       const int end = std::min(m.nrec, begin + kBlock);
       record_products(m.x.data(), m.nfakt, begin, end, pairs, width, xx);

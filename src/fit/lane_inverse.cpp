@@ -157,11 +157,20 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
       }
     }
   }
-  // Finite values give x - x = 0; an infinity or a NaN gives a NaN.
-  LaneQuad check = {0.0, 0.0, 0.0, 0.0};
-#pragma GCC unroll 8
-  for (int e = 0; e < n * n; ++e) check = check + (a[e] - a[e]);
-  return lane_bits(halted | (check != LaneQuad{0.0, 0.0, 0.0, 0.0}));
+  // Finite values give x - x = 0; an infinity or a NaN gives a NaN. Four
+  // independent sums, so that the additions do not wait on each other.
+  LaneQuad check0 = {}, check1 = {}, check2 = {}, check3 = {};
+  int e = 0;
+#pragma GCC unroll 4
+  for (; e + 4 <= n * n; e += 4) {
+    check0 = check0 + (a[e] - a[e]);
+    check1 = check1 + (a[e + 1] - a[e + 1]);
+    check2 = check2 + (a[e + 2] - a[e + 2]);
+    check3 = check3 + (a[e + 3] - a[e + 3]);
+  }
+  for (; e < n * n; ++e) check0 = check0 + (a[e] - a[e]);
+  const LaneQuad all = (check0 + check1) + (check2 + check3);
+  return lane_bits(halted | (all != LaneQuad{0.0, 0.0, 0.0, 0.0}));
 }
 
 }  // namespace
