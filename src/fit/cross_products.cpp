@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kBlock = 128;  // records swept for all of a thread's variables at a time
+constexpr int kMaxFactorsInLanes = 32;  // record_products forms the pairs of up to this many factors in lanes
 
 int whole_lanes(int n) { return (n + 3) / 4 * 4; }
 
@@ -20,12 +21,32 @@ TARNOK_VECTOR_CLONES
 void TARNOK_VECTOR_BODY(record_products)(const double* __restrict x, int nfakt, int begin, int end, int pairs,
                                          int width, double* __restrict out) {
   const auto stride = static_cast<std::size_t>(pairs + width);
+  // Each run of pairs (i, i .. nfakt - 1) in whole lanes from a copy of the
+  // record's contributions padded with zeros; a run's last lane writes past its
+  // end into the next run, which overwrites it, and the last run's into the
+  // padding of the pairs or the contributions that follow (width >= 4).
+  double padded[kMaxFactorsInLanes + 4];
   for (int s = begin; s < end; ++s) {
     const double* xs = x + static_cast<std::size_t>(s) * static_cast<std::size_t>(nfakt);
     double* xx = out + static_cast<std::size_t>(s - begin) * stride;
     int k = 0;
-    for (int i = 0; i < nfakt; ++i) {
-      for (int j = i; j < nfakt; ++j) xx[k++] = xs[i] * xs[j];
+    if (nfakt <= kMaxFactorsInLanes) {
+      for (int i = 0; i < nfakt; ++i) padded[i] = xs[i];
+      for (int i = nfakt; i < nfakt + 4; ++i) padded[i] = 0.0;
+      for (int i = 0; i < nfakt; ++i) {
+        const Lanes xi = {xs[i], xs[i], xs[i], xs[i]};
+        for (int j = i; j < nfakt; j += 4) {
+          Lanes xj;
+          LOAD_LANES(xj, padded + j);
+          const Lanes product = xi * xj;
+          STORE_LANES(xx + k + (j - i), product);
+        }
+        k += nfakt - i;
+      }
+    } else {
+      for (int i = 0; i < nfakt; ++i) {
+        for (int j = i; j < nfakt; ++j) xx[k++] = xs[i] * xs[j];
+      }
     }
     for (; k < pairs; ++k) xx[k] = 0.0;
     double* xl = xx + pairs;
