@@ -208,8 +208,8 @@ TEST(EngineIdentity, FourBlocksSideBySideMatchLiteralInversionOrAreHandedBack) {
         std::vector<double> got(want.size());
         for (int i = 0; i < n; ++i) {
           for (int j = 0; j < n; ++j) {
-            const auto from = static_cast<std::size_t>(kept.row_from[l][i] * n + kept.col_from[l][j]);
-            got[static_cast<std::size_t>(i * n + j)] = kept.row_sign[l][i] * kept.col_sign[l][j] * side[4 * from + static_cast<std::size_t>(l)];
+            const auto from = static_cast<std::size_t>(kept.row_from[i][l] * n + kept.col_from[j][l]);
+            got[static_cast<std::size_t>(i * n + j)] = kept.row_sign[i][l] * kept.col_sign[j][l] * side[4 * from + static_cast<std::size_t>(l)];
           }
         }
         EXPECT_TRUE(same_bits(got, want)) << where << first_difference(got, want);

@@ -335,22 +335,20 @@ unsigned TARNOK_VECTOR_BODY(solve_four)(const double* const* g, const double* co
   const unsigned handed_back = invert_lanes(blocks, order, kept);
   // b with the signs of the inverse's columns: (s * p) * b and p * (s * b) are the
   // same number for s = 1 or -1.
-  for (int j = 0; j < order; ++j) {
-    const LaneQuad sign = {kept->col_sign[0][j], kept->col_sign[1][j], kept->col_sign[2][j], kept->col_sign[3][j]};
-    b[j] = LaneQuad{rhs[0][j], rhs[1][j], rhs[2][j], rhs[3][j]} * sign;
-  }
+  for (int j = 0; j < order; ++j) b[j] = LaneQuad{rhs[0][j], rhs[1][j], rhs[2][j], rhs[3][j]} * kept->col_sign[j];
   const double* flat = reinterpret_cast<const double*>(blocks);
   const auto lanes = static_cast<std::size_t>(order) * 4;
   for (int i = 0; i < order; ++i) {
-    const LaneQuad sign = {kept->row_sign[0][i], kept->row_sign[1][i], kept->row_sign[2][i], kept->row_sign[3][i]};
-    const double* row0 = flat + static_cast<std::size_t>(kept->row_from[0][i]) * lanes;
-    const double* row1 = flat + static_cast<std::size_t>(kept->row_from[1][i]) * lanes + 1;
-    const double* row2 = flat + static_cast<std::size_t>(kept->row_from[2][i]) * lanes + 2;
-    const double* row3 = flat + static_cast<std::size_t>(kept->row_from[3][i]) * lanes + 3;
-    const int *col0 = kept->col_from[0], *col1 = kept->col_from[1], *col2 = kept->col_from[2], *col3 = kept->col_from[3];
+    const LaneQuad sign = kept->row_sign[i];
+    const LaneQuadMask row_from = kept->row_from[i];
+    const double* row0 = flat + static_cast<std::size_t>(row_from[0]) * lanes;
+    const double* row1 = flat + static_cast<std::size_t>(row_from[1]) * lanes + 1;
+    const double* row2 = flat + static_cast<std::size_t>(row_from[2]) * lanes + 2;
+    const double* row3 = flat + static_cast<std::size_t>(row_from[3]) * lanes + 3;
     LaneQuad sum = {0.0, 0.0, 0.0, 0.0};
     for (int j = 0; j < order; ++j) {
-      const LaneQuad element = {row0[4 * col0[j]], row1[4 * col1[j]], row2[4 * col2[j]], row3[4 * col3[j]]};
+      const LaneQuadMask col = kept->col_from[j];
+      const LaneQuad element = {row0[4 * col[0]], row1[4 * col[1]], row2[4 * col[2]], row3[4 * col[3]]};
       sum = sum + element * (sign * b[j]);
     }
     for (int l = 0; l < 4; ++l) xo[l * order + i] = sum[l];

@@ -27,6 +27,8 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
   auto at = [a, n](int j, int k) -> LaneQuad& { return a[j * n + k]; };
   LaneQuadMask pivot_row[kMaxLaneOrder];
   LaneQuadMask pivot_col[kMaxLaneOrder];
+  unsigned long long row_moves[kMaxLaneOrder];  // per step i: the rows below i that some lane exchanged with
+  unsigned long long col_moves[kMaxLaneOrder];
   LaneQuadMask halted = {0, 0, 0, 0};
 #pragma GCC unroll 8
   for (int i = 0; i < n; ++i) {
@@ -85,6 +87,8 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     }
     pivot_row[i] = row;
     pivot_col[i] = col;
+    row_moves[i] = rows >> i >> 1 << i << 1;
+    col_moves[i] = cols >> i >> 1 << i << 1;
     // Row exchange; the value leaving row i is negated. Lanes that take the same
     // row go together.
     for (unsigned long long rest = rows >> i >> 1; rest != 0; rest &= rest - 1) {
@@ -132,30 +136,34 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
   }
   // Matrixinv undoes the exchanges, last step first: a row exchange comes back as
   // a column exchange and a column exchange as a row exchange. Here the same moves
-  // are made on the rows' and columns' origins and signs.
-  for (int l = 0; l < 4; ++l) {
-    int* row_from = kept->row_from[l];
-    int* col_from = kept->col_from[l];
-    double* row_sign = kept->row_sign[l];
-    double* col_sign = kept->col_sign[l];
-    for (int e = 0; e < n; ++e) {
-      row_from[e] = col_from[e] = e;
-      row_sign[e] = col_sign[e] = 1.0;
+  // are made on the rows' and columns' origins and signs, in all four lanes at once:
+  // each lane exchanges position e with the position its pivot came from.
+  for (int e = 0; e < n; ++e) {
+    const long long at_e = e;
+    kept->row_from[e] = kept->col_from[e] = LaneQuadMask{at_e, at_e, at_e, at_e};
+    kept->row_sign[e] = kept->col_sign[e] = LaneQuad{1.0, 1.0, 1.0, 1.0};
+  }
+  auto exchange = [](LaneQuadMask* from, LaneQuad* sign, int e, int c, const LaneQuadMask& lanes) {
+    const LaneQuadMask from_e = from[e];
+    const LaneQuad sign_e = sign[e];
+    from[e] = lanes ? from[c] : from_e;
+    from[c] = lanes ? from_e : from[c];
+    sign[e] = lanes ? sign[c] : sign_e;
+    sign[c] = lanes ? sign_e : sign[c];
+  };
+  for (int e = n - 1; e >= 0; --e) {
+    const LaneQuadMask row = pivot_row[e];
+    for (unsigned long long rest = row_moves[e]; rest != 0; rest &= rest - 1) {
+      const int r = __builtin_ctzll(rest);
+      exchange(kept->col_from, kept->col_sign, e, r, row == r);
     }
-    for (int e = n - 1; e >= 0; --e) {
-      const int r = static_cast<int>(pivot_row[e][l]);
-      if (r > e) {
-        std::swap(col_from[e], col_from[r]);
-        std::swap(col_sign[e], col_sign[r]);
-        col_sign[e] = -col_sign[e];
-      }
-      const int c = static_cast<int>(pivot_col[e][l]);
-      if (c > e) {
-        std::swap(row_from[e], row_from[c]);
-        std::swap(row_sign[e], row_sign[c]);
-        row_sign[e] = -row_sign[e];
-      }
+    kept->col_sign[e] = row > e ? -kept->col_sign[e] : kept->col_sign[e];
+    const LaneQuadMask col = pivot_col[e];
+    for (unsigned long long rest = col_moves[e]; rest != 0; rest &= rest - 1) {
+      const int c = __builtin_ctzll(rest);
+      exchange(kept->row_from, kept->row_sign, e, c, col == c);
     }
+    kept->row_sign[e] = col > e ? -kept->row_sign[e] : kept->row_sign[e];
   }
   // Finite values give x - x = 0; an infinity or a NaN gives a NaN. Four
   // independent sums, so that the additions do not wait on each other.

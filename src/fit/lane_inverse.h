@@ -19,15 +19,15 @@ constexpr int kMaxLaneOrder = 64;
 // Where the elements of four inverses stand: the elimination's row and column
 // exchanges are not undone (Matrixinv's last step, which moves rows and columns
 // back and flips signs); a caller that reads each element once reads it from
-// where it stands, which costs less than moving the whole block. Element (i, j) of
-// lane l's inverse is
-// row_sign[l][i] * col_sign[l][j] * blocks[row_from[l][i] * n + col_from[l][j]][l],
+// where it stands, which costs less than moving the whole block. Each position
+// holds the four lanes side by side: element (i, j) of lane l's inverse is
+// row_sign[i][l] * col_sign[j][l] * blocks[row_from[i][l] * n + col_from[j][l]][l],
 // the signs being 1.0 or -1.0 (a product with them is exact).
 struct LaneExchanges {
-  int row_from[4][kMaxLaneOrder];
-  int col_from[4][kMaxLaneOrder];
-  double row_sign[4][kMaxLaneOrder];
-  double col_sign[4][kMaxLaneOrder];
+  LaneQuadMask row_from[kMaxLaneOrder];
+  LaneQuadMask col_from[kMaxLaneOrder];
+  LaneQuad row_sign[kMaxLaneOrder];
+  LaneQuad col_sign[kMaxLaneOrder];
 };
 
 // blocks[j * n + k] holds element (row j, column k) of the four blocks, block l in
