@@ -316,27 +316,47 @@ Model with_repeats(const Model& m, std::uint64_t seed) {
   return r;
 }
 
+// The model with values outside the range in which the engine forms the normal
+// equations' quotients with the reciprocal: a profile element of 1e-160, whose
+// square is a subnormal double (the first pass takes the divider for every
+// record), and one record's uncertainty infinite (that record takes it on every
+// pass).
+Model with_extremes(const Model& m) {
+  Model r = m;
+  r.p[static_cast<std::size_t>(m.nfakt - 1)] = 1e-160;
+  std::vector<float> usik = m.usik.values();
+  usik[usik.size() / 2] = HUGE_VALF;
+  r.usik = std::move(usik);
+  return r;
+}
+
 TEST(EngineIdentity, WholeFitsMatchLiteralFitsForEveryThreadCount) {
   std::uint64_t seed = 900;
   int runs_with_nan = 0;
+  enum Records { kOnce, kRepeated, kExtreme };
+  const char* const names[] = {"", " repeated records", " extreme values"};
   for (const ProblemShape& base : shapes()) {
     if (base.nfakt % 3 != 0) continue;  // a sample of the shapes, each fitted over many passes
     ProblemShape shape = base;
     shape.nrec = 3 * base.nrec + 7;
     ++seed;
-    // Records solved once each, or repeated records solved once per repeat.
-    for (bool repeats : {false, true}) {
-    const Model start = repeats ? with_repeats(random_model(seed, shape), seed) : random_model(seed, shape);
-    Model want = start;
-    fit(want, 12, reference::contribution_pass, reference::profile_pass);
-    runs_with_nan += has_nan(want) ? 1 : 0;
-    for (int threads : {1, 2, 4}) {
-      Model got = start;
-      got.threads = threads;
-      fit(got, 12, contribution_pass, profile_pass);
-      expect_same_state(got, want, describe(shape, threads) + (repeats ? " repeated records" : "") + " after 12 passes");
-      if (::testing::Test::HasFailure()) return;
-    }
+    // Records solved once each, repeated records solved once per repeat, and
+    // values the engine forms its quotients for with the divider.
+    for (Records records : {kOnce, kRepeated, kExtreme}) {
+      const Model plain = random_model(seed, shape);
+      const Model start = records == kRepeated ? with_repeats(plain, seed)
+                          : records == kExtreme ? with_extremes(plain)
+                                                : plain;
+      Model want = start;
+      fit(want, 12, reference::contribution_pass, reference::profile_pass);
+      runs_with_nan += has_nan(want) ? 1 : 0;
+      for (int threads : {1, 2, 4}) {
+        Model got = start;
+        got.threads = threads;
+        fit(got, 12, contribution_pass, profile_pass);
+        expect_same_state(got, want, describe(shape, threads) + names[records] + " after 12 passes");
+        if (::testing::Test::HasFailure()) return;
+      }
     }
   }
   // Singular systems make some fits run into NaN, where only the operand order of

@@ -11,6 +11,7 @@
 #include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
 #include "fit/lanes.h"
+#include "fit/reciprocal_division.h"
 #include "fit/workers.h"
 
 namespace {
@@ -21,6 +22,7 @@ constexpr int kChunk = 64;  // records a thread takes at a time
 struct PassProfiles {
   explicit PassProfiles(const Model& m);
   bool wide;      // lanes of eight (AVX-512) for the normal equations
+  bool reciprocal;  // the normal equations' quotients by the reciprocal (every profile element in range)
   int width;      // nfakt padded to whole lanes of eight: row stride of pp
   int used_pairs;  // factor pairs (i <= j, both from offset on)
   int pairs;      // the same, padded to whole lanes of eight
@@ -218,13 +220,22 @@ TARNOK_VECTOR_DISPATCH(void, fit_values,
                        (pt, x, nfakt, nvar, fit))
 
 bool RecordSolver::build_record(const float* rawdata, const float* usik, double* g, double* rhs) {
+  bool in_range = true;
   for (int v = 0; v < nvar_; ++v) {
-    y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
-    w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
+    const double y = static_cast<double>(rawdata[v]);
+    const double u = static_cast<double>(usik[v]);
+    y_[static_cast<std::size_t>(v)] = y;
+    w_[static_cast<std::size_t>(v)] = u;
+    in_range = in_range && reciprocal_cell_in_range(y, u);
   }
 #ifdef TARNOK_WIDE_LANES
   if (pass_.wide) return build_normal_equations_wide(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
 #endif
+  if (pass_.reciprocal && in_range) {
+    reciprocal_normal_equations(pass_.pp.data(), pass_.pij.data(), pass_.width, pass_.pairs, (nfakt_ + 3) / 4 * 4,
+                                (pass_.used_pairs + 3) / 4 * 4, y_.data(), w_.data(), nvar_, offset_, g, rhs);
+    return all_finite(rhs + offset_, nfakt_ - offset_) && all_finite(g, pass_.pairs);
+  }
   return build_normal_equations(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
 }
 
@@ -462,7 +473,8 @@ void RecordSolver::solve_chunk(const int* records, int count, double* x, float* 
   }
 }
 
-PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt + 7) / 8 * 8) {
+PassProfiles::PassProfiles(const Model& m)
+    : wide(wide_lanes()), reciprocal(reciprocal_division_available()), width((m.nfakt + 7) / 8 * 8) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
   const int solved = m.nfakt - m.offset;
@@ -475,6 +487,7 @@ PassProfiles::PassProfiles(const Model& m) : wide(wide_lanes()), width((m.nfakt 
     const double* pv = m.p.data() + v * nfakt;
     for (std::size_t f = 0; f < nfakt; ++f) {
       pp[v * static_cast<std::size_t>(width) + f] = pv[f];
+      reciprocal = reciprocal && reciprocal_profile_in_range(pv[f]);
       pt[f * nvar + v] = pv[f];
     }
     double* products = pij.data() + v * static_cast<std::size_t>(pairs);

@@ -1,0 +1,47 @@
+// The normal equations' quotients p / u / u, u a float uncertainty, without the
+// divider: the quotient is formed from the reciprocal r = 1 / u and corrected
+// once with fused multiply-adds,
+//   q = a * r,  e = a - q * u (one rounding),  a / u = q + e * r (one rounding),
+// which gives the IEEE quotient bit for bit when every value stays far inside the
+// normal range. Why: the exact quotient a / u is never closer to a midpoint
+// between two doubles than 2^-25 of its unit in the last place (a has 53
+// significant bits and u only 24, so a - m * u, with m a midpoint, is either a
+// multiple of a fine grid and not zero, or would need more than 53 bits), while
+// q + e * r lies within about 2^-51 units of a / u before its single rounding; so
+// both round to the same double. A zero dividend gives a zero of either sign;
+// every sum the quotients enter starts from +0, where the sign of a zero term
+// makes no difference.
+#pragma once
+
+#include <cfloat>
+#include <cmath>
+
+// Whether the processor has the fused multiply-add and AVX2 that the
+// reciprocal's sums take.
+bool reciprocal_division_available();
+
+// A profile element the reciprocal's sums take: zero or of magnitude in
+// [2^-300, 2^300]. Then a product of two elements, or of one and a measured value
+// less the offset profile, lies in [2^-700, 2^700] or is zero.
+inline bool reciprocal_profile_in_range(double p) {
+  const double magnitude = std::fabs(p);
+  return p == 0.0 || (magnitude >= 0x1p-300 && magnitude <= 0x1p300);
+}
+
+// A record's variable the reciprocal's sums take: left out (u <= 0, or not a
+// number), or u a finite float and the measured value finite. A float u lies in
+// [2^-149, 2^128], so every quotient of a dividend in range, and its correction
+// term, stays a normal double.
+inline bool reciprocal_cell_in_range(double y, double u) {
+  constexpr double kMaxFloat = FLT_MAX;
+  return !(u > 0) || (u <= kMaxFloat && std::fabs(y) <= kMaxFloat);
+}
+
+// The normal equations of one record as the divider forms them (see
+// sum_normal_equations in contribution.cpp): rhs over the first used_width
+// elements of each profile row pp (stride width), g over the first used_pairs
+// profile products pij (stride pairs), every term formed with the reciprocal.
+// Only for a record whose cells and the pass's profiles are all in range.
+void reciprocal_normal_equations(const double* pp, const double* pij, int width, int pairs, int used_width,
+                                 int used_pairs, const double* y, const double* w, int nvar, int offset, double* g,
+                                 double* rhs);
