@@ -226,7 +226,7 @@ bool RecordSolver::build_record(const float* rawdata, const float* usik, double*
     const double u = static_cast<double>(usik[v]);
     y_[static_cast<std::size_t>(v)] = y;
     w_[static_cast<std::size_t>(v)] = u;
-    in_range = in_range && reciprocal_cell_in_range(y, u);
+    in_range = in_range & reciprocal_cell_in_range(y, u);
   }
 #ifdef TARNOK_WIDE_LANES
   if (pass_.wide) return build_normal_equations_wide(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);

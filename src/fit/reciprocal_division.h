@@ -34,7 +34,8 @@ inline bool reciprocal_profile_in_range(double p) {
 // term, stays a normal double.
 inline bool reciprocal_cell_in_range(double y, double u) {
   constexpr double kMaxFloat = FLT_MAX;
-  return !(u > 0) || (u <= kMaxFloat && std::fabs(y) <= kMaxFloat);
+  const bool left_out = !(u > 0);
+  return left_out | ((u <= kMaxFloat) & (std::fabs(y) <= kMaxFloat));  // no branches: taken for every cell
 }
 
 // The normal equations of one record as the divider forms them (see
