@@ -232,9 +232,9 @@ bool RecordSolver::build_record(const float* rawdata, const float* usik, double*
   if (pass_.wide) return build_normal_equations_wide(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
 #endif
   if (pass_.reciprocal && in_range) {
-    reciprocal_normal_equations(pass_.pp.data(), pass_.pij.data(), pass_.width, pass_.pairs, (nfakt_ + 3) / 4 * 4,
-                                (pass_.used_pairs + 3) / 4 * 4, y_.data(), w_.data(), nvar_, offset_, g, rhs);
-    return all_finite(rhs + offset_, nfakt_ - offset_) && all_finite(g, pass_.pairs);
+    return reciprocal_normal_equations(pass_.pp.data(), pass_.pij.data(), pass_.width, pass_.pairs,
+                                       (pass_.used_pairs + 3) / 4 * 4, y_.data(), w_.data(), nfakt_, nvar_, offset_, g,
+                                       rhs);
   }
   return build_normal_equations(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
 }

@@ -18,12 +18,24 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256d quotient(__m25
 
 }  // namespace
 
-__attribute__((target("avx2,fma"))) void reciprocal_normal_equations(const double* pp, const double* pij, int width,
-                                                                      int pairs, int used_width, int used_pairs,
-                                                                      const double* y, const double* w, int nvar,
-                                                                      int offset, double* g, double* rhs) {
-  for (int k = 0; k < width; ++k) rhs[k] = 0.0;
-  for (int k = 0; k < pairs; ++k) g[k] = 0.0;
+// The sums over the variables: kPairLanes lanes of four pairs and kWidthLanes of
+// four factors kept in registers (both 0: any count, summed in memory).
+template <int kPairLanes, int kWidthLanes>
+__attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const double* pp, const double* pij, int width,
+                                                                        int pairs, int pair_lanes, int width_lanes,
+                                                                        const double* y, const double* w, int nvar,
+                                                                        int offset, double* g, double* rhs) {
+  constexpr bool fixed = kPairLanes > 0;
+  if (fixed) {
+    pair_lanes = kPairLanes;
+    width_lanes = kWidthLanes;
+  }
+  __m256d g_sums[fixed ? kPairLanes : 1];
+  __m256d rhs_sums[fixed ? kWidthLanes : 1];
+  if (fixed) {
+    for (int q = 0; q < pair_lanes; ++q) g_sums[q] = _mm256_setzero_pd();
+    for (int q = 0; q < width_lanes; ++q) rhs_sums[q] = _mm256_setzero_pd();
+  }
   for (int v = 0; v < nvar; ++v) {
     if (!(w[v] > 0)) continue;
     const double* pv = pp + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
@@ -31,22 +43,74 @@ __attribute__((target("avx2,fma"))) void reciprocal_normal_equations(const doubl
     const __m256d u = _mm256_set1_pd(w[v]);
     const __m256d r = _mm256_set1_pd(1.0 / w[v]);
     const __m256d yv = _mm256_set1_pd(y[v] - offset * pv[0]);
-    for (int k = 0; k < used_width; k += 4) {
-      const __m256d term = quotient(quotient(_mm256_mul_pd(yv, _mm256_loadu_pd(pv + k)), u, r), u, r);
-      _mm256_storeu_pd(rhs + k, _mm256_add_pd(_mm256_loadu_pd(rhs + k), term));
+#pragma GCC unroll 2
+    for (int q = 0; q < width_lanes; ++q) {
+      const __m256d term = quotient(quotient(_mm256_mul_pd(yv, _mm256_loadu_pd(pv + 4 * q)), u, r), u, r);
+      if (fixed) {
+        rhs_sums[q] = _mm256_add_pd(rhs_sums[q], term);
+      } else {
+        _mm256_storeu_pd(rhs + 4 * q, _mm256_add_pd(_mm256_loadu_pd(rhs + 4 * q), term));
+      }
     }
-    for (int k = 0; k < used_pairs; k += 4) {
-      const __m256d term = quotient(quotient(_mm256_loadu_pd(products + k), u, r), u, r);
-      _mm256_storeu_pd(g + k, _mm256_add_pd(_mm256_loadu_pd(g + k), term));
+#pragma GCC unroll 8
+    for (int q = 0; q < pair_lanes; ++q) {
+      const __m256d term = quotient(quotient(_mm256_loadu_pd(products + 4 * q), u, r), u, r);
+      if (fixed) {
+        g_sums[q] = _mm256_add_pd(g_sums[q], term);
+      } else {
+        _mm256_storeu_pd(g + 4 * q, _mm256_add_pd(_mm256_loadu_pd(g + 4 * q), term));
+      }
     }
   }
+  if (fixed) {
+    for (int q = 0; q < pair_lanes; ++q) _mm256_storeu_pd(g + 4 * q, g_sums[q]);
+    for (int q = 0; q < width_lanes; ++q) _mm256_storeu_pd(rhs + 4 * q, rhs_sums[q]);
+  }
+}
+
+__attribute__((target("avx2,fma"))) bool reciprocal_normal_equations(const double* pp, const double* pij, int width,
+                                                                      int pairs, int used_pairs, const double* y,
+                                                                      const double* w, int nfakt, int nvar, int offset,
+                                                                      double* g, double* rhs) {
+  for (int k = 0; k < width; ++k) rhs[k] = 0.0;
+  for (int k = 0; k < pairs; ++k) g[k] = 0.0;
+  const int pair_lanes = (used_pairs + 3) / 4;
+  const int width_lanes = (nfakt + 3) / 4;
+#define TARNOK_SUM_TERMS(P, W) sum_terms<P, W>(pp, pij, width, pairs, pair_lanes, width_lanes, y, w, nvar, offset, g, rhs)
+  // Up to seven factors: every sum in a register.
+  switch (width_lanes * 8 + pair_lanes) {
+    case 8 + 1: TARNOK_SUM_TERMS(1, 1); break;
+    case 8 + 2: TARNOK_SUM_TERMS(2, 1); break;
+    case 8 + 3: TARNOK_SUM_TERMS(3, 1); break;
+    case 16 + 1: TARNOK_SUM_TERMS(1, 2); break;
+    case 16 + 2: TARNOK_SUM_TERMS(2, 2); break;
+    case 16 + 3: TARNOK_SUM_TERMS(3, 2); break;
+    case 16 + 4: TARNOK_SUM_TERMS(4, 2); break;
+    case 16 + 5: TARNOK_SUM_TERMS(5, 2); break;
+    case 16 + 6: TARNOK_SUM_TERMS(6, 2); break;
+    case 16 + 7: TARNOK_SUM_TERMS(7, 2); break;
+    default: TARNOK_SUM_TERMS(0, 0); break;
+  }
+#undef TARNOK_SUM_TERMS
+  // x - x is 0 for a finite x and a NaN otherwise: every sum of g, and of rhs from
+  // offset on, must give 0.
+  __m256d check = _mm256_setzero_pd();
+  for (int k = 0; k < pairs; k += 4) {
+    const __m256d sum = _mm256_loadu_pd(g + k);
+    check = _mm256_add_pd(check, _mm256_sub_pd(sum, sum));
+  }
+  double rest = 0.0;
+  for (int k = offset; k < nfakt; ++k) rest = rest + (rhs[k] - rhs[k]);
+  return _mm256_movemask_pd(_mm256_cmp_pd(check, _mm256_setzero_pd(), _CMP_NEQ_UQ)) == 0 && rest == 0.0;
 }
 
 #else
 
 bool reciprocal_division_available() { return false; }
 
-void reciprocal_normal_equations(const double*, const double*, int, int, int, int, const double*, const double*, int,
-                                 int, double*, double*) {}
+bool reciprocal_normal_equations(const double*, const double*, int, int, int, const double*, const double*, int, int,
+                                 int, double*, double*) {
+  return false;
+}
 
 #endif

@@ -39,10 +39,12 @@ inline bool reciprocal_cell_in_range(double y, double u) {
 }
 
 // The normal equations of one record as the divider forms them (see
-// sum_normal_equations in contribution.cpp): rhs over the first used_width
-// elements of each profile row pp (stride width), g over the first used_pairs
-// profile products pij (stride pairs), every term formed with the reciprocal.
-// Only for a record whose cells and the pass's profiles are all in range.
-void reciprocal_normal_equations(const double* pp, const double* pij, int width, int pairs, int used_width,
-                                 int used_pairs, const double* y, const double* w, int nvar, int offset, double* g,
+// sum_normal_equations in contribution.cpp), every term formed with the
+// reciprocal: rhs (width, the profile rows pp of stride width summed in lanes of
+// four up to nfakt) and g (pairs, the first used_pairs profile products pij of
+// stride pairs summed in lanes of four). Returns whether every sum of g, and of
+// rhs from offset on, is finite. Only for a record whose cells, and the pass's
+// profiles, are all in range, on a processor where it is available.
+bool reciprocal_normal_equations(const double* pp, const double* pij, int width, int pairs, int used_pairs,
+                                 const double* y, const double* w, int nfakt, int nvar, int offset, double* g,
                                  double* rhs);
