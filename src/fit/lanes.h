@@ -2,7 +2,9 @@
 // compiled twice, for AVX2 and for the x86-64 baseline, and the one the machine
 // runs is picked: by the loader where it can (ELF systems), otherwise by a CPU
 // check at run time. Each element gets the same IEEE operations in the same order
-// in either: AVX2 alone has no fused multiply-add, and contraction is off.
+// in either: AVX2 alone has no fused multiply-add, and contraction is off. (The
+// normal equations' quotients use fused multiply-adds on purpose, where they give
+// the divider's result exactly: see reciprocal_division.h.)
 //
 // A function with two versions is written as
 //

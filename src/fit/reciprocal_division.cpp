@@ -4,7 +4,9 @@
 #include <immintrin.h>
 
 bool reciprocal_division_available() {
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  static const bool has =
+      (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0);
+  return has;
 }
 
 namespace {
