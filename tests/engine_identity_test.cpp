@@ -319,8 +319,8 @@ Model with_repeats(const Model& m, std::uint64_t seed) {
 // The model with values outside the range in which the engine forms the normal
 // equations' quotients with the reciprocal: a profile element of 1e-160, whose
 // square is a subnormal double (the first pass takes the divider for every
-// record), and one record's uncertainty infinite (that record takes it on every
-// pass).
+// record), and one record's uncertainty infinite (that record goes to the literal
+// kernels).
 Model with_extremes(const Model& m) {
   Model r = m;
   r.p[static_cast<std::size_t>(m.nfakt - 1)] = 1e-160;

@@ -76,16 +76,18 @@ TEST(ReciprocalDivision, QuotientsEqualTheDividersBitForBit) {
     std::vector<double> pij(kPerDivisor), g(kPerDivisor), pp(4), rhs(4);
     int checked = 0;
     for (int d = 0; d < kDivisors; ++d) {
-      const double ends[] = {0x1p-126, static_cast<double>(FLT_MAX), 1.0};
-      const double u = d < 3 ? ends[d] : static_cast<double>(random_float(rng, -126, 127));
+      const float ends[] = {0x1p-126f, FLT_MAX, 1.0f, 0x1p-149f};
+      const float uf = d < 4 ? ends[d] : random_float(rng, -126, 127);
+      const auto u = static_cast<double>(uf);
       for (double& a : pij) {
         do a = c.dividend(rng, u);
         while (!(a == 0.0 || (std::fabs(a) >= 0x1p-700 && std::fabs(a) <= 0x1p700)));
       }
       // The right-hand side: a measured value times a profile element in range.
-      const double y = static_cast<double>(random_float(rng, -60, 60));
+      const float yf = random_float(rng, -60, 60);
+      const auto y = static_cast<double>(yf);
       for (double& p : pp) p = std::fabs(random_double(rng, -300, 299));
-      EXPECT_TRUE(reciprocal_normal_equations(pp.data(), pij.data(), 4, kPerDivisor, kPerDivisor, &y, &u, 4, 1, 0,
+      ASSERT_TRUE(reciprocal_normal_equations(pp.data(), pij.data(), 4, kPerDivisor, kPerDivisor, &yf, &uf, 4, 1, 0,
                                               g.data(), rhs.data()));
       for (int k = 0; k < kPerDivisor; ++k, ++checked) {
         const double want = 0.0 + pij[k] / u / u;

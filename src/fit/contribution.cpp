@@ -220,22 +220,22 @@ TARNOK_VECTOR_DISPATCH(void, fit_values,
                        (pt, x, nfakt, nvar, fit))
 
 bool RecordSolver::build_record(const float* rawdata, const float* usik, double* g, double* rhs) {
-  bool in_range = true;
+#ifdef TARNOK_WIDE_LANES
+  const bool reciprocal = pass_.reciprocal && !pass_.wide;
+#else
+  const bool reciprocal = pass_.reciprocal;
+#endif
+  if (reciprocal) {
+    return reciprocal_normal_equations(pass_.pp.data(), pass_.pij.data(), pass_.width, pass_.pairs,
+                                       (pass_.used_pairs + 3) / 4 * 4, rawdata, usik, nfakt_, nvar_, offset_, g, rhs);
+  }
   for (int v = 0; v < nvar_; ++v) {
-    const double y = static_cast<double>(rawdata[v]);
-    const double u = static_cast<double>(usik[v]);
-    y_[static_cast<std::size_t>(v)] = y;
-    w_[static_cast<std::size_t>(v)] = u;
-    in_range = in_range & reciprocal_cell_in_range(y, u);
+    y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);
+    w_[static_cast<std::size_t>(v)] = static_cast<double>(usik[v]);
   }
 #ifdef TARNOK_WIDE_LANES
   if (pass_.wide) return build_normal_equations_wide(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
 #endif
-  if (pass_.reciprocal && in_range) {
-    return reciprocal_normal_equations(pass_.pp.data(), pass_.pij.data(), pass_.width, pass_.pairs,
-                                       (pass_.used_pairs + 3) / 4 * 4, y_.data(), w_.data(), nfakt_, nvar_, offset_, g,
-                                       rhs);
-  }
   return build_normal_equations(pass_, y_.data(), w_.data(), nfakt_, nvar_, offset_, g, rhs);
 }
 
@@ -290,7 +290,7 @@ int RecordSolver::solve_finite(const float* rawdata, const float* usik, double* 
   // Fits of all variables at once, each summed over the factors in order.
   double* fit = fit_.data();
   fit_values(pass_.pt.data(), x, n, nvar_, fit);
-  for (int v = 0; v < nvar_; ++v) dy[v] = static_cast<float>(y_[static_cast<std::size_t>(v)] - fit[v]);
+  for (int v = 0; v < nvar_; ++v) dy[v] = static_cast<float>(static_cast<double>(rawdata[v]) - fit[v]);
   return all_finite(fit, nvar_) && all_finite(dy, nvar_) ? nactive : -1;
 }
 

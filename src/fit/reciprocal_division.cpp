@@ -1,5 +1,6 @@
 #include "fit/reciprocal_division.h"
 
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
@@ -25,7 +26,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256d quotient(__m25
 template <int kPairLanes, int kWidthLanes>
 __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const double* pp, const double* pij, int width,
                                                                         int pairs, int pair_lanes, int width_lanes,
-                                                                        const double* y, const double* w, int nvar,
+                                                                        const float* y, const float* w, int nvar,
                                                                         int offset, double* g, double* rhs) {
   constexpr bool fixed = kPairLanes > 0;
   if (fixed) {
@@ -42,9 +43,10 @@ __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const d
     if (!(w[v] > 0)) continue;
     const double* pv = pp + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
     const double* products = pij + static_cast<std::size_t>(v) * static_cast<std::size_t>(pairs);
-    const __m256d u = _mm256_set1_pd(w[v]);
-    const __m256d r = _mm256_set1_pd(1.0 / w[v]);
-    const __m256d yv = _mm256_set1_pd(y[v] - offset * pv[0]);
+    const double wv = static_cast<double>(w[v]);
+    const __m256d u = _mm256_set1_pd(wv);
+    const __m256d r = _mm256_set1_pd(1.0 / wv);
+    const __m256d yv = _mm256_set1_pd(static_cast<double>(y[v]) - offset * pv[0]);
 #pragma GCC unroll 2
     for (int q = 0; q < width_lanes; ++q) {
       const __m256d term = quotient(quotient(_mm256_mul_pd(yv, _mm256_loadu_pd(pv + 4 * q)), u, r), u, r);
@@ -70,15 +72,15 @@ __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const d
   }
 }
 
-__attribute__((target("avx2,fma"))) bool reciprocal_normal_equations(const double* pp, const double* pij, int width,
-                                                                      int pairs, int used_pairs, const double* y,
-                                                                      const double* w, int nfakt, int nvar, int offset,
-                                                                      double* g, double* rhs) {
+__attribute__((target("avx2,fma"))) bool reciprocal_normal_equations(
+    const double* pp, const double* pij, int width, int pairs, int used_pairs, const float* y, const float* w,
+    int nfakt, int nvar, int offset, double* g, double* rhs) {
   for (int k = 0; k < width; ++k) rhs[k] = 0.0;
   for (int k = 0; k < pairs; ++k) g[k] = 0.0;
   const int pair_lanes = (used_pairs + 3) / 4;
   const int width_lanes = (nfakt + 3) / 4;
-#define TARNOK_SUM_TERMS(P, W) sum_terms<P, W>(pp, pij, width, pairs, pair_lanes, width_lanes, y, w, nvar, offset, g, rhs)
+#define TARNOK_SUM_TERMS(P, W) \
+  sum_terms<P, W>(pp, pij, width, pairs, pair_lanes, width_lanes, y, w, nvar, offset, g, rhs)
   // Up to seven factors: every sum in a register.
   switch (width_lanes * 8 + pair_lanes) {
     case 8 + 1: TARNOK_SUM_TERMS(1, 1); break;
@@ -110,7 +112,7 @@ __attribute__((target("avx2,fma"))) bool reciprocal_normal_equations(const doubl
 
 bool reciprocal_division_available() { return false; }
 
-bool reciprocal_normal_equations(const double*, const double*, int, int, int, const double*, const double*, int, int,
+bool reciprocal_normal_equations(const double*, const double*, int, int, int, const float*, const float*, int, int,
                                  int, double*, double*) {
   return false;
 }

@@ -13,7 +13,6 @@
 // makes no difference.
 #pragma once
 
-#include <cfloat>
 #include <cmath>
 
 // Whether the processor has the fused multiply-add and AVX2 that the
@@ -28,23 +27,18 @@ inline bool reciprocal_profile_in_range(double p) {
   return p == 0.0 || (magnitude >= 0x1p-300 && magnitude <= 0x1p300);
 }
 
-// A record's variable the reciprocal's sums take: left out (u <= 0, or not a
-// number), or u a finite float and the measured value finite. A float u lies in
-// [2^-149, 2^128], so every quotient of a dividend in range, and its correction
-// term, stays a normal double.
-inline bool reciprocal_cell_in_range(double y, double u) {
-  constexpr double kMaxFloat = FLT_MAX;
-  const bool left_out = !(u > 0);
-  return left_out | ((u <= kMaxFloat) & (std::fabs(y) <= kMaxFloat));  // no branches: taken for every cell
-}
-
 // The normal equations of one record as the divider forms them (see
 // sum_normal_equations in contribution.cpp), every term formed with the
 // reciprocal: rhs (width, the profile rows pp of stride width summed in lanes of
 // four up to nfakt) and g (pairs, the first used_pairs profile products pij of
-// stride pairs summed in lanes of four). Returns whether every sum of g, and of
-// rhs from offset on, is finite. Only for a record whose cells, and the pass's
-// profiles, are all in range, on a processor where it is available.
+// stride pairs summed in lanes of four), from the record's measured values y and
+// uncertainties u (nvar; a variable with u <= 0 is left out). For a pass whose
+// profiles are all in range, on a processor where it is available. Returns
+// whether every sum of g, and of rhs from offset on, is finite; the divider gives
+// the same sums then. (A float u lies in [2^-149, 2^128], so every quotient of a
+// dividend in range, and its remainder, stays a normal double. An infinite u or
+// value gives a NaN here, where the divider may give 0: such a record goes to the
+// literal kernels, whose result the divider's path equals.)
 bool reciprocal_normal_equations(const double* pp, const double* pij, int width, int pairs, int used_pairs,
-                                 const double* y, const double* w, int nfakt, int nvar, int offset, double* g,
+                                 const float* y, const float* u, int nfakt, int nvar, int offset, double* g,
                                  double* rhs);
