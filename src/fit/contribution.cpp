@@ -503,7 +503,6 @@ PassProfiles::PassProfiles(const Model& m)
 TARNOK_VECTOR_CLONES
 void TARNOK_VECTOR_BODY(chi2_terms)(const float* __restrict dy, const float* __restrict usik, std::size_t n,
                                     double* __restrict terms) {
-  typedef float FloatLanes __attribute__((vector_size(16)));
   std::size_t k = 0;
   for (; k + 4 <= n; k += 4) {
     FloatLanes df, uf;

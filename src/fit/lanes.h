@@ -42,6 +42,7 @@ inline bool cpu_has_avx2() {
 // act lane by lane with the same IEEE arithmetic as on single doubles.
 typedef double Lanes __attribute__((vector_size(32)));
 typedef long long LaneMask __attribute__((vector_size(32)));  // a lane comparison, or a bit mask
+typedef float FloatLanes __attribute__((vector_size(16)));   // four floats
 
 // Unaligned loads and stores of four lanes (macros, as functions taking or
 // returning lanes would change the calling convention between the two clones).
@@ -71,7 +72,6 @@ inline bool all_finite(const double* values, int n) {
 
 // The same for floats.
 inline bool all_finite(const float* values, int n) {
-  typedef float FloatLanes __attribute__((vector_size(16)));
   FloatLanes check = {0.0f, 0.0f, 0.0f, 0.0f};
   int k = 0;
   for (; k + 4 <= n; k += 4) {
