@@ -77,7 +77,15 @@ TEST(ReciprocalDivision, QuotientsEqualTheDividersBitForBit) {
     int checked = 0;
     for (int d = 0; d < kDivisors; ++d) {
       const float ends[] = {0x1p-126f, FLT_MAX, 1.0f, 0x1p-149f};
-      const float uf = d < 4 ? ends[d] : random_float(rng, -126, 127);
+      float uf = d < 4 ? ends[d] : random_float(rng, -126, 127);
+      // Every fourth divisor with a short significand: its reciprocal is exact or
+      // nearly so, and the small part of the reciprocal tiny or zero.
+      if (d % 4 == 3) {
+        int exponent = 0;
+        const float significand = std::frexp(uf, &exponent);
+        const int kept_bits = 1 + d % 11;
+        uf = std::ldexp(std::trunc(std::ldexp(significand, kept_bits)), exponent - kept_bits);
+      }
       const auto u = static_cast<double>(uf);
       for (double& a : pij) {
         do a = c.dividend(rng, u);

@@ -1,6 +1,5 @@
 #include "fit/reciprocal_division.h"
 
-
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
@@ -12,11 +11,10 @@ bool reciprocal_division_available() {
 
 namespace {
 
-// a / u in four lanes, r = 1 / u.
-__attribute__((target("avx2,fma"), always_inline)) inline __m256d quotient(__m256d a, __m256d u, __m256d r) {
-  const __m256d q = _mm256_mul_pd(a, r);
-  const __m256d e = _mm256_fnmadd_pd(q, u, a);
-  return _mm256_fmadd_pd(e, r, q);
+// a / u in four lanes, from the reciprocal of u split in two: r_hi + r_lo = 1 / u
+// to about 2^-105 of it. One rounding of a * r_hi + (a * r_lo rounded).
+__attribute__((target("avx2,fma"), always_inline)) inline __m256d quotient(__m256d a, __m256d r_hi, __m256d r_lo) {
+  return _mm256_fmadd_pd(a, r_hi, _mm256_mul_pd(a, r_lo));
 }
 
 }  // namespace
@@ -44,12 +42,14 @@ __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const d
     const double* pv = pp + static_cast<std::size_t>(v) * static_cast<std::size_t>(width);
     const double* products = pij + static_cast<std::size_t>(v) * static_cast<std::size_t>(pairs);
     const double wv = static_cast<double>(w[v]);
-    const __m256d u = _mm256_set1_pd(wv);
-    const __m256d r = _mm256_set1_pd(1.0 / wv);
+    // r_hi = 1 / u rounded; 1 - r_hi * u is exact, and r_lo its quotient by u to
+    // about 2^-52 of itself.
+    const __m256d r_hi = _mm256_set1_pd(1.0 / wv);
+    const __m256d r_lo = _mm256_mul_pd(_mm256_fnmadd_pd(r_hi, _mm256_set1_pd(wv), _mm256_set1_pd(1.0)), r_hi);
     const __m256d yv = _mm256_set1_pd(static_cast<double>(y[v]) - offset * pv[0]);
 #pragma GCC unroll 2
     for (int q = 0; q < width_lanes; ++q) {
-      const __m256d term = quotient(quotient(_mm256_mul_pd(yv, _mm256_loadu_pd(pv + 4 * q)), u, r), u, r);
+      const __m256d term = quotient(quotient(_mm256_mul_pd(yv, _mm256_loadu_pd(pv + 4 * q)), r_hi, r_lo), r_hi, r_lo);
       if (fixed) {
         rhs_sums[q] = _mm256_add_pd(rhs_sums[q], term);
       } else {
@@ -58,7 +58,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const d
     }
 #pragma GCC unroll 8
     for (int q = 0; q < pair_lanes; ++q) {
-      const __m256d term = quotient(quotient(_mm256_loadu_pd(products + 4 * q), u, r), u, r);
+      const __m256d term = quotient(quotient(_mm256_loadu_pd(products + 4 * q), r_hi, r_lo), r_hi, r_lo);
       if (fixed) {
         g_sums[q] = _mm256_add_pd(g_sums[q], term);
       } else {

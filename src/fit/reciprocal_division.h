@@ -1,16 +1,17 @@
 // The normal equations' quotients p / u / u, u a float uncertainty, without the
-// divider: the quotient is formed from the reciprocal r = 1 / u and corrected
-// once with fused multiply-adds,
-//   q = a * r,  e = a - q * u (one rounding),  a / u = q + e * r (one rounding),
+// divider: the reciprocal of u is split in two, r_hi = 1 / u rounded and r_lo =
+// (1 - r_hi * u) * r_hi (the fused remainder is exact), so that r_hi + r_lo is
+// 1 / u to about 2^-105 of it, and each quotient is
+//   a / u = a * r_hi + (a * r_lo rounded)   (one fused multiply-add, one rounding),
 // which gives the IEEE quotient bit for bit when every value stays far inside the
 // normal range. Why: the exact quotient a / u is never closer to a midpoint
 // between two doubles than 2^-25 of its unit in the last place (a has 53
 // significant bits and u only 24, so a - m * u, with m a midpoint, is either a
 // multiple of a fine grid and not zero, or would need more than 53 bits), while
-// q + e * r lies within about 2^-51 units of a / u before its single rounding; so
-// both round to the same double. A zero dividend gives a zero of either sign;
-// every sum the quotients enter starts from +0, where the sign of a zero term
-// makes no difference.
+// a * r_hi + (a * r_lo rounded) lies within about 2^-51 units of a / u before its
+// single rounding; so both round to the same double. A zero dividend gives a zero
+// of either sign; every sum the quotients enter starts from +0, where the sign of
+// a zero term makes no difference.
 #pragma once
 
 #include <cmath>
@@ -36,7 +37,8 @@ inline bool reciprocal_profile_in_range(double p) {
 // profiles are all in range, on a processor where it is available. Returns
 // whether every sum of g, and of rhs from offset on, is finite; the divider gives
 // the same sums then. (A float u lies in [2^-149, 2^128], so every quotient of a
-// dividend in range, and its remainder, stays a normal double. An infinite u or
+// dividend in range stays a normal double, and the rounding of a product with
+// r_lo, even a subnormal one, stays far below its last place. An infinite u or
 // value gives a NaN here, where the divider may give 0: such a record goes to the
 // literal kernels, whose result the divider's path equals.)
 bool reciprocal_normal_equations(const double* pp, const double* pij, int width, int pairs, int used_pairs,
