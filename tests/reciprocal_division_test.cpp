@@ -74,6 +74,7 @@ TEST(ReciprocalDivision, QuotientsEqualTheDividersBitForBit) {
   for (const DividendCase& c : cases) {
     std::mt19937_64 rng(11);
     std::vector<double> pij(kPerDivisor), g(kPerDivisor), pp(4), rhs(4);
+    double r_hi = 0.0, r_lo = 0.0;
     int checked = 0;
     for (int d = 0; d < kDivisors; ++d) {
       const float ends[] = {0x1p-126f, FLT_MAX, 1.0f, 0x1p-149f};
@@ -96,7 +97,7 @@ TEST(ReciprocalDivision, QuotientsEqualTheDividersBitForBit) {
       const auto y = static_cast<double>(yf);
       for (double& p : pp) p = std::fabs(random_double(rng, -300, 299));
       ASSERT_TRUE(reciprocal_normal_equations(pp.data(), pij.data(), 4, kPerDivisor, kPerDivisor, &yf, &uf, 4, 1, 0,
-                                              g.data(), rhs.data()));
+                                              g.data(), rhs.data(), &r_hi, &r_lo));
       for (int k = 0; k < kPerDivisor; ++k, ++checked) {
         const double want = 0.0 + pij[k] / u / u;
         ASSERT_EQ(bits(g[k]), bits(want)) << c.name << ": " << std::hexfloat << pij[k] << " / " << u << " / " << u;

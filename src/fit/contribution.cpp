@@ -227,7 +227,8 @@ bool RecordSolver::build_record(const float* rawdata, const float* usik, double*
 #endif
   if (reciprocal) {
     return reciprocal_normal_equations(pass_.pp.data(), pass_.pij.data(), pass_.width, pass_.pairs,
-                                       (pass_.used_pairs + 3) / 4 * 4, rawdata, usik, nfakt_, nvar_, offset_, g, rhs);
+                                       (pass_.used_pairs + 3) / 4 * 4, rawdata, usik, nfakt_, nvar_, offset_, g, rhs,
+                                       y_.data(), w_.data());  // y_ and w_ as scratch
   }
   for (int v = 0; v < nvar_; ++v) {
     y_[static_cast<std::size_t>(v)] = static_cast<double>(rawdata[v]);

@@ -41,6 +41,7 @@ inline bool reciprocal_profile_in_range(double p) {
 // r_lo, even a subnormal one, stays far below its last place. An infinite u or
 // value gives a NaN here, where the divider may give 0: such a record goes to the
 // literal kernels, whose result the divider's path equals.)
+// r_hi and r_lo (nvar each) are scratch.
 bool reciprocal_normal_equations(const double* pp, const double* pij, int width, int pairs, int used_pairs,
                                  const float* y, const float* u, int nfakt, int nvar, int offset, double* g,
-                                 double* rhs);
+                                 double* rhs, double* r_hi, double* r_lo);
