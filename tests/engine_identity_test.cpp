@@ -235,7 +235,18 @@ TEST(EngineIdentity, EachKernelMatchesLiteralKernelOnRandomProblems) {
       contribution_pass(got);
       reference::contribution_pass(want);
       expect_same_state(got, want, where + " contribution");
-      // Profile step from the same contributions and residuals.
+      // Profile step from the same contributions and residuals, and from the same
+      // with the last factor contributing nothing to any record: every variable's
+      // normal equations are singular then, and each solve meets a zero pivot.
+      Model got_zero = got;
+      Model want_zero = want;
+      for (std::size_t s = 0; s < static_cast<std::size_t>(shape.nrec); ++s) {
+        const std::size_t last = s * static_cast<std::size_t>(shape.nfakt) + static_cast<std::size_t>(shape.nfakt - 1);
+        got_zero.x[last] = want_zero.x[last] = 0.0;
+      }
+      profile_pass(got_zero);
+      reference::profile_pass(want_zero);
+      expect_same_state(got_zero, want_zero, where + " profile, a factor without contributions");
       got.nfree = want.nfree = 0;
       profile_pass(got);
       reference::profile_pass(want);

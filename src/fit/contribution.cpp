@@ -327,51 +327,6 @@ void drop_from_system(double* g, double* rhs, int order, int d) {
   for (int i = d; i < order - 1; ++i) rhs[i] = rhs[i + 1];
 }
 
-// The systems of four records of one order side by side: block l is the packed
-// triangle g[l] mirrored, b[l] its right-hand side. Inverts the blocks and solves:
-// xo[l * order + i] = sum over j in order of inverse_l[i][j] * b_l[j], each element
-// of the inverse read from where the elimination left it, with its sign. Returns
-// the lanes handed back by the inversion.
-TARNOK_VECTOR_CLONES
-unsigned TARNOK_VECTOR_BODY(solve_four)(const double* const* g, const double* const* rhs, int order,
-                                        LaneQuad* blocks, LaneQuad* b, LaneExchanges* kept, double* xo) {
-  const double *g0 = g[0], *g1 = g[1], *g2 = g[2], *g3 = g[3];
-  int e = 0;
-  for (int r = 0; r < order; ++r) {
-    for (int c = r; c < order; ++c, ++e) {
-      const LaneQuad sum = {g0[e], g1[e], g2[e], g3[e]};
-      blocks[r * order + c] = sum;
-      blocks[c * order + r] = sum;
-    }
-  }
-  const unsigned handed_back = invert_lanes(blocks, order, kept);
-  // b with the signs of the inverse's columns: (s * p) * b and p * (s * b) are the
-  // same number for s = 1 or -1.
-  for (int j = 0; j < order; ++j) b[j] = LaneQuad{rhs[0][j], rhs[1][j], rhs[2][j], rhs[3][j]} * kept->col_sign[j];
-  const double* flat = reinterpret_cast<const double*>(blocks);
-  const auto lanes = static_cast<std::size_t>(order) * 4;
-  for (int i = 0; i < order; ++i) {
-    const LaneQuad sign = kept->row_sign[i];
-    const LaneQuadMask row_from = kept->row_from[i];
-    const double* row0 = flat + static_cast<std::size_t>(row_from[0]) * lanes;
-    const double* row1 = flat + static_cast<std::size_t>(row_from[1]) * lanes + 1;
-    const double* row2 = flat + static_cast<std::size_t>(row_from[2]) * lanes + 2;
-    const double* row3 = flat + static_cast<std::size_t>(row_from[3]) * lanes + 3;
-    LaneQuad sum = {0.0, 0.0, 0.0, 0.0};
-    for (int j = 0; j < order; ++j) {
-      const LaneQuadMask col = kept->col_from[j];
-      const LaneQuad element = {row0[4 * col[0]], row1[4 * col[1]], row2[4 * col[2]], row3[4 * col[3]]};
-      sum = sum + element * (sign * b[j]);
-    }
-    for (int l = 0; l < 4; ++l) xo[l * order + i] = sum[l];
-  }
-  return handed_back;
-}
-TARNOK_VECTOR_DISPATCH(unsigned, solve_four,
-                       (const double* const* g, const double* const* rhs, int order, LaneQuad* blocks, LaneQuad* b,
-                        LaneExchanges* kept, double* xo),
-                       (g, rhs, order, blocks, b, kept, xo))
-
 void RecordSolver::solve_chunk(const int* records, int count, double* x, float* dy, int* dof) {
   const int n = nfakt_;
   const int offset = offset_;

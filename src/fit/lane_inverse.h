@@ -39,3 +39,12 @@ struct LaneExchanges {
 // of a NaN depends on the operand order). The lanes outside the mask, read
 // through *kept, hold Matrixinv's result bit for bit.
 unsigned invert_lanes(LaneQuad* blocks, int n, LaneExchanges* kept);
+
+// Four systems of one order side by side: block l is the packed upper triangle
+// g[l] (row by row) mirrored, rhs[l] its right-hand side. Inverts the blocks into
+// blocks (order x order) and solves: xo[l * order + i] = sum over j in order of
+// inverse_l[i][j] * rhs_l[j], each element of the inverse read from where the
+// elimination left it, with its sign (kept, b: scratch). Returns the lanes handed
+// back by the inversion, whose xo are not wanted.
+unsigned solve_four(const double* const* g, const double* const* rhs, int order, LaneQuad* blocks, LaneQuad* b,
+                    LaneExchanges* kept, double* xo);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fit/cross_products.h"
+#include "fit/lane_inverse.h"
 #include "fit/literal_kernels.h"
 #include "fit/matrixinv.h"
 #include "fit/workers.h"
@@ -147,6 +148,177 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
   return all_finite(p, static_cast<std::size_t>(m.nfakt)) ? nactive : -1;
 }
 
+// One variable's solve in progress among those solved side by side.
+struct PendingVariable {
+  int k;                     // its sums, sums[k]
+  int v;                     // the variable
+  std::vector<int> free;     // its free elements, increasing
+  std::vector<int> active;   // the positions in free still solved
+  std::vector<double> row;   // its row of p at the start of the step
+};
+
+// The elements' corrections d of one variable from its solution xo (the order of
+// its active elements), as solve_finite makes them; zeroes the element that
+// overshoots most and returns true when one does. Returns false in *finite when a
+// value that is not finite turned up.
+bool apply_solution(Model& m, PendingVariable& pending, const double* solved, double* xo, bool* finite) {
+  const int nfakt = m.nfakt;
+  const int nrec = m.nrec;
+  double* p = m.p.data() + static_cast<std::size_t>(pending.v) * static_cast<std::size_t>(nfakt);
+  const double* sum2 = m.sum2.data();
+  const int nactive = static_cast<int>(pending.active.size());
+  double maxviol = 0.0;
+  int ival = 0;
+  bool violated = false;
+  for (int i = 0; i < nactive; ++i) {
+    const int e = pending.free[static_cast<std::size_t>(pending.active[static_cast<std::size_t>(i)])];
+    const double cur = p[e];
+    double d = solved[i];
+    double pull = 0.0;
+    for (int k = 0; k < nfakt; ++k) pull += p[k] * sum2[k] / nrec;
+    double target = pull / nfakt - cur;
+    if (target > 0 && cur < target) target = cur;
+    d = (d + static_cast<double>(m.rotate) * target) / m.damp;
+    if (!std::isfinite(d) || !std::isfinite(pull)) {
+      *finite = false;
+      return false;
+    }
+    if (cur + d < 0) {
+      violated = true;
+      xo[i] = -cur;
+      if (-cur - d > maxviol) {
+        maxviol = -cur - d;
+        ival = i;
+      }
+    } else {
+      xo[i] = d;
+    }
+  }
+  *finite = true;
+  if (!violated) return false;
+  const int e = pending.free[static_cast<std::size_t>(pending.active[static_cast<std::size_t>(ival)])];
+  p[e] = p[e] + xo[ival];
+  pending.active.erase(pending.active.begin() + ival);
+  return true;
+}
+
+// The profile step of the variables sums[k], k in mine, into nfree[k]: every
+// round of elimination solves four variables of the same order side by side, as
+// the contribution step does with records. A variable whose block the inversion
+// hands back, or where a value that is not finite turns up, has its row put back
+// and is solved alone, which gives what it would have given from the start.
+void solve_variables_in_lanes(Model& m, const std::vector<CrossSums>& sums, const std::vector<int>& mine,
+                              SolveScratch& scratch, int* nfree) {
+  const int nfakt = m.nfakt;
+  const auto row_size = static_cast<std::size_t>(nfakt);
+  auto row_of = [&m, row_size](int v) {
+    return m.p.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(v) * row_size);
+  };
+  auto alone = [&](const PendingVariable& pending) {
+    std::copy(pending.row.begin(), pending.row.end(), row_of(pending.v));
+    nfree[pending.k] = solve_variable(m, sums[static_cast<std::size_t>(pending.k)], scratch);
+  };
+  auto finish = [&](const PendingVariable& pending, const double* xo) {
+    const auto v = static_cast<std::size_t>(pending.v);
+    double* p = m.p.data() + v * row_size;
+    const int nactive = static_cast<int>(pending.active.size());
+    m.ny[v] = m.nrec - nactive;
+    for (int i = 0; i < nactive; ++i) {
+      const int e = pending.free[static_cast<std::size_t>(pending.active[static_cast<std::size_t>(i)])];
+      p[e] = p[e] + xo[i];
+    }
+    for (int f = 0; f < nfakt; ++f) p[f] = p[f] * (m.sum2[static_cast<std::size_t>(f)] / m.nrec);
+    if (all_finite(p, row_size)) {
+      nfree[pending.k] = nactive;
+    } else {
+      alone(pending);
+    }
+  };
+
+  std::vector<PendingVariable> pending;
+  const bool sum2_finite = all_finite(m.sum2.data(), row_size);
+  for (int k : mine) {
+    const CrossSums& s = sums[static_cast<std::size_t>(k)];
+    PendingVariable variable;
+    variable.k = k;
+    variable.v = s.v;
+    variable.free = free_elements(m, s.v);
+    variable.row.assign(row_of(s.v), row_of(s.v) + nfakt);
+    const int n = static_cast<int>(variable.free.size());
+    if (!sum2_finite || !s.finite() || !all_finite(variable.row.data(), row_size) || n > kMaxLaneOrder) {
+      nfree[k] = solve_variable(m, s, scratch);
+      continue;
+    }
+    for (int i = 0; i < n; ++i) variable.active.push_back(i);
+    if (n == 0) {
+      finish(variable, nullptr);
+      continue;
+    }
+    pending.push_back(std::move(variable));
+  }
+
+  // Per lane: the packed triangle and right-hand side of its variable's active
+  // elements; the blocks, solutions and exchanges of the four.
+  const auto max_order = static_cast<std::size_t>(nfakt);
+  std::vector<double> packed(4 * max_order * (max_order + 1) / 2), rhs(4 * max_order);
+  std::vector<double> blocks(4 * max_order * max_order), lane_b(4 * max_order), lane_xo(4 * max_order);
+  std::vector<double> xo(max_order);
+  LaneExchanges kept;
+  std::vector<PendingVariable> next;
+  while (!pending.empty()) {
+    // Four of the same order at a time; the last group of an order filled up
+    // with copies of its first.
+    std::stable_sort(pending.begin(), pending.end(),
+                     [](const PendingVariable& a, const PendingVariable& b) { return a.active.size() > b.active.size(); });
+    next.clear();
+    for (std::size_t first = 0; first < pending.size();) {
+      const std::size_t order = pending[first].active.size();
+      std::size_t real = 1;
+      while (real < 4 && first + real < pending.size() && pending[first + real].active.size() == order) ++real;
+      const double* lane_g[4];
+      const double* lane_rhs[4];
+      for (std::size_t l = 0; l < 4; ++l) {
+        const PendingVariable& variable = pending[first + (l < real ? l : 0)];
+        const CrossSums& s = sums[static_cast<std::size_t>(variable.k)];
+        double* g = packed.data() + l * max_order * (max_order + 1) / 2;
+        double* b = rhs.data() + l * max_order;
+        std::size_t e = 0;
+        for (std::size_t i = 0; i < order; ++i) {
+          const int fi = variable.free[static_cast<std::size_t>(variable.active[i])];
+          b[i] = s.b[static_cast<std::size_t>(fi)];
+          for (std::size_t j = i; j < order; ++j, ++e) {
+            const int fj = variable.free[static_cast<std::size_t>(variable.active[j])];
+            g[e] = s.a[static_cast<std::size_t>(pair_index(nfakt, fi, fj))];
+          }
+        }
+        lane_g[l] = g;
+        lane_rhs[l] = b;
+      }
+      const unsigned handed_back =
+          solve_four(lane_g, lane_rhs, static_cast<int>(order), reinterpret_cast<LaneQuad*>(blocks.data()),
+                     reinterpret_cast<LaneQuad*>(lane_b.data()), &kept, lane_xo.data());
+      for (std::size_t l = 0; l < real; ++l) {
+        PendingVariable& variable = pending[first + l];
+        if (handed_back & (1u << l)) {
+          alone(variable);
+          continue;
+        }
+        bool finite = true;
+        const bool violated = apply_solution(m, variable, lane_xo.data() + l * order, xo.data(), &finite);
+        if (!finite) {
+          alone(variable);
+        } else if (violated && !variable.active.empty()) {
+          next.push_back(std::move(variable));
+        } else {
+          finish(variable, xo.data());
+        }
+      }
+      first += real;
+    }
+    std::swap(pending, next);
+  }
+}
+
 }  // namespace
 
 void profile_step(Model& m, int v) {
@@ -168,9 +340,8 @@ void profile_pass(Model& m) {
   std::vector<SolveScratch> scratch(static_cast<std::size_t>(threads), SolveScratch(m));
   std::vector<int> nfree(static_cast<std::size_t>(m.nvar), 0);
   run_on_threads(threads, [&](int t) {
-    for (int k : shares[static_cast<std::size_t>(t)]) {
-      nfree[static_cast<std::size_t>(k)] = solve_variable(m, sums[static_cast<std::size_t>(k)], scratch[static_cast<std::size_t>(t)]);
-    }
+    solve_variables_in_lanes(m, sums, shares[static_cast<std::size_t>(t)], scratch[static_cast<std::size_t>(t)],
+                             nfree.data());
   });
   for (int count : nfree) m.nfree += count;
 }
