@@ -1,5 +1,7 @@
 #include "fit/reciprocal_division.h"
 
+#include "fit/lanes.h"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
@@ -37,8 +39,6 @@ __attribute__((target("avx2,fma"))) void split_reciprocals(const float* u, int n
     _mm_store_sd(r_lo + v, _mm_mul_sd(_mm_fnmadd_sd(hi, uv, _mm_set_sd(1.0)), hi));
   }
 }
-
-}  // namespace
 
 // The sums over the variables: kPairLanes lanes of four pairs and kWidthLanes of
 // four factors kept in registers (both 0: any count, summed in memory).
@@ -92,6 +92,8 @@ __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const d
   }
 }
 
+}  // namespace
+
 __attribute__((target("avx2,fma"))) bool reciprocal_normal_equations(
     const double* pp, const double* pij, int width, int pairs, int used_pairs, const float* y, const float* w,
     int nfakt, int nvar, int offset, double* g, double* rhs, double* r_hi, double* r_lo) {
@@ -117,16 +119,7 @@ __attribute__((target("avx2,fma"))) bool reciprocal_normal_equations(
     default: TARNOK_SUM_TERMS(0, 0); break;
   }
 #undef TARNOK_SUM_TERMS
-  // x - x is 0 for a finite x and a NaN otherwise: every sum of g, and of rhs from
-  // offset on, must give 0.
-  __m256d check = _mm256_setzero_pd();
-  for (int k = 0; k < pairs; k += 4) {
-    const __m256d sum = _mm256_loadu_pd(g + k);
-    check = _mm256_add_pd(check, _mm256_sub_pd(sum, sum));
-  }
-  double rest = 0.0;
-  for (int k = offset; k < nfakt; ++k) rest = rest + (rhs[k] - rhs[k]);
-  return _mm256_movemask_pd(_mm256_cmp_pd(check, _mm256_setzero_pd(), _CMP_NEQ_UQ)) == 0 && rest == 0.0;
+  return all_finite(g, pairs) && all_finite(rhs + offset, nfakt - offset);
 }
 
 #else
