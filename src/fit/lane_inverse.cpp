@@ -75,17 +75,12 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     const LaneQuadMask where = halted ? LaneQuadMask{first, first, first, first} : at0;
     const LaneQuadMask row = where >> kPositionBits;
     const LaneQuadMask col = where & (kPosition - 1);
-    LaneQuad amax;
-    unsigned long long rows = 0;  // the rows, and the columns, that some lane exchanges with i
-    unsigned long long cols = 0;
-#pragma GCC unroll 8
-    for (int l = 0; l < 4; ++l) {
-      const int r = static_cast<int>(row[l]);
-      const int c = static_cast<int>(col[l]);
-      amax[l] = at(r, c)[l];
-      rows |= 1ull << r;
-      cols |= 1ull << c;
-    }
+    // The rows, and the columns, that some lane exchanges with i.
+    const LaneQuadMask one = {1, 1, 1, 1};
+    const LaneQuadMask row_bits = one << row;
+    const LaneQuadMask col_bits = one << col;
+    const auto rows = static_cast<unsigned long long>((row_bits[0] | row_bits[1]) | (row_bits[2] | row_bits[3]));
+    const auto cols = static_cast<unsigned long long>((col_bits[0] | col_bits[1]) | (col_bits[2] | col_bits[3]));
     pivot_row[i] = row;
     pivot_col[i] = col;
     row_moves[i] = rows >> i >> 1 << i << 1;
@@ -115,6 +110,9 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
         at(j, c) = swap ? -hold : other;
       }
     }
+    // The exchanges have brought each lane's pivot to (i, i), sign and all (the
+    // value leaving row i, or column i, is the one negated).
+    const LaneQuad amax = at(i, i);
     // Pivot column, reduction of the other rows by the pivot row, pivot row.
 #pragma GCC unroll 8
     for (int j = 0; j < n; ++j) {
