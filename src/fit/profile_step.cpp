@@ -36,13 +36,14 @@ struct SolveScratch {
         a(static_cast<std::size_t>(m.nfakt) * static_cast<std::size_t>(lanes_width(m.nfakt))),
         b(static_cast<std::size_t>(m.nfakt)),
         xo(static_cast<std::size_t>(m.nfakt)),
+        solved(static_cast<std::size_t>(m.nfakt)),
         active(static_cast<std::size_t>(m.nfakt)),
         ik(static_cast<std::size_t>(m.nfakt)),
         jk(static_cast<std::size_t>(m.nfakt)) {}
   literal::Scratch literal;
   std::vector<double> row;
   std::vector<int> free;
-  std::vector<double> a, b, xo;
+  std::vector<double> a, b, xo, solved;
   std::vector<int> active, ik, jk;
 };
 
@@ -50,6 +51,64 @@ bool all_finite(const double* values, std::size_t n) {
   bool finite = true;
   for (std::size_t k = 0; k < n; ++k) finite = finite && std::isfinite(values[k]);
   return finite;
+}
+
+// One round of a variable's solve: for each active element i (free[active[i]] of
+// the row p), its least-squares correction solved[i], pulled towards the mean of
+// the row weighted by the factors' mean contributions and damped. xo[i] is the
+// correction to apply, or -p[e] for an element that would turn negative. Returns
+// the position of the element that overshoots most, -1 when none does, or -2
+// when a value that is not finite turned up.
+int round_corrections(const Model& m, const double* p, const int* free, const int* active, int nactive,
+                      const double* solved, double* xo) {
+  const int nfakt = m.nfakt;
+  const double* sum2 = m.sum2.data();
+  double maxviol = 0.0;
+  int ival = -1;
+  for (int i = 0; i < nactive; ++i) {
+    const int e = free[active[i]];
+    const double cur = p[e];
+    double d = solved[i];
+    double pull = 0.0;
+    for (int k = 0; k < nfakt; ++k) pull += p[k] * sum2[k] / m.nrec;
+    double target = pull / nfakt - cur;
+    if (target > 0 && cur < target) target = cur;
+    d = (d + static_cast<double>(m.rotate) * target) / m.damp;
+    if (!std::isfinite(d) || !std::isfinite(pull)) return -2;
+    if (cur + d < 0) {
+      xo[i] = -cur;
+      if (ival < 0 || -cur - d > maxviol) {
+        maxviol = -cur - d;
+        ival = i;
+      }
+    } else {
+      xo[i] = d;
+    }
+  }
+  return ival;
+}
+
+// The element that overshoots most (position ival) becomes zero and is held for
+// this pass; it leaves active, of which nactive - 1 remain.
+void hold_element(double* p, const int* free, int* active, int nactive, int ival, const double* xo) {
+  const int e = free[active[ival]];
+  p[e] = p[e] + xo[ival];
+  for (int i = ival; i < nactive - 1; ++i) active[i] = active[i + 1];
+}
+
+// The end of a variable's step: its degrees of freedom, the corrections xo of its
+// active elements, and its row rescaled by the factors' mean contributions.
+// Returns whether the row is finite.
+bool finish_variable(Model& m, int v, const int* free, const int* active, int nactive, const double* xo) {
+  const int nfakt = m.nfakt;
+  double* p = m.p.data() + static_cast<std::size_t>(v) * static_cast<std::size_t>(nfakt);
+  m.ny[static_cast<std::size_t>(v)] = m.nrec - nactive;
+  for (int i = 0; i < nactive; ++i) {
+    const int e = free[active[i]];
+    p[e] = p[e] + xo[i];
+  }
+  for (int f = 0; f < nfakt; ++f) p[f] = p[f] * (m.sum2[static_cast<std::size_t>(f)] / m.nrec);
+  return all_finite(p, static_cast<std::size_t>(nfakt));
 }
 
 int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch);
@@ -72,7 +131,6 @@ int solve_variable(Model& m, const CrossSums& sums, SolveScratch& scratch) {
 
 int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
   const int nfakt = m.nfakt;
-  const int nrec = m.nrec;
   scratch.free = free_elements(m, sums.v);
   const std::vector<int>& free = scratch.free;
   const int n = static_cast<int>(free.size());
@@ -104,48 +162,22 @@ int solve_finite(Model& m, const CrossSums& sums, SolveScratch& scratch) {
     double det;
     if (!invert_finite(a, width, nactive, &det, scratch.ik.data(), scratch.jk.data())) return -1;
 
-    double maxviol = 0.0;
-    int ival = 0;
-    violated = false;
+    double* solved = scratch.solved.data();
     for (int i = 0; i < nactive; ++i) {
-      const int e = free[static_cast<std::size_t>(active[i])];
-      const double cur = p[e];
       double d = 0.0;
       for (int j = 0; j < nactive; ++j) d += a[i * width + j] * b[j];
-      // Pull towards the mean of the row weighted by the factors' mean contributions.
-      double pull = 0.0;
-      for (int k = 0; k < nfakt; ++k) pull += p[k] * sum2[k] / nrec;
-      double target = pull / nfakt - cur;
-      if (target > 0 && cur < target) target = cur;
-      d = (d + static_cast<double>(m.rotate) * target) / m.damp;
-      if (!std::isfinite(d) || !std::isfinite(pull)) return -1;
-      if (cur + d < 0) {
-        violated = true;
-        xo[i] = -cur;
-        if (-cur - d > maxviol) {
-          maxviol = -cur - d;
-          ival = i;
-        }
-      } else {
-        xo[i] = d;
-      }
+      solved[i] = d;
     }
+    const int ival = round_corrections(m, p, free.data(), active, nactive, solved, xo);
+    if (ival == -2) return -1;
+    violated = ival >= 0;
     if (violated) {
-      // The element that overshoots most becomes zero and is held for this pass.
-      const int e = free[static_cast<std::size_t>(active[ival])];
-      p[e] = p[e] + xo[ival];
-      for (int i = ival; i < nactive - 1; ++i) active[i] = active[i + 1];
+      hold_element(p, free.data(), active, nactive, ival, xo);
       --nactive;
     }
   } while (violated && nactive > 0);
 
-  m.ny[static_cast<std::size_t>(sums.v)] = nrec - nactive;
-  for (int i = 0; i < nactive; ++i) {
-    const int e = free[static_cast<std::size_t>(active[i])];
-    p[e] = p[e] + xo[i];
-  }
-  for (int f = 0; f < nfakt; ++f) p[f] = p[f] * (sum2[f] / nrec);
-  return all_finite(p, static_cast<std::size_t>(m.nfakt)) ? nactive : -1;
+  return finish_variable(m, sums.v, free.data(), active, nactive, xo) ? nactive : -1;
 }
 
 // One variable's solve in progress among those solved side by side.
@@ -156,51 +188,6 @@ struct PendingVariable {
   std::vector<int> active;   // the positions in free still solved
   std::vector<double> row;   // its row of p at the start of the step
 };
-
-// The elements' corrections d of one variable from its solution xo (the order of
-// its active elements), as solve_finite makes them; zeroes the element that
-// overshoots most and returns true when one does. Returns false in *finite when a
-// value that is not finite turned up.
-bool apply_solution(Model& m, PendingVariable& pending, const double* solved, double* xo, bool* finite) {
-  const int nfakt = m.nfakt;
-  const int nrec = m.nrec;
-  double* p = m.p.data() + static_cast<std::size_t>(pending.v) * static_cast<std::size_t>(nfakt);
-  const double* sum2 = m.sum2.data();
-  const int nactive = static_cast<int>(pending.active.size());
-  double maxviol = 0.0;
-  int ival = 0;
-  bool violated = false;
-  for (int i = 0; i < nactive; ++i) {
-    const int e = pending.free[static_cast<std::size_t>(pending.active[static_cast<std::size_t>(i)])];
-    const double cur = p[e];
-    double d = solved[i];
-    double pull = 0.0;
-    for (int k = 0; k < nfakt; ++k) pull += p[k] * sum2[k] / nrec;
-    double target = pull / nfakt - cur;
-    if (target > 0 && cur < target) target = cur;
-    d = (d + static_cast<double>(m.rotate) * target) / m.damp;
-    if (!std::isfinite(d) || !std::isfinite(pull)) {
-      *finite = false;
-      return false;
-    }
-    if (cur + d < 0) {
-      violated = true;
-      xo[i] = -cur;
-      if (-cur - d > maxviol) {
-        maxviol = -cur - d;
-        ival = i;
-      }
-    } else {
-      xo[i] = d;
-    }
-  }
-  *finite = true;
-  if (!violated) return false;
-  const int e = pending.free[static_cast<std::size_t>(pending.active[static_cast<std::size_t>(ival)])];
-  p[e] = p[e] + xo[ival];
-  pending.active.erase(pending.active.begin() + ival);
-  return true;
-}
 
 // The profile step of the variables sums[k], k in mine, into nfree[k]: every
 // round of elimination solves four variables of the same order side by side, as
@@ -219,16 +206,8 @@ void solve_variables_in_lanes(Model& m, const std::vector<CrossSums>& sums, cons
     nfree[pending.k] = solve_variable(m, sums[static_cast<std::size_t>(pending.k)], scratch);
   };
   auto finish = [&](const PendingVariable& pending, const double* xo) {
-    const auto v = static_cast<std::size_t>(pending.v);
-    double* p = m.p.data() + v * row_size;
     const int nactive = static_cast<int>(pending.active.size());
-    m.ny[v] = m.nrec - nactive;
-    for (int i = 0; i < nactive; ++i) {
-      const int e = pending.free[static_cast<std::size_t>(pending.active[static_cast<std::size_t>(i)])];
-      p[e] = p[e] + xo[i];
-    }
-    for (int f = 0; f < nfakt; ++f) p[f] = p[f] * (m.sum2[static_cast<std::size_t>(f)] / m.nrec);
-    if (all_finite(p, row_size)) {
+    if (finish_variable(m, pending.v, pending.free.data(), pending.active.data(), nactive, xo)) {
       nfree[pending.k] = nactive;
     } else {
       alone(pending);
@@ -303,12 +282,19 @@ void solve_variables_in_lanes(Model& m, const std::vector<CrossSums>& sums, cons
           alone(variable);
           continue;
         }
-        bool finite = true;
-        const bool violated = apply_solution(m, variable, lane_xo.data() + l * order, xo.data(), &finite);
-        if (!finite) {
+        double* p = m.p.data() + static_cast<std::size_t>(variable.v) * row_size;
+        const int ival = round_corrections(m, p, variable.free.data(), variable.active.data(),
+                                           static_cast<int>(order), lane_xo.data() + l * order, xo.data());
+        if (ival == -2) {
           alone(variable);
-        } else if (violated && !variable.active.empty()) {
-          next.push_back(std::move(variable));
+        } else if (ival >= 0) {
+          hold_element(p, variable.free.data(), variable.active.data(), static_cast<int>(order), ival, xo.data());
+          variable.active.pop_back();
+          if (variable.active.empty()) {
+            finish(variable, xo.data());
+          } else {
+            next.push_back(std::move(variable));
+          }
         } else {
           finish(variable, xo.data());
         }
