@@ -80,6 +80,13 @@ TEST(Program, HelpAndVersion) {
   EXPECT_NE(help.out.find("Usage: tarnok [options] O/N profile form data result [rotate]"), std::string::npos);
   EXPECT_NE(help.out.find("--passes N"), std::string::npos);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  EXPECT_NE(help.out.find("tarnok prepare --help"), std::string::npos);
+  // Every option is described once.
+  for (const char* option : {"  --report DIR", "  --passes N", "  --seed S"}) {
+    const std::size_t first = help.out.find(option);
+    EXPECT_NE(first, std::string::npos) << option;
+    EXPECT_EQ(help.out.find(option, first + 1), std::string::npos) << option;
+  }
   RunResult version = run_program(kTarnok, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("tarnok ", 0), 0u);
