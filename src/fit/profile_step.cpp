@@ -63,14 +63,16 @@ int round_corrections(const Model& m, const double* p, const int* free, const in
                       const double* solved, double* xo) {
   const int nfakt = m.nfakt;
   const double* sum2 = m.sum2.data();
+  // The pull's mean of the row is the same for every element of the round: the
+  // row changes only after it.
+  double pull = 0.0;
+  for (int k = 0; k < nfakt; ++k) pull += p[k] * sum2[k] / m.nrec;
   double maxviol = 0.0;
   int ival = -1;
   for (int i = 0; i < nactive; ++i) {
     const int e = free[active[i]];
     const double cur = p[e];
     double d = solved[i];
-    double pull = 0.0;
-    for (int k = 0; k < nfakt; ++k) pull += p[k] * sum2[k] / m.nrec;
     double target = pull / nfakt - cur;
     if (target > 0 && cur < target) target = cur;
     d = (d + static_cast<double>(m.rotate) * target) / m.damp;
