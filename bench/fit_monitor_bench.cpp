@@ -7,19 +7,19 @@
 #include <algorithm>
 #include <string>
 
-#include "control/model.h"
-#include "fit/contribution.h"
+#include "test_model.h"
+#include "engine/engine.h"
 #include "fit/fit_monitor.h"
-#include "fit/profile_step.h"
-#include "input/data_file.h"
-#include "input/form_file.h"
-#include "input/profile_file.h"
+#include "engine/engine.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
 
 namespace {
 
-Model st_louis() {
+TestModel st_louis() {
   const std::string dir = std::string(TARNOK_EXAMPLES) + "/st_louis/";
-  Model m;
+  TestModel m;
   m.damp = 10;
   read_profile(m, dir + "profile.tsv");
   read_form(m, dir + "form.tsv");
@@ -27,7 +27,7 @@ Model st_louis() {
   return m;
 }
 
-void one_pass(Model& m) {
+void one_pass(TestModel& m) {
   m.chi2 = 0.0;
   m.nytot = -m.nfree;
   std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
@@ -39,7 +39,7 @@ void one_pass(Model& m) {
 
 // One pass of the fit (contribution and profile step), without the monitor.
 void BM_Pass(benchmark::State& state) {
-  Model m = st_louis();
+  TestModel m = st_louis();
   for (auto _ : state) {
     one_pass(m);
     benchmark::DoNotOptimize(m.chi2);
@@ -51,7 +51,7 @@ BENCHMARK(BM_Pass)->Unit(benchmark::kMicrosecond);
 // bookkeeping, alternating new best and not, for the St. Louis size and for the
 // largest problem the model holds (60 variables, 20 factors).
 void BM_MonitorPerPass(benchmark::State& state) {
-  Model m;
+  TestModel m;
   m.nvar = static_cast<int>(state.range(0));
   m.nfakt = static_cast<int>(state.range(1));
   m.p.assign(static_cast<std::size_t>(m.nvar * m.nfakt), 0.5);
@@ -60,7 +60,7 @@ void BM_MonitorPerPass(benchmark::State& state) {
   long pass = 0;
   for (auto _ : state) {
     ++pass;
-    monitor.begin_pass(m, pass);
+    monitor.begin_pass(m, m, pass);
     monitor.end_pass((pass % 2 == 0 ? 1000.0 : 1001.0) - 1e-9 * static_cast<double>(pass), 1000, 1);
     benchmark::DoNotOptimize(monitor.converged());
   }

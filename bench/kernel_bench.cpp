@@ -5,9 +5,10 @@
 #include <random>
 #include <vector>
 
-#include "fit/contribution.h"
-#include "fit/matrixinv.h"
-#include "fit/profile_step.h"
+#include "engine/engine.h"
+#include "engine/engine.h"
+#include "engine/detail/lane_matrixinv.h"
+#include "engine/engine.h"
 #include "stats/regression.h"
 #include "reference/random_model.h"
 #include "reference/reference.h"
@@ -15,19 +16,19 @@
 namespace {
 
 // A model after one reference pass, so that x, dy and sum2 are those of a fit.
-Model fitted_model(int nfakt, int nvar, int nrec, int threads) {
+TestModel fitted_model(int nfakt, int nvar, int nrec, int threads) {
   ProblemShape shape;
   shape.nfakt = nfakt;
   shape.nvar = nvar;
   shape.nrec = nrec;
   shape.missing = 0.02;
-  Model m = random_model(1, shape);
+  TestModel m = random_model(1, shape);
   m.threads = threads;
   reference::contribution_pass(m);
   return m;
 }
 
-void reset_totals(Model& m) {
+void reset_totals(TestModel& m) {
   m.chi2 = 0.0;
   m.nytot = 0;
   m.sumsq = 0.0;
@@ -36,7 +37,7 @@ void reset_totals(Model& m) {
 
 template <bool kEngine>
 void BM_ContributionPass(benchmark::State& state) {
-  Model m = fitted_model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4000,
+  TestModel m = fitted_model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4000,
                          static_cast<int>(state.range(2)));
   for (auto _ : state) {
     reset_totals(m);
@@ -52,9 +53,9 @@ void BM_ContributionPass(benchmark::State& state) {
 
 template <bool kEngine>
 void BM_ProfilePass(benchmark::State& state) {
-  const Model start = fitted_model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4000,
+  const TestModel start = fitted_model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4000,
                                    static_cast<int>(state.range(2)));
-  Model m = start;
+  TestModel m = start;
   for (auto _ : state) {
     m.p = start.p;
     m.nfree = 0;
@@ -70,7 +71,7 @@ void BM_ProfilePass(benchmark::State& state) {
 
 template <bool kEngine>
 void BM_Regressions(benchmark::State& state) {
-  Model m = fitted_model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4000,
+  TestModel m = fitted_model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4000,
                          static_cast<int>(state.range(2)));
   std::fill(m.ny.begin(), m.ny.end(), m.nrec - 1);
   const auto cells = static_cast<std::size_t>(m.nvar) * static_cast<std::size_t>(m.nfakt);

@@ -9,21 +9,21 @@
 #include <algorithm>
 #include <string>
 
-#include "control/model.h"
-#include "fit/contribution.h"
+#include "test_model.h"
+#include "engine/engine.h"
 #include "fit/fit_monitor.h"
-#include "fit/profile_step.h"
-#include "input/data_file.h"
-#include "input/form_file.h"
-#include "input/profile_file.h"
+#include "engine/engine.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
 #include "reference/random_model.h"
 #include "robust/weights.h"
 
 namespace {
 
-Model st_louis() {
+TestModel st_louis() {
   const std::string dir = std::string(TARNOK_EXAMPLES) + "/st_louis/";
-  Model m;
+  TestModel m;
   read_profile(m, dir + "profile.tsv");
   read_form(m, dir + "form.tsv");
   read_data(m, dir + "data.tsv");
@@ -32,8 +32,8 @@ Model st_louis() {
 
 // range(0) 0: St. Louis; otherwise a random problem of range(0) factors,
 // range(1) variables and range(2) records. range(3): threads.
-Model problem(const benchmark::State& state) {
-  Model m;
+TestModel problem(const benchmark::State& state) {
+  TestModel m;
   if (state.range(0) == 0) {
     m = st_louis();
   } else {
@@ -51,7 +51,7 @@ Model problem(const benchmark::State& state) {
 
 template <bool kRobust>
 void BM_WholePass(benchmark::State& state) {
-  Model m = problem(state);
+  TestModel m = problem(state);
   m.alpha = kRobust ? 4.0 : 0.0;
   start_robust(m);
   const std::vector<double> start = m.p;
@@ -59,7 +59,7 @@ void BM_WholePass(benchmark::State& state) {
   long pass = 0;
   for (auto _ : state) {
     m.p = start;  // every pass from the same profiles
-    monitor.begin_pass(m, ++pass);
+    monitor.begin_pass(m, m, ++pass);
     m.chi2 = 0.0;
     m.nytot = -m.nfree;
     std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
@@ -75,7 +75,7 @@ void BM_WholePass(benchmark::State& state) {
 // What robust mode adds to a pass, alone: the copy of ueff into the monitor's
 // starting state and the refresh of the weights from the residuals of a pass.
 void BM_RobustAdds(benchmark::State& state) {
-  Model m = problem(state);
+  TestModel m = problem(state);
   m.alpha = 4.0;
   start_robust(m);
   contribution_pass(m);

@@ -29,12 +29,12 @@ struct Truth {
 };
 
 // The data set and the starting model (tables sized as the readers leave them).
-Model make_problem(double outliers, std::uint64_t seed, Truth& truth) {
+TestModel make_problem(double outliers, std::uint64_t seed, Truth& truth) {
   ProblemShape shape;
   shape.nfakt = kFakt;
   shape.nvar = kVar;
   shape.nrec = kRec;
-  Model m = random_model(seed, shape);
+  TestModel m = random_model(seed, shape);
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
   std::normal_distribution<double> normal(0.0, 1.0);
@@ -62,8 +62,8 @@ Model make_problem(double outliers, std::uint64_t seed, Truth& truth) {
       double value = y + u * normal(rng);
       if (uniform(rng) < outliers) value += u * (10.0 + 40.0 * uniform(rng));
       const auto cell = static_cast<std::size_t>(s * kVar + v);
-      m.rawdata.writable()[cell] = static_cast<float>(value);
-      m.usik.writable()[cell] = static_cast<float>(u);
+      m.rawdata[cell] = static_cast<float>(value);
+      m.usik[cell] = static_cast<float>(u);
     }
   }
   for (std::size_t e = 0; e < truth.p.size(); ++e) {
@@ -96,8 +96,8 @@ double correlation(const std::vector<double>& a, const std::vector<double>& b, i
   return sab / std::sqrt(saa * sbb);
 }
 
-void report(const char* name, const Model& start, const Truth& truth, long passes, double alpha) {
-  Model m = start;
+void report(const char* name, const TestModel& start, const Truth& truth, long passes, double alpha) {
+  TestModel m = start;
   m.alpha = alpha;
   NoKeyboard keyboard;
   FitOptions options;
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   const double alpha = argc > 3 ? std::atof(argv[3]) : 4.0;
   const std::uint64_t seed = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 14;
   Truth truth;
-  const Model start = make_problem(outliers, seed, truth);
+  const TestModel start = make_problem(outliers, seed, truth);
   std::printf("%d records x %d variables x %d factors, %.0f %% of values raised by 10 to 50 u, seed %llu, "
               "%ld passes\n",
               kRec, kVar, kFakt, 100.0 * outliers, static_cast<unsigned long long>(seed), passes);

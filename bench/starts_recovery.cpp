@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "control/failure.h"
-#include "control/model.h"
+#include "test_model.h"
 #include "ensemble/mapping.h"
 #include "ensemble/starts.h"
 #include "fit/iteration.h"
-#include "input/data_file.h"
-#include "input/form_file.h"
-#include "input/profile_file.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
 
 int main(int argc, char** argv) {
   if (argc != 6 && !(argc == 7 && std::string(argv[6]) == "free")) {
@@ -31,14 +31,14 @@ int main(int argc, char** argv) {
   const int count = std::atoi(argv[2]);
   const auto seed = std::strtoull(argv[3], nullptr, 10);
   try {
-    Model m;
+    TestModel m;
     m.damp = 10;
     m.threads = 1;
     read_profile(m, folder + "/profile.tsv");
     read_form(m, folder + "/form.tsv");
     read_data(m, folder + "/data.tsv");
     if (argc == 7) std::fill(m.fp.begin(), m.fp.end(), 1);
-    Model truth;
+    TestModel truth;
     read_profile(truth, folder + "/truth.tsv");
     FitOptions options;
     options.passes = std::atol(argv[4]);
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     NoKeyboard keyboard;
     std::printf("start\tpasses\tchi2\tchi2/ny\trecovery\n");
     for (int i = 0; i < count; ++i) {
-      Model fit = m;
+      TestModel fit = m;
       perturb_profiles(fit, seed, i);
       const FitOutcome outcome = run_fit(fit, keyboard, options, nullptr);
       if (outcome.failed) {

@@ -9,19 +9,21 @@
 #include <string>
 #include <string_view>
 
+#include "app/console_observer.h"
+#include "app/fit_command.h"
 #include "control/failure.h"
-#include "control/model.h"
 #include "fit/iteration.h"
-#include "fit/keyboard.h"
 #include "fit/residue.h"
-#include "input/data_file.h"
-#include "input/form_file.h"
-#include "input/name_check.h"
-#include "input/profile_file.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/name_check.h"
+#include "formats/profile_format.h"
 #include "measured/measured_table.h"
 #include "output/result_file.h"
-#include "output/safe_file.h"
+#include "platform/safe_file.h"
 #include "output/same_file.h"
+#include "platform/keyboard.h"
+#include "robust/weights.h"
 
 namespace {
 
@@ -97,23 +99,25 @@ void whole_run(std::string_view input, MemoryFile& profile, MemoryFile& form, Me
   const std::string& form_path = form.set(input.substr(first + 1, second - first - 1));
   const std::string& data_path = data.set(input.substr(second + 1));
 
-  Model m;
-  m.offset = (flags & 1) != 0 ? 1 : 0;
-  m.damp = 10;
+  Problem problem;
+  problem.offset = (flags & 1) != 0 ? 1 : 0;
   const char* rotate_arg = (flags & 2) != 0 ? "0.5" : nullptr;
-  m.rotate = rotate_arg != nullptr ? 0.5f : 0.0f;
-  m.alpha = (flags & 4) != 0 ? 2.0 : 0.0;  // robust mode
-  read_profile(m, profile_path);
-  read_form(m, form_path);
-  read_data(m, data_path);
+  FitSettings settings;
+  settings.rotate = rotate_arg != nullptr ? 0.5f : 0.0f;
+  settings.passes = 2;
+  const RobustWeighting robust(2.0);
+  if ((flags & 4) != 0) settings.reweighting = &robust;  // robust mode
+  read_profile(problem, profile_path);
+  read_form(problem, form_path);
+  read_data(problem, data_path);
+  FitState state = FitState::sized_for(problem);
   refuse_input_as_result(result_path(), {profile_path, form_path, data_path});
   ResultFile result(result_path());
   NoKeyboard keyboard;
-  FitOptions options;
-  options.passes = 2;
-  fail_without_result(run_fit(m, keyboard, options, console()));
-  residue(m);
-  write_result(m, result.stream(), rotate_arg);
+  ConsoleObserver observer(keyboard, console(), false);
+  fail_without_result(run_fit(problem, settings, state, observer));
+  residue(problem, state);
+  write_result(problem, state, result.stream(), rotate_arg);
   result.commit();
 }
 
@@ -142,7 +146,7 @@ void fuzz_one(FuzzTarget target, const std::uint8_t* bytes, std::size_t size) {
   const int free_before = lowest_free_descriptor();
   const std::string_view input(reinterpret_cast<const char*>(bytes), size);
   try {
-    Model m;
+    Problem m;
     switch (target) {
       case FuzzTarget::profile:
         read_profile(m, profile.set(input));

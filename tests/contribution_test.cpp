@@ -1,4 +1,4 @@
-#include "fit/contribution.h"
+#include "engine/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 namespace {
 
 // One record over the given profile rows (nvar x nfakt), values and uncertainties.
-Model one_record(int nfakt, std::vector<double> p, std::vector<float> values, std::vector<float> usik,
+TestModel one_record(int nfakt, std::vector<double> p, std::vector<float> values, std::vector<float> usik,
                  int offset = 0) {
   int nvar = static_cast<int>(values.size());
-  Model m = make_model(nfakt, nvar, 1);
+  TestModel m = make_model(nfakt, nvar, 1);
   m.p = std::move(p);
   m.rawdata = std::move(values);
   m.usik = std::move(usik);
@@ -24,7 +24,7 @@ Model one_record(int nfakt, std::vector<double> p, std::vector<float> values, st
 
 TEST(ContributionStep, ExactMixIsRecoveredWithZeroResiduals) {
   // Profiles (1, 0), (0, 1), (1, 1); the record is 2 x factor 0 + 3 x factor 1.
-  Model m = one_record(2, {1, 0, 0, 1, 1, 1}, {2, 3, 5}, {1, 1, 1});
+  TestModel m = one_record(2, {1, 0, 0, 1, 1, 1}, {2, 3, 5}, {1, 1, 1});
   contribution_step(m, 0);
   EXPECT_NEAR(m.x[0], 2.0, 1e-12);
   EXPECT_NEAR(m.x[1], 3.0, 1e-12);
@@ -34,7 +34,7 @@ TEST(ContributionStep, ExactMixIsRecoveredWithZeroResiduals) {
 
 TEST(ContributionStep, MostNegativeFactorIsDroppedAndTheRestSolvedAgain) {
   // Unconstrained solution (2, -1): factor 1 is dropped, factor 0 alone gives 1.5.
-  Model m = one_record(2, {1, 0, 0, 1, 1, 1}, {2, -1, 1}, {1, 1, 1});
+  TestModel m = one_record(2, {1, 0, 0, 1, 1, 1}, {2, -1, 1}, {1, 1, 1});
   contribution_step(m, 0);
   EXPECT_DOUBLE_EQ(m.x[0], 1.5);
   EXPECT_EQ(m.x[1], 0.0);
@@ -49,7 +49,7 @@ TEST(ContributionStep, TwoNegativesDropTheMoreNegativeFirst) {
   // Profile rows (1, 0, 0), (2, 0, 1), (2, 0, 1), (2, 1, 0) and values 5, 1, -2, 1:
   // the unconstrained solution is (5, -9, -10.5). Factor 2 goes first; solved
   // again, factor 1 comes out positive and stays: x = (1/3, 1/3, 0).
-  Model m = one_record(3, {1, 0, 0, 2, 0, 1, 2, 0, 1, 2, 1, 0}, {5, 1, -2, 1}, {1, 1, 1, 1});
+  TestModel m = one_record(3, {1, 0, 0, 2, 0, 1, 2, 0, 1, 2, 1, 0}, {5, 1, -2, 1}, {1, 1, 1, 1});
   contribution_step(m, 0);
   EXPECT_NEAR(m.x[0], 1.0 / 3, 1e-12);
   EXPECT_NEAR(m.x[1], 1.0 / 3, 1e-12);
@@ -59,7 +59,7 @@ TEST(ContributionStep, TwoNegativesDropTheMoreNegativeFirst) {
 
 TEST(ContributionStep, OffsetModeHoldsFactorZeroAtOne) {
   // Profile rows (0.5, 1) and (0.5, 2), values 2.5 and 4.5: x = (1, 2), residuals 0.
-  Model m = one_record(2, {0.5, 1, 0.5, 2}, {2.5f, 4.5f}, {1, 1}, 1);
+  TestModel m = one_record(2, {0.5, 1, 0.5, 2}, {2.5f, 4.5f}, {1, 1}, 1);
   contribution_step(m, 0);
   EXPECT_EQ(m.x[0], 1.0);
   EXPECT_NEAR(m.x[1], 2.0, 1e-12);
@@ -68,7 +68,7 @@ TEST(ContributionStep, OffsetModeHoldsFactorZeroAtOne) {
   EXPECT_EQ(m.nytot, 1);
 
   // With one factor only the offset remains: no problem is solved.
-  Model one = one_record(1, {0.5, 0.25}, {2, 3}, {1, 1}, 1);
+  TestModel one = one_record(1, {0.5, 0.25}, {2, 3}, {1, 1}, 1);
   contribution_step(one, 0);
   EXPECT_EQ(one.x[0], 1.0);
   EXPECT_EQ(one.dy, (std::vector<float>{1.5f, 2.75f}));
@@ -77,7 +77,7 @@ TEST(ContributionStep, OffsetModeHoldsFactorZeroAtOne) {
 
 TEST(ContributionStep, RecordWithEveryValueMissingGetsZeroContributions) {
   for (int offset : {0, 1}) {
-    Model m = one_record(2, {1, 2, 3, 4}, {5, 6}, {0, -1}, offset);
+    TestModel m = one_record(2, {1, 2, 3, 4}, {5, 6}, {0, -1}, offset);
     contribution_step(m, 0);
     EXPECT_EQ(m.x[0], offset ? 1.0 : 0.0);
     EXPECT_EQ(m.x[1], 0.0);
@@ -89,7 +89,7 @@ TEST(ContributionStep, RecordWithEveryValueMissingGetsZeroContributions) {
 
 TEST(ContributionStep, MissingValueIsLeftOutOfTheFitButGetsAResidual) {
   // Variable 2 is missing (u = 0); the fit uses variables 0 and 1 only.
-  Model m = one_record(1, {1, 1, 1}, {2, 2, 100}, {1, 1, 0});
+  TestModel m = one_record(1, {1, 1, 1}, {2, 2, 100}, {1, 1, 0});
   contribution_step(m, 0);
   EXPECT_DOUBLE_EQ(m.x[0], 2.0);
   EXPECT_EQ(m.dy[2], 98.0f);

@@ -13,8 +13,8 @@ namespace {
 
 // One factor, two variables, four records. Variable 0: values 1, 2, 3, 4 with
 // residuals 0.5, -0.5, 0.5, -4 and uncertainty 1 (record 3 missing in variable 1).
-Model small_model() {
-  Model m = make_model(1, 2, 4);
+TestModel small_model() {
+  TestModel m = make_model(1, 2, 4);
   m.rawdata = {1, 10, 2, 20, 3, 30, 4, 40};
   m.dy = {0.5f, 1, -0.5f, -1, 0.5f, 1, -4, 0};
   m.usik = {1, 2, 1, 2, 1, 2, 1, 0};
@@ -28,7 +28,7 @@ Model small_model() {
 }  // namespace
 
 TEST(Diagnostics, VariablesCountResidualsAndFitALine) {
-  Model m = small_model();
+  TestModel m = small_model();
   RegressionTable regression{{17.0, 0.75}, {0, 0}, {0, 0}};
   Diagnostics d = diagnose(m, regression);
   ASSERT_EQ(d.variables.size(), 2u);
@@ -66,7 +66,7 @@ TEST(Diagnostics, VariablesCountResidualsAndFitALine) {
 }
 
 TEST(Diagnostics, RecordsKeepTheLargestScaledResidualAndOutliersStayOnThePicture) {
-  Model m = small_model();
+  TestModel m = small_model();
   RegressionTable regression{{0, 0}, {0, 0}, {0, 0}};
   Diagnostics d = diagnose(m, regression);
   ASSERT_EQ(d.records.size(), 4u);
@@ -84,10 +84,10 @@ TEST(Diagnostics, RecordsKeepTheLargestScaledResidualAndOutliersStayOnThePicture
 
   // Many records: the picture is thinned, every outlier kept.
   const int n = 50000;
-  Model big = make_model(1, 1, n);
+  TestModel big = make_model(1, 1, n);
   for (int s = 0; s < n; ++s) {
-    big.rawdata.writable()[static_cast<std::size_t>(s)] = static_cast<float>(s);
-    big.usik.writable()[static_cast<std::size_t>(s)] = 1;
+    big.rawdata[static_cast<std::size_t>(s)] = static_cast<float>(s);
+    big.usik[static_cast<std::size_t>(s)] = 1;
     big.dy[static_cast<std::size_t>(s)] = s % 1000 == 7 ? 10.0f : 0.1f;
   }
   Diagnostics bd = diagnose(big, RegressionTable{{0}, {0}, {0}});
@@ -105,7 +105,7 @@ TEST(Diagnostics, RecordsKeepTheLargestScaledResidualAndOutliersStayOnThePicture
 TEST(Diagnostics, ApportionmentSplitsTheMeanOfOneVariable) {
   // Two factors; mean contributions 2 and 6; profile of variable 1: 0.5 and 0.25,
   // so the factors give 1 and 1.5 (40 % and 60 %).
-  Model m = make_model(2, 2, 2);
+  TestModel m = make_model(2, 2, 2);
   m.x = {1, 4, 3, 8};
   m.p = {1, 1, 0.5, 0.25};
   m.rawdata = {0, 2, 0, 4};

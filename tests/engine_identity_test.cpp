@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "fit/contribution.h"
-#include "fit/lane_inverse.h"
-#include "fit/matrixinv.h"
-#include "fit/profile_step.h"
+#include "engine/engine.h"
+#include "engine/detail/lane_inverse.h"
+#include "engine/engine.h"
+#include "engine/detail/lane_matrixinv.h"
+#include "engine/engine.h"
 #include "fit/residue.h"
 #include "stats/regression.h"
 #include "reference/random_model.h"
@@ -44,7 +45,7 @@ std::string first_difference(const std::vector<T>& l, const std::vector<T>& r) {
 }
 
 // Every table and total that the fit and the result file depend on.
-void expect_same_state(const Model& got, const Model& want, const std::string& where) {
+void expect_same_state(const TestModel& got, const TestModel& want, const std::string& where) {
   EXPECT_TRUE(same_bits(got.x, want.x)) << where << ": x" << first_difference(got.x, want.x);
   EXPECT_TRUE(same_bits(got.dy, want.dy)) << where << ": dy" << first_difference(got.dy, want.dy);
   EXPECT_TRUE(same_bits(got.p, want.p)) << where << ": p" << first_difference(got.p, want.p);
@@ -58,7 +59,7 @@ void expect_same_state(const Model& got, const Model& want, const std::string& w
   EXPECT_TRUE(same_bits(got.t, want.t)) << where << ": t" << first_difference(got.t, want.t);
 }
 
-void start_pass(Model& m) {
+void start_pass(TestModel& m) {
   m.chi2 = 0.0;
   m.nytot = -m.nfree;
   std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
@@ -67,7 +68,7 @@ void start_pass(Model& m) {
 
 // Passes as the iteration loop runs them, with either set of kernels.
 template <typename Contribution, typename Profile>
-void fit(Model& m, int passes, Contribution contribution, Profile profile) {
+void fit(TestModel& m, int passes, Contribution contribution, Profile profile) {
   m.nfree = 0;
   for (int pass = 0; pass < passes; ++pass) {
     start_pass(m);
@@ -80,6 +81,13 @@ void fit(Model& m, int passes, Contribution contribution, Profile profile) {
   contribution(m);
   residue(m);
 }
+
+// The passes of either set of kernels, as function objects.
+const auto kEngineContribution = [](TestModel& m) { contribution_pass(m); };
+const auto kEngineProfile = [](TestModel& m) { profile_pass(m); };
+const auto kLiteralContribution = [](TestModel& m) { reference::contribution_pass(m); };
+const auto kLiteralProfile = [](TestModel& m) { reference::profile_pass(m); };
+
 
 // The shapes the comparison runs on: every factor count from 1 to 20, variable
 // counts from 1 to 64, both modes, pulls, missing values and singular systems.
@@ -223,12 +231,12 @@ TEST(EngineIdentity, EachKernelMatchesLiteralKernelOnRandomProblems) {
   std::vector<ProblemShape> all = shapes();
   for (const ProblemShape& shape : variable_sweep()) all.push_back(shape);
   for (const ProblemShape& shape : all) {
-    const Model start = random_model(++seed, shape);
+    const TestModel start = random_model(++seed, shape);
     for (int threads : {1, 2, 3}) {
       const std::string where = describe(shape, threads);
       // Contribution step from the starting profiles.
-      Model got = start;
-      Model want = start;
+      TestModel got = start;
+      TestModel want = start;
       got.threads = threads;
       start_pass(got);
       start_pass(want);
@@ -238,8 +246,8 @@ TEST(EngineIdentity, EachKernelMatchesLiteralKernelOnRandomProblems) {
       // Profile step from the same contributions and residuals, and from the same
       // with the last factor contributing nothing to any record: every variable's
       // normal equations are singular then, and each solve meets a zero pivot.
-      Model got_zero = got;
-      Model want_zero = want;
+      TestModel got_zero = got;
+      TestModel want_zero = want;
       for (std::size_t s = 0; s < static_cast<std::size_t>(shape.nrec); ++s) {
         const std::size_t last = s * static_cast<std::size_t>(shape.nfakt) + static_cast<std::size_t>(shape.nfakt - 1);
         got_zero.x[last] = want_zero.x[last] = 0.0;
@@ -272,8 +280,8 @@ TEST(EngineIdentity, SingleRecordAndSingleVariableEntriesMatchLiteralSteps) {
   shape.nrec = 40;
   for (int offset : {0, 1}) {
     shape.offset = offset;
-    Model got = random_model(5 + static_cast<std::uint64_t>(offset), shape);
-    Model want = got;
+    TestModel got = random_model(5 + static_cast<std::uint64_t>(offset), shape);
+    TestModel want = got;
     start_pass(got);
     start_pass(want);
     for (int s = 0; s < shape.nrec; ++s) {
@@ -296,7 +304,7 @@ TEST(EngineIdentity, SingleRecordAndSingleVariableEntriesMatchLiteralSteps) {
   }
 }
 
-bool has_nan(const Model& m) {
+bool has_nan(const TestModel& m) {
   for (double e : m.x) {
     if (std::isnan(e)) return true;
   }
@@ -307,9 +315,9 @@ bool has_nan(const Model& m) {
 // holds them, each repeat naming its first occurrence in copy_of; every fifth
 // record also names the record before it, which the engine must see through when
 // their values differ.
-Model with_repeats(const Model& m, std::uint64_t seed) {
+TestModel with_repeats(const TestModel& m, std::uint64_t seed) {
   std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
-  Model r = m;
+  TestModel r = m;
   const auto nvar = static_cast<std::size_t>(m.nvar);
   const auto nrec = static_cast<std::size_t>(m.nrec);
   std::vector<float> rawdata(nrec * nvar), usik(nrec * nvar);
@@ -332,10 +340,10 @@ Model with_repeats(const Model& m, std::uint64_t seed) {
 // square is a subnormal double (the first pass takes the divider for every
 // record), and one record's uncertainty infinite (that record goes to the literal
 // kernels).
-Model with_extremes(const Model& m) {
-  Model r = m;
+TestModel with_extremes(const TestModel& m) {
+  TestModel r = m;
   r.p[static_cast<std::size_t>(m.nfakt - 1)] = 1e-160;
-  std::vector<float> usik = m.usik.values();
+  std::vector<float> usik = m.usik;
   usik[usik.size() / 2] = HUGE_VALF;
   r.usik = std::move(usik);
   return r;
@@ -354,17 +362,17 @@ TEST(EngineIdentity, WholeFitsMatchLiteralFitsForEveryThreadCount) {
     // Records solved once each, repeated records solved once per repeat, and
     // values the engine forms its quotients for with the divider.
     for (Records records : {kOnce, kRepeated, kExtreme}) {
-      const Model plain = random_model(seed, shape);
-      const Model start = records == kRepeated ? with_repeats(plain, seed)
+      const TestModel plain = random_model(seed, shape);
+      const TestModel start = records == kRepeated ? with_repeats(plain, seed)
                           : records == kExtreme ? with_extremes(plain)
                                                 : plain;
-      Model want = start;
-      fit(want, 12, reference::contribution_pass, reference::profile_pass);
+      TestModel want = start;
+      fit(want, 12, kLiteralContribution, kLiteralProfile);
       runs_with_nan += has_nan(want) ? 1 : 0;
       for (int threads : {1, 2, 4}) {
-        Model got = start;
+        TestModel got = start;
         got.threads = threads;
-        fit(got, 12, contribution_pass, profile_pass);
+        fit(got, 12, kEngineContribution, kEngineProfile);
         expect_same_state(got, want, describe(shape, threads) + names[records] + " after 12 passes");
         if (::testing::Test::HasFailure()) return;
       }
@@ -378,11 +386,11 @@ TEST(EngineIdentity, WholeFitsMatchLiteralFitsForEveryThreadCount) {
 // Robust mode: the weights refreshed after every contribution step from the
 // residuals, as the iteration loop does, with either set of kernels.
 TEST(EngineIdentity, WholeRobustFitsMatchLiteralFitsForEveryThreadCount) {
-  const auto engine = [](Model& m) {
+  const auto engine = [](TestModel& m) {
     contribution_pass(m);
     refresh_robust(m);
   };
-  const auto literal = [](Model& m) {
+  const auto literal = [](TestModel& m) {
     reference::contribution_pass(m);
     refresh_robust(m);
   };
@@ -392,16 +400,16 @@ TEST(EngineIdentity, WholeRobustFitsMatchLiteralFitsForEveryThreadCount) {
     if (base.nfakt % 4 != 1) continue;
     ProblemShape shape = base;
     shape.nrec = base.nrec + 5;
-    Model start = random_model(++seed, shape);
+    TestModel start = random_model(++seed, shape);
     start.alpha = 0.5 + static_cast<double>(seed % 4);  // alpha 0.5 to 3.5: many values down-weighted
     start_robust(start);
-    Model want = start;
-    fit(want, 12, literal, reference::profile_pass);
-    runs_down_weighted += want.ueff != want.usik.values() ? 1 : 0;
+    TestModel want = start;
+    fit(want, 12, literal, kLiteralProfile);
+    runs_down_weighted += want.ueff != want.usik ? 1 : 0;
     for (int threads : {1, 2, 3}) {
-      Model got = start;
+      TestModel got = start;
       got.threads = threads;
-      fit(got, 12, engine, profile_pass);
+      fit(got, 12, engine, kEngineProfile);
       expect_same_state(got, want, "robust " + describe(shape, threads) + " after 12 passes");
       EXPECT_TRUE(same_bits(got.ueff, want.ueff)) << describe(shape, threads) << ": ueff";
       if (::testing::Test::HasFailure()) return;

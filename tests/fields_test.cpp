@@ -1,4 +1,4 @@
-#include "input/fields.h"
+#include "formats/fields.h"
 
 #include <gtest/gtest.h>
 

@@ -11,16 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "app/fit_command.h"
 #include "control/failure.h"
-#include "control/model.h"
+#include "test_model.h"
 #include "fit/fit_monitor.h"
 #include "fit/iteration.h"
-#include "fit/keyboard.h"
+#include "platform/keyboard.h"
 #include "fit/residue.h"
-#include "input/data_file.h"
-#include "input/form_file.h"
-#include "input/profile_file.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
 #include "output/result_file.h"
+#include "app/fit_command.h"
 #include "support.h"
 
 namespace {
@@ -38,11 +40,11 @@ int damp_of_pass(long k) { return static_cast<int>(std::max(1L, 11 - k)); }
 long converged_after(double tolerance, long limit, const std::function<double(long)>& ratio,
                      const std::function<double(long)>& scale = [](long) { return 1.0; }) {
   FitMonitor monitor(tolerance);
-  Model m;
+  TestModel m;
   m.nfakt = 1;
   for (long k = 1; k <= limit; ++k) {
     m.p = {scale(k), 2 * scale(k)};
-    monitor.begin_pass(m, k);
+    monitor.begin_pass(m, m, k);
     monitor.end_pass(ratio(k) * 100, 100, damp_of_pass(k));
     if (monitor.converged()) return k;
   }
@@ -121,7 +123,7 @@ TEST(BestPass, IsTheLowestFiniteChi2WithItsStartingState) {
   };
   for (const Case& c : cases) {
     FitMonitor monitor;
-    Model m;
+    TestModel m;
     m.p.assign(2, 0.0);
     m.ny.assign(1, 0);
     for (std::size_t i = 0; i < c.lines.size(); ++i) {
@@ -130,13 +132,13 @@ TEST(BestPass, IsTheLowestFiniteChi2WithItsStartingState) {
       m.ny = {static_cast<int>(pass) * 7};
       m.nfree = static_cast<int>(pass) * 3;
       m.damp = damp_of_pass(pass);
-      monitor.begin_pass(m, pass);
+      monitor.begin_pass(m, m, pass);
       monitor.end_pass(c.lines[i].chi2, c.lines[i].nytot, m.damp);
     }
     ASSERT_EQ(monitor.has_best(), c.expected != 0) << c.what;
     if (c.expected == 0) continue;
     EXPECT_EQ(monitor.best_pass(), c.expected) << c.what;
-    Model restored;
+    TestModel restored;
     monitor.restore_best(restored);
     const int k = static_cast<int>(c.expected);
     EXPECT_EQ(restored.p, (std::vector<double>{static_cast<double>(k), -1.0})) << c.what;
@@ -156,7 +158,7 @@ TEST(BestPass, IsTheLowestFiniteChi2WithItsStartingState) {
 // with spoil so that this pass's contribution step gives a chi2 that is not finite.
 class ScriptedKeyboard : public Keyboard {
  public:
-  ScriptedKeyboard(Model& m, long key_at, long spoil_at, double spoil)
+  ScriptedKeyboard(TestModel& m, long key_at, long spoil_at, double spoil)
       : m_(m), key_at_(key_at), spoil_at_(spoil_at), spoil_(spoil) {}
   bool key_waiting() override {
     const long pass = polls_++;  // poll 0 is the one before the first pass
@@ -166,7 +168,7 @@ class ScriptedKeyboard : public Keyboard {
   void read_key() override {}
 
  private:
-  Model& m_;
+  TestModel& m_;
   long key_at_;
   long spoil_at_;
   double spoil_;
@@ -194,7 +196,7 @@ std::string captured(std::FILE* f) {
 // Fits the St. Louis example in normal mode and writes its result table.
 FitRun fit_st_louis(const FitOptions& options, long key_at = 0, long spoil_at = -1, double spoil = 0.0) {
   const std::string dir = std::string(TARNOK_EXAMPLES) + "/st_louis/";
-  Model m;
+  TestModel m;
   m.damp = 10;
   read_profile(m, dir + "profile.tsv");
   read_form(m, dir + "form.tsv");

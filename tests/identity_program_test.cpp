@@ -19,7 +19,7 @@ std::string number(double value) {
 }
 
 // Writes the model's profile, form and data files into dir.
-void write_tables(const TempDir& dir, const Model& m) {
+void write_tables(const TempDir& dir, const TestModel& m) {
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   const auto nvar = static_cast<std::size_t>(m.nvar);
   std::string profile, form, data;

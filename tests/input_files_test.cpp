@@ -1,21 +1,21 @@
 #include <gtest/gtest.h>
 
 #include "control/failure.h"
-#include "input/data_file.h"
-#include "input/form_file.h"
-#include "input/profile_file.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
 #include "support.h"
 
 namespace {
 
-Model profile_from(const TempDir& dir, const std::string& content) {
-  Model m;
+TestModel profile_from(const TempDir& dir, const std::string& content) {
+  TestModel m;
   read_profile(m, dir.write("profile", content));
   return m;
 }
 
 // A model whose profile names the variables Na and Cl under factors A and B.
-Model na_cl(const TempDir& dir) { return profile_from(dir, "\tA\tB\nNa\t1\t2\nCl\t3\t4\n"); }
+TestModel na_cl(const TempDir& dir) { return profile_from(dir, "\tA\tB\nNa\t1\t2\nCl\t3\t4\n"); }
 
 }  // namespace
 
@@ -38,10 +38,10 @@ TEST(ProfileFile, HeaderGivesTheFactorsAndRowsTheVariables) {
       {"\xEF\xBB\xBF\tA\tB\r\nNa\t1\t2\r\nCl\t3\t4\r\n", {"A", "B"}, {"Na", "Cl"}, {1, 2, 3, 4}},
   };
   for (const Case& c : cases) {
-    Model m = profile_from(dir, c.content);
+    TestModel m = profile_from(dir, c.content);
     EXPECT_EQ(m.faktnavn, c.factors);
     EXPECT_EQ(m.varnavn, c.variables);
-    EXPECT_EQ(m.p, c.p);
+    EXPECT_EQ(m.starting_p, c.p);
     EXPECT_EQ(m.nfakt, static_cast<int>(c.factors.size()));
     EXPECT_EQ(m.nvar, static_cast<int>(c.variables.size()));
     EXPECT_EQ(m.fp, std::vector<int>(c.p.size(), 0));
@@ -54,10 +54,10 @@ TEST(ProfileFile, CapacitiesAreLifted) {
   for (int f = 0; f < 300; ++f) header += "\tF" + std::to_string(f), row += "\t1";
   std::string content = header + "\n";
   for (int v = 0; v < 400; ++v) content += row + "\n";
-  Model m = profile_from(dir, content);
+  TestModel m = profile_from(dir, content);
   EXPECT_EQ(m.nfakt, 300);
   EXPECT_EQ(m.nvar, 400);
-  EXPECT_EQ(m.p.size(), 400u * 300u);
+  EXPECT_EQ(m.starting_p.size(), 400u * 300u);
 }
 
 TEST(ProfileFile, UnusableFilesAreRejectedNamingTheFile) {
@@ -81,9 +81,9 @@ TEST(ProfileFile, UnusableFilesAreRejectedNamingTheFile) {
   for (const Case& c : cases) {
     EXPECT_EQ(failure_of([&] { profile_from(dir, c.content); }), c.message) << c.content;
   }
-  EXPECT_EQ(failure_of([&] { Model m; read_profile(m, dir.file("missing")); }),
+  EXPECT_EQ(failure_of([&] { TestModel m; read_profile(m, dir.file("missing")); }),
             "Error: Can't find " + dir.file("missing") + "!\n");
-  EXPECT_EQ(failure_of([&] { Model m; read_profile(m, dir.path()); }), "Error: Can't find " + dir.path() + "!\n");
+  EXPECT_EQ(failure_of([&] { TestModel m; read_profile(m, dir.path()); }), "Error: Can't find " + dir.path() + "!\n");
 }
 
 TEST(FormFile, NonzeroMeansFreeAndRowsMatchByPosition) {
@@ -101,11 +101,11 @@ TEST(FormFile, NonzeroMeansFreeAndRowsMatchByPosition) {
       {"h\r\n\r\nrow1\t1\t0\r\nrow2\t0\t1\r\n", {1, 0, 0, 1}},
   };
   for (const Case& c : cases) {
-    Model m = na_cl(dir);
+    TestModel m = na_cl(dir);
     read_form(m, dir.write("form", c.content));
     EXPECT_EQ(m.fp, c.fp) << c.content;
   }
-  Model m = na_cl(dir);
+  TestModel m = na_cl(dir);
   std::string f = dir.write("form", "h\nNa\t1\tx\n");
   EXPECT_EQ(failure_of([&] { read_form(m, f); }), "Error: " + f + " line 2: 'x' is not an integer!\n");
 }
@@ -142,7 +142,7 @@ TEST(DataFile, HeadingsAreCheckedByName) {
       {"T;\nDate;Na;sNa;Cl;sCl\n", "semicolons but no tabs", ""},
   };
   for (const Case& c : cases) {
-    Model m = na_cl(dir);
+    TestModel m = na_cl(dir);
     dir.write("data", c.heading_lines + "r1\t1\t1\t2\t1\n");
     std::string message = failure_of([&] { read_data(m, f); });
     if (c.message.empty()) {
@@ -157,7 +157,7 @@ TEST(DataFile, HeadingsAreCheckedByName) {
 
 TEST(DataFile, RecordsAreCountedByLineAndReadAsFloats) {
   TempDir dir;
-  Model m = na_cl(dir);
+  TestModel m = na_cl(dir);
   read_data(m, dir.write("data",
                          "Title\tignored\r\nDate\tNa\tsNa\tCl\tsCl\r\n"
                          "3/1 0:00\t0.1\t0.01\t2\t0\r\n\r\n"
@@ -166,16 +166,18 @@ TEST(DataFile, RecordsAreCountedByLineAndReadAsFloats) {
   EXPECT_EQ(m.nrec, 2);
   EXPECT_EQ(m.id(0), "3/1 0:00");
   EXPECT_EQ(m.id(1), "3/1 1:00");
-  EXPECT_EQ(m.rawdata.values(), (std::vector<float>{0.1f, 2.0f, 1e-3f, 2.5f}));
-  EXPECT_EQ(m.usik.values(), (std::vector<float>{0.01f, 0.0f, -1.0f, 0.5f}));  // missing values stay stored
-  EXPECT_EQ(m.dy.size(), 4u);
-  EXPECT_EQ(m.x.size(), 4u);
-  EXPECT_EQ(m.t.size(), 2u);
+  EXPECT_EQ(m.rawdata, (std::vector<float>{0.1f, 2.0f, 1e-3f, 2.5f}));
+  EXPECT_EQ(m.usik, (std::vector<float>{0.01f, 0.0f, -1.0f, 0.5f}));  // missing values stay stored
+  // The fit's tables are sized by the problem the readers filled.
+  const FitState state = FitState::sized_for(m);
+  EXPECT_EQ(state.dy.size(), 4u);
+  EXPECT_EQ(state.x.size(), 4u);
+  EXPECT_EQ(state.t.size(), 2u);
 }
 
 TEST(DataFile, LongTextsAreKeptWhole) {
   TempDir dir;
-  Model m = na_cl(dir);
+  TestModel m = na_cl(dir);
   std::string title(5000, 'T'), heading(300, 'D'), id(1000, 'i');
   read_data(m, dir.write("data", title + "\t\n" + heading + "\tNa\tu\tCl\tu\n" + id + "\t1\t1\t1\t1\n"));
   EXPECT_EQ(m.text, title);
@@ -201,7 +203,7 @@ TEST(DataFile, UnusableFilesAreRejectedNamingFileAndLine) {
        "Error: " + f + " line 4: 2 numbers where 4 are expected (a value and an uncertainty for each of 2 variables)!\n"},
   };
   for (const Case& c : cases) {
-    Model m = na_cl(dir);
+    TestModel m = na_cl(dir);
     dir.write("data", c.content);
     EXPECT_EQ(failure_of([&] { read_data(m, f); }), c.message) << c.content;
   }

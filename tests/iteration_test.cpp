@@ -32,14 +32,14 @@ class ScriptedKeyboard : public Keyboard {
   bool pending_ = false;  // a key stays waiting until it is read
 };
 
-Model small_problem() {
-  Model m = make_model(2, 3, 4);
+TestModel small_problem() {
+  TestModel m = make_model(2, 3, 4);
   m.p = {1, 0.2, 0.1, 1, 0.5, 0.5};
   m.fp = {1, 1, 1, 1, 1, 1};
   const float values[] = {2, 1, 1.5f, 1, 3, 2, 4, 0.5f, 2.2f, 0.3f, 0.2f, 0.3f};
   for (std::size_t i = 0; i < 12; ++i) {
-    m.rawdata.writable()[i] = values[i];
-    m.usik.writable()[i] = 0.1f;
+    m.rawdata[i] = values[i];
+    m.usik[i] = 0.1f;
   }
   return m;
 }
@@ -70,7 +70,7 @@ TEST(Iteration, KeyBeforeTheFitIsDiscardedAndKeyDuringPassKGivesKLines) {
       {{false, false, false, false, false, true}, 4},
   };
   for (const Case& c : cases) {
-    Model m = small_problem();
+    TestModel m = small_problem();
     ScriptedKeyboard keyboard(c.script);
     Console console;
     FitOutcome outcome = run_fit(m, keyboard, FitOptions{}, console.file);
@@ -83,7 +83,7 @@ TEST(Iteration, KeyBeforeTheFitIsDiscardedAndKeyDuringPassKGivesKLines) {
 
 TEST(Iteration, PassLimitStopsAtTheStartOfTheNextPass) {
   for (long passes : {0L, 1L, 12L}) {
-    Model m = small_problem();
+    TestModel m = small_problem();
     NoKeyboard keyboard;
     Console console;
     FitOptions options;
@@ -98,7 +98,7 @@ TEST(Iteration, PassLimitStopsAtTheStartOfTheNextPass) {
 }
 
 TEST(Iteration, StatisticsLineDescribesThePassesContributionStep) {
-  Model m = small_problem();
+  TestModel m = small_problem();
   NoKeyboard keyboard;
   Console console;
   FitOptions options;

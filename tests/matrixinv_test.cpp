@@ -1,4 +1,5 @@
-#include "fit/matrixinv.h"
+#include "engine/engine.h"
+#include "engine/detail/lane_matrixinv.h"
 
 #include <gtest/gtest.h>
 

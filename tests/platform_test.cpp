@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "fit/keyboard.h"
-#include "output/safe_file.h"
+#include "platform/keyboard.h"
+#include "platform/safe_file.h"
 #include "output/same_file.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
@@ -18,7 +18,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "control/signals.h"
+#include "platform/signals.h"
 #include "platform/windows/console_events.h"
 #include "platform/windows/wide_text.h"
 #else

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "control/model.h"
-#include "input/data_file.h"
-#include "input/form_file.h"
-#include "input/profile_file.h"
+#include "test_model.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
 #include "support.h"
 
 namespace {
@@ -32,8 +32,8 @@ const char kUncertainties[] =
     "d3;0.3;0.2;0.05;1\n"
     "d4;0.25;0.2;0.125;1\n";
 
-Model read_fit_files(const std::string& dir) {
-  Model m;
+TestModel read_fit_files(const std::string& dir) {
+  TestModel m;
   read_profile(m, dir + "/profile.tsv");
   read_form(m, dir + "/form.tsv");
   read_data(m, dir + "/data.tsv");
@@ -48,7 +48,7 @@ TEST(PrepareProgram, WhatItWritesTheFitReadsBackExactly) {
   RunResult r = run_program(kBinary, {"prepare", "--uncertainties", u, "--weak", "Cl", "--total", "Mass", "--factors",
                                       "2", "--names", "Sea,Other", v, out});
   ASSERT_EQ(r.status, 0) << r.out;
-  Model m = read_fit_files(out);
+  TestModel m = read_fit_files(out);
   EXPECT_EQ(m.faktnavn, (std::vector<std::string>{"Sea", "Other"}));
   EXPECT_EQ(m.varnavn, (std::vector<std::string>{"Na", "Cl", "Sulfate", "Mass"}));
   EXPECT_EQ(m.xnavn, "Date");
@@ -89,7 +89,7 @@ TEST(PrepareProgram, MissingValuesByMedianAndDetectionLimits) {
   RunResult r = run_program(kBinary, {"prepare", "--mdl", mdl, "--missing", "median", "--missing-marker", "n.d.",
                                       "--factors", "1", v, out});
   ASSERT_EQ(r.status, 0) << r.out;
-  Model m = read_fit_files(out);
+  TestModel m = read_fit_files(out);
   const float a_median = static_cast<float>((static_cast<double>(0.05f) + 2.0) / 2.0);
   EXPECT_EQ(m.rawdata[2], a_median);
   EXPECT_EQ(m.usik[2], static_cast<float>(4.0 * static_cast<double>(a_median)));
@@ -105,9 +105,9 @@ TEST(PrepareProgram, KnownProfilesAndHeldZeros) {
   const std::string out = dir.file("out");
   RunResult r = run_program(kBinary, {"prepare", "--uncertainties", u, "--profiles", profiles, "--hold-zeros", v, out});
   ASSERT_EQ(r.status, 0) << r.out;
-  Model m = read_fit_files(out);
+  TestModel m = read_fit_files(out);
   EXPECT_EQ(m.faktnavn, (std::vector<std::string>{"Sea", "Soil"}));
-  EXPECT_EQ(m.p, (std::vector<double>{0.25, 0, 0.5, 0, 0, 1, 1, 2}));
+  EXPECT_EQ(m.starting_p, (std::vector<double>{0.25, 0, 0.5, 0, 0, 1, 1, 2}));
   EXPECT_EQ(m.fp, (std::vector<int>{1, 0, 1, 0, 0, 1, 1, 1}));
 }
 

@@ -1,4 +1,4 @@
-#include "fit/profile_step.h"
+#include "engine/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@ namespace {
 
 // One factor, one free element p = 2, two records with contributions 1 and 2,
 // residuals 1 and 2, uncertainties 1: least-squares correction 1, pull target 1.
-Model single_element(float rotate, int damp) {
-  Model m = make_model(1, 1, 2);
+TestModel single_element(float rotate, int damp) {
+  TestModel m = make_model(1, 1, 2);
   m.p = {2.0};
   m.fp = {1};
   m.x = {1.0, 2.0};
@@ -31,7 +31,7 @@ TEST(ProfileStep, CorrectionIsDampedPulledAndRescaled) {
   };
   const Case cases[] = {{0.0f, 1, 4.5}, {0.0f, 10, 3.15}, {1.0f, 1, 6.0}};
   for (const Case& c : cases) {
-    Model m = single_element(c.rotate, c.damp);
+    TestModel m = single_element(c.rotate, c.damp);
     profile_step(m, 0);
     EXPECT_NEAR(m.p[0], c.expected, 4 * std::numeric_limits<double>::epsilon() * c.expected)
         << "rotate " << c.rotate << " damp " << c.damp;
@@ -41,7 +41,7 @@ TEST(ProfileStep, CorrectionIsDampedPulledAndRescaled) {
 }
 
 TEST(ProfileStep, HeldElementsAreOnlyRescaled) {
-  Model m = single_element(0.0f, 1);
+  TestModel m = single_element(0.0f, 1);
   m.fp = {0};
   profile_step(m, 0);
   EXPECT_DOUBLE_EQ(m.p[0], 3.0);  // 2 * (3 / 2)
@@ -51,7 +51,7 @@ TEST(ProfileStep, HeldElementsAreOnlyRescaled) {
 
 TEST(ProfileStep, ElementThatWouldTurnNegativeBecomesZeroAndIsHeld) {
   // Residuals -10 and -20 ask for a correction of -10 on an element of 2.
-  Model m = single_element(0.0f, 1);
+  TestModel m = single_element(0.0f, 1);
   m.dy = {-10.0f, -20.0f};
   profile_step(m, 0);
   EXPECT_EQ(m.p[0], 0.0);
@@ -63,7 +63,7 @@ TEST(ProfileStep, OnlyTheLargerOvershootIsZeroedBeforeSolvingAgain) {
   // Two factors with orthogonal contributions; both elements are asked to go
   // negative, element 1 by more. It is zeroed; element 0 is solved again alone
   // and, with the same residuals, still overshoots and is zeroed next.
-  Model m = make_model(2, 1, 2);
+  TestModel m = make_model(2, 1, 2);
   m.p = {1.0, 1.0};
   m.fp = {1, 1};
   m.x = {1.0, 0.0, 0.0, 1.0};
@@ -88,7 +88,7 @@ TEST(ProfileStep, OnlyTheLargerOvershootIsZeroedBeforeSolvingAgain) {
 }
 
 TEST(ProfileStep, MissingValuesDoNotEnterTheNormalEquations) {
-  Model m = single_element(0.0f, 1);
+  TestModel m = single_element(0.0f, 1);
   m.usik = {1.0f, 0.0f};  // record 1 missing: correction 1 / 1 from record 0 alone
   profile_step(m, 0);
   EXPECT_DOUBLE_EQ(m.p[0], (2.0 + 1.0) * 1.5);

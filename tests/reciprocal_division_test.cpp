@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "fit/reciprocal_division.h"
+#include "engine/detail/reciprocal_division.h"
 
 namespace {
 

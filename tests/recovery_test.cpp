@@ -21,7 +21,7 @@ TEST(Recovery, FitFindsKnownProfilesFromAPerturbedStart) {
   std::normal_distribution<double> noise(0.0, 1.0);
   std::uniform_real_distribution<double> perturb(0.7, 1.3);
 
-  Model m = make_model(nfakt, nvar, nrec);
+  TestModel m = make_model(nfakt, nvar, nrec);
   for (int s = 0; s < nrec; ++s) {
     double g[nfakt];
     for (double& gf : g) gf = amount(rng);
@@ -30,8 +30,8 @@ TEST(Recovery, FitFindsKnownProfilesFromAPerturbedStart) {
       for (int f = 0; f < nfakt; ++f) value += truth[v][f] * g[f];
       double u = 0.02 * value + 0.01;
       std::size_t cell = static_cast<std::size_t>(s * nvar + v);
-      m.rawdata.writable()[cell] = static_cast<float>(value + u * noise(rng));
-      m.usik.writable()[cell] = static_cast<float>(u);
+      m.rawdata[cell] = static_cast<float>(value + u * noise(rng));
+      m.usik[cell] = static_cast<float>(u);
     }
   }
   for (int v = 0; v < nvar; ++v) {

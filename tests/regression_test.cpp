@@ -9,7 +9,7 @@
 TEST(Regression, WeightsAreScaledByTheReducedChiSquare) {
   // One factor, ny = 1, contributions 1 and 2, values 1.1 and 1.9, residuals 0.1
   // and -0.1, uncertainties 1: chi = 0.02, coefficient 0.98, s = sqrt(0.004).
-  Model m = make_model(1, 1, 2);
+  TestModel m = make_model(1, 1, 2);
   m.x = {1, 2};
   m.rawdata = {1.1f, 1.9f};
   m.dy = {0.1f, -0.1f};
@@ -27,7 +27,7 @@ TEST(Regression, WeightsAreScaledByTheReducedChiSquare) {
 TEST(Regression, ScaleOneGivesThePlainWeightedStandardErrors) {
   // Residuals 1 and -1 with uncertainties 1 and ny = 2: chi = ny, scale 1.
   // Two factors, records (1, 0) and (0, 1), uncertainty 1 and 2 (variable 0).
-  Model m = make_model(2, 1, 2);
+  TestModel m = make_model(2, 1, 2);
   m.x = {1, 0, 0, 1};
   m.rawdata = {3, 5};
   m.dy = {1, -2};
@@ -44,7 +44,7 @@ TEST(Regression, ScaleOneGivesThePlainWeightedStandardErrors) {
 
 TEST(Regression, OffsetColumnActsAsIntercept) {
   // Offset mode: x[s][0] = 1; values 1 + 2 * x1 exactly, so the intercept is 1.
-  Model m = make_model(2, 1, 3);
+  TestModel m = make_model(2, 1, 3);
   m.x = {1, 0, 1, 1, 1, 2};
   m.rawdata = {1, 3, 5};
   m.dy = {0.5f, -0.5f, 0.5f};
@@ -57,7 +57,7 @@ TEST(Regression, OffsetColumnActsAsIntercept) {
 }
 
 TEST(Regression, ExactFitGivesNonFiniteWeightsWithoutFailing) {
-  Model m = make_model(1, 1, 2);
+  TestModel m = make_model(1, 1, 2);
   m.x = {1, 2};
   m.rawdata = {1, 2};
   m.usik = {1, 1};

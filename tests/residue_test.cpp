@@ -7,7 +7,7 @@
 TEST(Residue, WorstVariableGivesTheProfileAndContributionsSumToOne) {
   // Residuals (1, 2) and (2, 4), uncertainties 1: c = 5 and 20, vmax = 1,
   // r = (0.5, 1) before rescaling, raw t = 2 and 4, ttot = 6.
-  Model m = make_model(1, 2, 2);
+  TestModel m = make_model(1, 2, 2);
   m.dy = {1, 2, 2, 4};
   m.usik = {1, 1, 1, 1};
   residue(m);
@@ -19,7 +19,7 @@ TEST(Residue, WorstVariableGivesTheProfileAndContributionsSumToOne) {
 
 TEST(Residue, ProportionalResidualsAreReproducedExactly) {
   // Every record's residuals are a multiple of (1, -2, 0.5).
-  Model m = make_model(1, 3, 3);
+  TestModel m = make_model(1, 3, 3);
   const float shape[] = {1.0f, -2.0f, 0.5f};
   const float amount[] = {1.0f, 3.0f, -0.5f};
   for (int s = 0; s < 3; ++s) {
@@ -37,7 +37,7 @@ TEST(Residue, ProportionalResidualsAreReproducedExactly) {
 
 TEST(Residue, TieKeepsTheFirstVariable) {
   // Both variables have c = 4; the first is vmax, so r[0] comes out as ttot * 1.
-  Model m = make_model(1, 2, 1);
+  TestModel m = make_model(1, 2, 1);
   m.dy = {2, -2};
   m.usik = {1, 1};
   residue(m);
@@ -48,11 +48,11 @@ TEST(Residue, TieKeepsTheFirstVariable) {
 }
 
 TEST(Residue, PerfectFitOrNothingMeasuredGivesNoResidue) {
-  Model perfect = make_model(1, 2, 2);
+  TestModel perfect = make_model(1, 2, 2);
   perfect.usik = {1, 1, 1, 1};
-  Model unmeasured = make_model(1, 2, 2);
+  TestModel unmeasured = make_model(1, 2, 2);
   unmeasured.dy = {1, 2, 3, 4};
-  for (Model* m : {&perfect, &unmeasured}) {
+  for (TestModel* m : {&perfect, &unmeasured}) {
     residue(*m);
     EXPECT_EQ(m->r, (std::vector<float>{0, 0}));
     EXPECT_EQ(m->t, (std::vector<double>{0, 0}));

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string write_to_text(Model& m, const char* rotate_arg) {
+std::string write_to_text(TestModel& m, const char* rotate_arg) {
   TempDir dir;
   std::string path = dir.file("result.tsv");
   std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -17,8 +17,8 @@ std::string write_to_text(Model& m, const char* rotate_arg) {
   return read_file(path);
 }
 
-Model two_factor_model() {
-  Model m = make_model(2, 3, 4);
+TestModel two_factor_model() {
+  TestModel m = make_model(2, 3, 4);
   m.faktnavn = {"A", "B"};
   m.varnavn = {"Na", "Cl", "K"};
   m.text = "Title";
@@ -32,8 +32,8 @@ Model two_factor_model() {
   for (std::size_t i = 0; i < m.x.size(); ++i) m.x[i] = 1.0 + static_cast<double>(i % 3);
   for (std::size_t i = 0; i < m.p.size(); ++i) m.p[i] = 0.5 * static_cast<double>(i);
   for (std::size_t i = 0; i < m.usik.size(); ++i) {
-    m.usik.writable()[i] = 1.0f;
-    m.rawdata.writable()[i] = static_cast<float>(i % 5);
+    m.usik[i] = 1.0f;
+    m.rawdata[i] = static_cast<float>(i % 5);
     m.dy[i] = i % 2 ? 0.25f : -0.5f;
   }
   m.ny = {2, 2, 2};
@@ -47,7 +47,7 @@ Model two_factor_model() {
 }  // namespace
 
 TEST(ResultFile, LayoutCellByCell) {
-  Model m = two_factor_model();
+  TestModel m = two_factor_model();
   std::vector<std::string> lines = lines_of(write_to_text(m, nullptr));
   ASSERT_EQ(lines.size(), 2u + 4u + 2u + 3u + 1u);
   EXPECT_EQ(lines[0], "Title");
@@ -77,14 +77,14 @@ TEST(ResultFile, LayoutCellByCell) {
 
 TEST(ResultFile, RotateArgumentIsRecordedAsTyped) {
   for (const char* arg : {"0.5", "abc"}) {
-    Model m = two_factor_model();
+    TestModel m = two_factor_model();
     std::vector<std::string> lines = lines_of(write_to_text(m, arg));
     EXPECT_EQ(lines[0], std::string("Title\trotate=") + arg);
   }
 }
 
 TEST(ResultFile, NumbersPrintAsPercentLg) {
-  Model m = two_factor_model();
+  TestModel m = two_factor_model();
   m.x[0] = 100000;
   m.x[1] = 1234567;
   m.t[0] = 1e-5;

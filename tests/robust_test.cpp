@@ -47,8 +47,8 @@ TEST(Robust, WeightRuleOnHandWorkedResiduals) {
 
 // One record, four variables, residuals 1, -4, 16 and 8 at uncertainties 1, the
 // last one missing; alpha 4.
-Model refreshed_record(double alpha) {
-  Model m = make_model(1, 4, 1);
+TestModel refreshed_record(double alpha) {
+  TestModel m = make_model(1, 4, 1);
   m.usik = {1.0f, 1.0f, 1.0f, 0.0f};
   m.dy = {1.0f, -4.0f, 16.0f, 8.0f};
   m.alpha = alpha;
@@ -59,7 +59,7 @@ Model refreshed_record(double alpha) {
 }
 
 TEST(Robust, RefreshAndSummaryOfOneRecord) {
-  Model m = refreshed_record(4.0);
+  TestModel m = refreshed_record(4.0);
   EXPECT_EQ(m.ueff, (std::vector<float>{1.0f, 1.0f, 2.0f, 0.0f}));
   EXPECT_EQ(m.chi2, 81.0);  // 1 + 16 + 16 * 16 / 2 / 2
   EXPECT_EQ(&m.fit_usik(), &m.ueff);
@@ -77,10 +77,10 @@ TEST(Robust, RefreshAndSummaryOfOneRecord) {
             "Robust (alpha 4): Q(true) 273, Q(robust) 81; 1 of 3 values down-weighted (33.33 %).\n");
 
   // Without robust mode nothing changes: the fit weighs with usik, chi2 stays.
-  Model plain = refreshed_record(0.0);
+  TestModel plain = refreshed_record(0.0);
   EXPECT_TRUE(plain.ueff.empty());
   EXPECT_EQ(plain.chi2, 273.0);
-  EXPECT_EQ(&plain.fit_usik(), &plain.usik.values());
+  EXPECT_EQ(&plain.fit_usik(), &plain.usik);
 }
 
 TEST(Robust, OptionTakesAnOptionalAlpha) {
@@ -119,7 +119,7 @@ TEST(Robust, OptionTakesAnOptionalAlpha) {
 
 // Three known sources over twelve variables, 200 records with noise at the stated
 // uncertainties; the fit starts from perturbed profiles.
-Model known_sources(bool planted, double alpha) {
+TestModel known_sources(bool planted, double alpha) {
   const int nfakt = 3, nvar = 12, nrec = 200;
   const double truth[nvar][nfakt] = {
       {5, 0, 0.5}, {3, 0.2, 0},  {1, 0, 0},   {0, 4, 0.3}, {0.2, 2, 0}, {0, 1, 0},
@@ -129,10 +129,10 @@ Model known_sources(bool planted, double alpha) {
   std::uniform_real_distribution<double> amount(0.0, 2.0);
   std::normal_distribution<double> noise(0.0, 1.0);
   std::uniform_real_distribution<double> perturb(0.7, 1.3);
-  Model m = make_model(nfakt, nvar, nrec);
+  TestModel m = make_model(nfakt, nvar, nrec);
   m.alpha = alpha;
-  float* rawdata = m.rawdata.writable();
-  float* usik = m.usik.writable();
+  float* rawdata = m.rawdata.data();
+  float* usik = m.usik.data();
   for (int s = 0; s < nrec; ++s) {
     double g[nfakt];
     for (double& gf : g) gf = amount(rng);
@@ -165,8 +165,8 @@ Model known_sources(bool planted, double alpha) {
 
 // How far the planted outlier moves record 17's fitted contributions.
 double influence(double alpha) {
-  const Model clean = known_sources(false, alpha);
-  const Model planted = known_sources(true, alpha);
+  const TestModel clean = known_sources(false, alpha);
+  const TestModel planted = known_sources(true, alpha);
   double moved = 0.0;
   for (std::size_t f = 0; f < 3; ++f) moved += std::fabs(planted.x[17 * 3 + f] - clean.x[17 * 3 + f]);
   return moved;

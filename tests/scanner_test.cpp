@@ -1,4 +1,4 @@
-#include "input/scanner.h"
+#include "formats/scanner.h"
 
 #include <gtest/gtest.h>
 

@@ -80,8 +80,8 @@ std::vector<std::string> cells_of(const std::string& line) {
   return cells;
 }
 
-Model make_model(int nfakt, int nvar, int nrec) {
-  Model m;
+TestModel make_model(int nfakt, int nvar, int nrec) {
+  TestModel m;
   m.nfakt = nfakt;
   m.nvar = nvar;
   m.nrec = nrec;
@@ -97,6 +97,7 @@ Model make_model(int nfakt, int nvar, int nrec) {
     m.ids += std::to_string(s);
     m.id_end.push_back(m.ids.size());
   }
+  m.starting_p.assign(V * F, 0.0);
   m.p.assign(V * F, 0.0);
   m.fp.assign(V * F, 0);
   m.rawdata.assign(S * V, 0.0f);

@@ -45,11 +45,11 @@ std::vector<std::string> lines_of(const std::string& text);
 std::vector<std::string> cells_of(const std::string& line);
 
 #include "control/failure.h"
-#include "control/model.h"
+#include "test_model.h"
 
 // A model with every table created (zero-filled) for the given dimensions, as the
 // readers would leave it; names are F0, F1, ... and V0, V1, ...
-Model make_model(int nfakt, int nvar, int nrec);
+TestModel make_model(int nfakt, int nvar, int nrec);
 
 // Message of the Failure thrown by `action`, or "" when none is thrown.
 template <typename Action>

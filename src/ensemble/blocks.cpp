@@ -22,14 +22,14 @@ std::vector<int> draw_records(int nrec, int block, Random& rng) {
   return records_of_blocks(nrec, block, starts);
 }
 
-int automatic_block_length(const Model& m) {
-  const auto nrec = static_cast<std::size_t>(m.nrec);
-  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+int automatic_block_length(const Problem& problem, const FitState& state) {
+  const auto nrec = static_cast<std::size_t>(problem.nrec);
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
   double sum = 0.0;
   int counted = 0;
   std::vector<double> series(nrec);
-  for (std::size_t f = static_cast<std::size_t>(m.offset); f < nfakt; ++f) {
-    for (std::size_t s = 0; s < nrec; ++s) series[s] = m.x[s * nfakt + f];
+  for (std::size_t f = static_cast<std::size_t>(problem.offset); f < nfakt; ++f) {
+    for (std::size_t s = 0; s < nrec; ++s) series[s] = state.x[s * nfakt + f];
     const double length = politis_white_length(series);
     if (length > 0.0 && std::isfinite(length)) {
       sum += length;
@@ -42,38 +42,33 @@ int automatic_block_length(const Model& m) {
   return static_cast<int>(std::clamp(std::round(sum / counted), 1.0, ceiling));
 }
 
-Model replicate_model(const Model& m, const std::vector<int>& records) {
-  Model r = m;
-  const auto nvar = static_cast<std::size_t>(m.nvar);
-  std::vector<float> rawdata(records.size() * nvar);
-  std::vector<float> usik(records.size() * nvar);
+Problem replicate_problem(const Problem& problem, const std::vector<double>& p, const std::vector<int>& records) {
+  Problem r;
+  r.nfakt = problem.nfakt;
+  r.nvar = problem.nvar;
+  r.nrec = static_cast<int>(records.size());
+  r.offset = problem.offset;
+  r.faktnavn = problem.faktnavn;
+  r.varnavn = problem.varnavn;
+  r.text = problem.text;
+  r.xnavn = problem.xnavn;
+  r.starting_p = p;
+  r.fp = problem.fp;
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
+  r.rawdata.resize(records.size() * nvar);
+  r.usik.resize(records.size() * nvar);
   for (std::size_t s = 0; s < records.size(); ++s) {
     const std::size_t from = static_cast<std::size_t>(records[s]) * nvar;
-    std::copy_n(m.rawdata.data() + from, nvar, rawdata.data() + s * nvar);
-    std::copy_n(m.usik.data() + from, nvar, usik.data() + s * nvar);
+    std::copy_n(problem.rawdata.data() + from, nvar, r.rawdata.data() + s * nvar);
+    std::copy_n(problem.usik.data() + from, nvar, r.usik.data() + s * nvar);
   }
   // Where a record was drawn before, its contributions need not be solved again.
-  std::vector<int> first_at(static_cast<std::size_t>(m.nrec), -1);
+  std::vector<int> first_at(static_cast<std::size_t>(problem.nrec), -1);
   r.copy_of.resize(records.size());
   for (std::size_t s = 0; s < records.size(); ++s) {
     int& first = first_at[static_cast<std::size_t>(records[s])];
     if (first < 0) first = static_cast<int>(s);
     r.copy_of[s] = first;
   }
-  r.rawdata = std::move(rawdata);
-  r.usik = std::move(usik);
-  r.nrec = static_cast<int>(records.size());
-  r.ids.clear();
-  r.id_end.clear();
-  std::fill(r.x.begin(), r.x.end(), 0.0);
-  std::fill(r.dy.begin(), r.dy.end(), 0.0f);
-  std::fill(r.ny.begin(), r.ny.end(), 0);
-  std::fill(r.sum2.begin(), r.sum2.end(), 0.0);
-  r.chi2 = 0.0;
-  r.nytot = 0;
-  r.sumsq = 0.0;
-  r.nfree = 0;
-  r.damp = 10;
-  r.threads = 1;
   return r;
 }

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "control/model.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 #include "ensemble/random.h"
 
 // The records of blocks of `block` consecutive records beginning at `starts`, in
@@ -20,9 +21,9 @@ std::vector<int> draw_records(int nrec, int block, Random& rng);
 // politis_white_length of every factor's contributions in record order (the offset
 // factor and constant contributions left out), rounded to the nearest integer and
 // kept within 1 .. min(3 sqrt(nrec), nrec / 3) (1 when no factor gives a length).
-int automatic_block_length(const Model& m);
+int automatic_block_length(const Problem& problem, const FitState& state);
 
-// A copy of m for fitting the records `records` (nrec of them) from m's profiles
-// as a new run would: the measured values and uncertainties of those records in
-// that order, the fit's own tables reset, and one thread.
-Model replicate_model(const Model& m, const std::vector<int>& records);
+// The problem of a bootstrap replicate: the records `records` of `problem` (nrec
+// of them) in that order, with their measured values and uncertainties and no
+// identifiers, starting from the profiles p (the base fit's result).
+Problem replicate_problem(const Problem& problem, const std::vector<double>& p, const std::vector<int>& records);

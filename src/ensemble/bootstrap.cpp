@@ -9,6 +9,7 @@
 #include "ensemble/random.h"
 #include "ensemble/statistics.h"
 #include "ensemble/tsv_text.h"
+#include "fit/iteration.h"
 
 namespace {
 
@@ -31,24 +32,25 @@ std::string format_line(const char* pattern, auto... values) {
 
 }  // namespace
 
-BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptions& options,
-                           const BootstrapSettings& settings) {
+BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
+                           FitObserver& observer, const BootstrapSettings& settings) {
   BootstrapRun run;
   run.replicates = settings.replicates;
-  run.block = settings.block > 0 ? std::min(settings.block, base.nrec) : automatic_block_length(base);
-  const auto nfakt = static_cast<std::size_t>(base.nfakt);
-  const auto nvar = static_cast<std::size_t>(base.nvar);
+  run.block = settings.block > 0 ? std::min(settings.block, problem.nrec) : automatic_block_length(problem, base);
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
   std::vector<Replicate> replicates(static_cast<std::size_t>(settings.replicates));
-  FitOptions quiet = options;
-  quiet.report_stop = false;
-  if (keyboard.key_waiting()) keyboard.read_key();  // a key that stopped the fit does not stop the bootstrap
-  SharedKeyboard shared(keyboard);
+  FitSettings one_thread = fit_settings;  // each replicate runs on one thread
+  one_thread.threads = 1;
+  SharedStop shared(observer);
+  shared.discard_key_before_fits();  // a key that stopped the fit does not stop the bootstrap
 
   run_fits(settings.replicates, settings.threads, shared, [&](int i) {
     Random rng(settings.seed, kFirstReplicateStream + static_cast<std::uint64_t>(i));
-    const std::vector<int> records = draw_records(base.nrec, run.block, rng);
-    Model fit = replicate_model(base, records);
-    const FitOutcome outcome = run_fit(fit, shared, quiet, nullptr);
+    const std::vector<int> records = draw_records(problem.nrec, run.block, rng);
+    const Problem replicate = replicate_problem(problem, base.p, records);
+    FitState fit = FitState::sized_for(replicate);
+    const FitOutcome outcome = run_fit(replicate, one_thread, fit, shared);
     Replicate& slot = replicates[static_cast<std::size_t>(i)];
     if (outcome.failed || !std::isfinite(fit.chi2)) {
       slot.fate = Fate::failed;
@@ -59,8 +61,8 @@ BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptio
     for (std::size_t s = 0; s < records.size(); ++s) {
       std::copy_n(base.x.data() + static_cast<std::size_t>(records[s]) * nfakt, nfakt, base_x.data() + s * nfakt);
     }
-    slot.mapping = map_factors({base_x.data(), fit.nrec, base.nfakt}, {fit.x.data(), fit.nrec, fit.nfakt},
-                               settings.min_r, base.offset);
+    slot.mapping = map_factors({base_x.data(), replicate.nrec, problem.nfakt},
+                               {fit.x.data(), replicate.nrec, replicate.nfakt}, settings.min_r, problem.offset);
     slot.p = std::move(fit.p);
     slot.passes = outcome.passes;
     slot.fate = Fate::fitted;
@@ -92,30 +94,30 @@ BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptio
   return run;
 }
 
-std::string bootstrap_summary(const Model& base, const BootstrapRun& run) {
+std::string bootstrap_summary(const Problem& problem, const BootstrapRun& run) {
   std::string out = format_line("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed", run.replicates,
                                 run.block, run.fitted, run.failed);
   if (run.not_run > 0) out += format_line(", %d not run (stopped)", run.not_run);
   if (run.fitted > 0) out += format_line("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);
   out += ".\n";
   for (std::size_t f = 0; f < run.mapped.size(); ++f) {
-    out += format_line("Bootstrap factor %s: mapped in %d of %d fitted replicates.\n", base.faktnavn[f].c_str(),
+    out += format_line("Bootstrap factor %s: mapped in %d of %d fitted replicates.\n", problem.faktnavn[f].c_str(),
                        run.mapped[f], run.fitted);
   }
   return out;
 }
 
-std::string bootstrap_table(const Model& base, const BootstrapRun& run) {
+std::string bootstrap_table(const Problem& problem, const FitState& base, const BootstrapRun& run) {
   static constexpr double kLevels[] = {0.05, 0.25, 0.5, 0.75, 0.95};
-  const auto nfakt = static_cast<std::size_t>(base.nfakt);
-  const auto nvar = static_cast<std::size_t>(base.nvar);
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
   std::string out = "factor\tvariable\tbase\tp05\tp25\tp50\tp75\tp95\treplicates\n";
   std::vector<double> sorted;
   for (std::size_t f = 0; f < nfakt; ++f) {
     for (std::size_t v = 0; v < nvar; ++v) {
       sorted = run.values[f * nvar + v];
       std::sort(sorted.begin(), sorted.end());
-      out += base.faktnavn[f] + '\t' + base.varnavn[v] + '\t';
+      out += problem.faktnavn[f] + '\t' + problem.varnavn[v] + '\t';
       append_number(out, base.p[v * nfakt + f]);
       for (double level : kLevels) {
         out += '\t';
@@ -127,10 +129,10 @@ std::string bootstrap_table(const Model& base, const BootstrapRun& run) {
   return out;
 }
 
-std::string mapping_table(const Model& base, const BootstrapRun& run) {
+std::string mapping_table(const Problem& problem, const BootstrapRun& run) {
   std::string out = "factor\tmapped\tunmapped\tfailed\n";
   for (std::size_t f = 0; f < run.mapped.size(); ++f) {
-    out += base.faktnavn[f] + '\t' + std::to_string(run.mapped[f]) + '\t' + std::to_string(run.fitted - run.mapped[f]) +
+    out += problem.faktnavn[f] + '\t' + std::to_string(run.mapped[f]) + '\t' + std::to_string(run.fitted - run.mapped[f]) +
            '\t' + std::to_string(run.failed) + '\n';
   }
   return out;

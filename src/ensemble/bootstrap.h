@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "control/model.h"
-#include "fit/iteration.h"
-#include "fit/keyboard.h"
+#include "fit/fit_observer.h"
+#include "model/fit_settings.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 
 struct BootstrapSettings {
   int replicates = 0;        ///< replicate data sets to fit
@@ -34,19 +35,20 @@ struct BootstrapRun {
   std::vector<std::vector<double>> values;
 };
 
-// Runs the bootstrap of `base` (the fitted model whose result was written).
-BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptions& options,
-                           const BootstrapSettings& settings);
+// Runs the bootstrap of the fit `base` of `problem` (the fitted state whose result
+// was written); each replicate is fitted with `fit_settings` on one thread.
+BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
+                           FitObserver& observer, const BootstrapSettings& settings);
 
 // The console lines of a bootstrap: the counts and, per factor, how often it was
 // mapped.
-std::string bootstrap_summary(const Model& base, const BootstrapRun& run);
+std::string bootstrap_summary(const Problem& problem, const BootstrapRun& run);
 
 // The text of bootstrap.tsv: per factor and variable the base value and the 5th,
 // 25th, 50th, 75th and 95th percentile over the replicates mapped to the factor,
 // and how many there were.
-std::string bootstrap_table(const Model& base, const BootstrapRun& run);
+std::string bootstrap_table(const Problem& problem, const FitState& base, const BootstrapRun& run);
 
 // The text of bootstrap_mapping.tsv: per base factor the fitted replicates mapped
 // to it and those not, and the failed replicates.
-std::string mapping_table(const Model& base, const BootstrapRun& run);
+std::string mapping_table(const Problem& problem, const BootstrapRun& run);

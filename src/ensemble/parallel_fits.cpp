@@ -3,19 +3,23 @@
 #include <algorithm>
 #include <exception>
 
-#include "control/signals.h"
-#include "fit/workers.h"
+#include "parallel/workers.h"
 
-bool SharedKeyboard::key_waiting() {
+bool SharedStop::key_pressed() {
   if (pressed_.load()) return true;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!pressed_.load() && keyboard_.key_waiting()) pressed_.store(true);
+  if (!pressed_.load() && observer_.key_pressed()) pressed_.store(true);
   return pressed_.load();
 }
 
-bool SharedKeyboard::stopped() { return stop_requested() || key_waiting(); }
+bool SharedStop::interrupted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return observer_.interrupted();
+}
 
-int run_fits(int count, int threads, SharedKeyboard& keyboard, const std::function<void(int)>& fit) {
+bool SharedStop::stopped() { return interrupted() || key_pressed(); }
+
+int run_fits(int count, int threads, SharedStop& stop, const std::function<void(int)>& fit) {
   std::atomic<int> next{0};
   std::atomic<int> begun{0};
   std::mutex error_mutex;
@@ -23,7 +27,7 @@ int run_fits(int count, int threads, SharedKeyboard& keyboard, const std::functi
   const int workers = std::max(1, std::min(threads, count));
   run_on_threads(workers, [&](int) {
     for (;;) {
-      if (keyboard.stopped()) return;
+      if (stop.stopped()) return;
       const int i = next.fetch_add(1);
       if (i >= count) return;
       begun.fetch_add(1);

@@ -1,6 +1,5 @@
 #include "ensemble/starts.h"
 
-#include <charconv>
 #include <cmath>
 #include <mutex>
 
@@ -9,6 +8,7 @@
 #include "ensemble/parallel_fits.h"
 #include "ensemble/random.h"
 #include "ensemble/tsv_text.h"
+#include "fit/iteration.h"
 #include "fit/stop_line.h"
 
 namespace {
@@ -33,46 +33,44 @@ bool has_result(const StartResult& start) { return start.ran && !start.outcome.f
 
 }  // namespace
 
-void perturb_profiles(Model& m, std::uint64_t seed, int start) {
+void perturb_profiles(std::vector<double>& p, const std::vector<int>& fp, std::uint64_t seed, int start) {
   if (start == 0) return;
   Random rng(seed, static_cast<std::uint64_t>(start));
-  for (std::size_t e = 0; e < m.p.size(); ++e) {
-    if (m.fp[e] != 0) m.p[e] *= 0.5 + rng.uniform();
+  for (std::size_t e = 0; e < p.size(); ++e) {
+    if (fp[e] != 0) p[e] *= 0.5 + rng.uniform();
   }
 }
 
-StartsRun run_starts(const Model& m, Keyboard& keyboard, const FitOptions& options, int count, std::uint64_t seed,
-                     std::FILE* console) {
+StartsRun run_starts(const Problem& problem, const FitSettings& settings, FitObserver& observer, int count,
+                     std::uint64_t seed, const std::function<void(const std::string&)>& print) {
   StartsRun run;
   run.starts.resize(static_cast<std::size_t>(count));
   std::vector<std::string> lines(static_cast<std::size_t>(count));
   std::vector<bool> done(static_cast<std::size_t>(count), false);
   std::size_t printed = 0;
   std::mutex mutex;
-  FitOptions quiet = options;
-  quiet.report_stop = false;
-  if (keyboard.key_waiting()) keyboard.read_key();  // a key pressed before the starts is discarded
-  SharedKeyboard shared(keyboard);
+  FitSettings one_thread = settings;  // each start runs on one thread
+  one_thread.threads = 1;
+  SharedStop shared(observer);
+  shared.discard_key_before_fits();  // a key pressed before the starts is discarded
 
   auto finish = [&](int i) {
     // Lines go out in start order, each as soon as every earlier start is done.
     done[static_cast<std::size_t>(i)] = true;
     lines[static_cast<std::size_t>(i)] = start_line(run.starts[static_cast<std::size_t>(i)], i, count);
     while (printed < done.size() && done[printed]) {
-      std::fputs(lines[printed].c_str(), console);
+      print(lines[printed]);
       ++printed;
     }
-    std::fflush(console);
   };
 
-  run_fits(count, m.threads, shared, [&](int i) {
-    Model fit = m;
-    fit.threads = 1;
-    perturb_profiles(fit, seed, i);
+  run_fits(count, settings.threads, shared, [&](int i) {
+    FitState fit = FitState::sized_for(problem);
+    perturb_profiles(fit.p, problem.fp, seed, i);
     std::vector<double> start_p = fit.p;
     StartResult result;
     result.ran = true;
-    result.outcome = run_fit(fit, shared, quiet, nullptr);
+    result.outcome = run_fit(problem, one_thread, fit, shared);
     result.chi2 = fit.chi2;
     result.nytot = fit.nytot;
     if (has_result(result)) result.x = fit.x;
@@ -84,7 +82,7 @@ StartsRun run_starts(const Model& m, Keyboard& keyboard, const FitOptions& optio
                           (slot.chi2 == run.starts[static_cast<std::size_t>(run.best)].chi2 && i < run.best);
       if (better) {
         run.best = i;
-        run.best_model = std::move(fit);
+        run.best_state = std::move(fit);
         run.best_p = std::move(start_p);
       }
     }
@@ -120,9 +118,9 @@ std::string best_start_line(const StartsRun& run) {
   return line;
 }
 
-std::string starts_table(const Model& m, const StartsRun& run) {
+std::string starts_table(const Problem& problem, const StartsRun& run) {
   std::string out = "start\tpasses\tstop reason\tchi2\tchi2/ny";
-  for (const std::string& name : m.faktnavn) out += "\tr " + name;
+  for (const std::string& name : problem.faktnavn) out += "\tr " + name;
   out += '\n';
   const StartResult* best = run.best >= 0 ? &run.starts[static_cast<std::size_t>(run.best)] : nullptr;
   for (std::size_t i = 0; i < run.starts.size(); ++i) {
@@ -134,7 +132,7 @@ std::string starts_table(const Model& m, const StartsRun& run) {
     out += !start.ran ? "not run" : start.outcome.failed ? "failed" : stop_cause(start.outcome.reason);
     if (!has_result(start)) {
       out += "\t\t";
-      for (int f = 0; f < m.nfakt; ++f) out += '\t';
+      for (int f = 0; f < problem.nfakt; ++f) out += '\t';
       out += '\n';
       continue;
     }
@@ -142,29 +140,11 @@ std::string starts_table(const Model& m, const StartsRun& run) {
     append_number(out, start.chi2);
     out += '\t';
     append_number(out, start.chi2 / start.nytot);
-    const std::vector<FactorMatch> matches = best_matches({best->x.data(), m.nrec, m.nfakt},
-                                                          {start.x.data(), m.nrec, m.nfakt});
+    const std::vector<FactorMatch> matches = best_matches({best->x.data(), problem.nrec, problem.nfakt},
+                                                          {start.x.data(), problem.nrec, problem.nfakt});
     for (const FactorMatch& match : matches) {
       out += '\t';
       append_number(out, match.r);
-    }
-    out += '\n';
-  }
-  return out;
-}
-
-std::string profile_text(const Model& m, const std::vector<double>& p) {
-  std::string out;
-  for (const std::string& name : m.faktnavn) out += "\t" + name;
-  out += '\n';
-  const auto nfakt = static_cast<std::size_t>(m.nfakt);
-  for (std::size_t v = 0; v < m.varnavn.size(); ++v) {
-    out += m.varnavn[v];
-    for (std::size_t f = 0; f < nfakt; ++f) {
-      char buf[40];
-      const auto result = std::to_chars(buf, buf + sizeof buf, p[v * nfakt + f]);  // shortest exact text
-      out += '\t';
-      out.append(buf, result.ptr);
     }
     out += '\n';
   }

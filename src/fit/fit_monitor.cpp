@@ -4,21 +4,21 @@
 #include <cstddef>
 #include <utility>
 
-void save_state(const Model& m, long pass, PassState* state) {
+void save_state(const FitState& fit, long pass, PassState* state) {
   state->pass = pass;
-  state->p.assign(m.p.begin(), m.p.end());
-  state->ny.assign(m.ny.begin(), m.ny.end());
-  state->nfree = m.nfree;
-  state->damp = m.damp;
-  state->ueff.assign(m.ueff.begin(), m.ueff.end());
+  state->p.assign(fit.p.begin(), fit.p.end());
+  state->ny.assign(fit.ny.begin(), fit.ny.end());
+  state->nfree = fit.nfree;
+  state->damp = fit.damp;
+  state->ueff.assign(fit.ueff.begin(), fit.ueff.end());
 }
 
-void restore_state(const PassState& state, Model& m) {
-  m.p.assign(state.p.begin(), state.p.end());
-  m.ny.assign(state.ny.begin(), state.ny.end());
-  m.nfree = state.nfree;
-  m.damp = state.damp;
-  m.ueff.assign(state.ueff.begin(), state.ueff.end());
+void restore_state(const PassState& state, FitState& fit) {
+  fit.p.assign(state.p.begin(), state.p.end());
+  fit.ny.assign(state.ny.begin(), state.ny.end());
+  fit.nfree = state.nfree;
+  fit.damp = state.damp;
+  fit.ueff.assign(state.ueff.begin(), state.ueff.end());
 }
 
 double relative_change(double previous, double c) {

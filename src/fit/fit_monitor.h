@@ -5,7 +5,8 @@
 
 #include <vector>
 
-#include "control/model.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 
 // What a pass starts from: with it the final contribution step can run again and
 // the result can be written as if the fit had been stopped at the start of `pass`.
@@ -21,10 +22,10 @@ struct PassState {
 };
 
 // Copies what pass `pass` starts from into *state (no allocation once sized).
-void save_state(const Model& m, long pass, PassState* state);
+void save_state(const FitState& fit, long pass, PassState* state);
 
-// Puts a saved state back into m.
-void restore_state(const PassState& state, Model& m);
+// Puts a saved state back into the fit's state.
+void restore_state(const PassState& state, FitState& fit);
 
 // |c - previous| / |previous|; exactly 0 when the two are equal (also when both are 0).
 double relative_change(double previous, double c);
@@ -51,9 +52,9 @@ class FitMonitor {
   explicit FitMonitor(double converge = 0.0) : converge_(converge) {}
 
   // At the start of pass `pass`, before its contribution step.
-  void begin_pass(const Model& m, long pass) {
-    nfakt_ = m.nfakt;
-    save_state(m, pass, &current_);
+  void begin_pass(const Problem& problem, const FitState& state, long pass) {
+    nfakt_ = problem.nfakt;
+    save_state(state, pass, &current_);
   }
 
   // After the statistics line of the pass begun last: its chi2 and nytot, and the
@@ -76,7 +77,7 @@ class FitMonitor {
   // one): keeping the best result then means restoring the best pass.
   bool best_beats(double chi2, int nytot) const;
 
-  void restore_best(Model& m) const { restore_state(best_, m); }
+  void restore_best(FitState& state) const { restore_state(best_, state); }
 
  private:
   // One pass as the convergence stop sees it: the fit of the profiles it started from.

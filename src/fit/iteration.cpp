@@ -1,53 +1,57 @@
 #include "fit/iteration.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <chrono>
 
-#include "control/failure.h"
-#include "control/signals.h"
-#include "fit/contribution.h"
+#include "engine/engine.h"
 #include "fit/fit_monitor.h"
-#include "fit/profile_step.h"
-#include "fit/stop_line.h"
-#include "robust/weights.h"
+#include "fit/reweighting.h"
 
-FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console) {
+FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState& state, FitObserver& observer) {
+  assert(problem.consistent() && state.fits(problem));
   FitOutcome outcome;
-  FitMonitor monitor(options.converge);
-  if (keyboard.key_waiting()) keyboard.read_key();  // a key pressed before the fit is discarded
-  m.nfree = 0;
-  start_robust(m);
-  // Set once a better earlier pass has been put back into m: the next round runs
+  FitMonitor monitor(settings.converge);
+  observer.discard_key();
+  state.nfree = 0;
+  if (settings.reweighting != nullptr) {
+    settings.reweighting->start(problem, state);
+  } else {
+    state.ueff.clear();
+  }
+  // Set once a better earlier pass has been put back into the state: the next round runs
   // only the final contribution step, from that pass's starting state.
   bool restored = false;
   for (long pass = 1;; ++pass) {
     bool stop = true;
     if (restored) {
       // The reason and the result's pass are already set.
-    } else if (keyboard.key_waiting()) {
+    } else if (observer.key_pressed()) {
       outcome.reason = StopReason::key;
     } else if (monitor.converged()) {
       outcome.reason = StopReason::converged;
-    } else if (options.passes >= 0 && pass > options.passes) {
+    } else if (settings.passes >= 0 && pass > settings.passes) {
       outcome.reason = StopReason::pass_limit;
-    } else if (stop_requested()) {
+    } else if (observer.interrupted()) {
       outcome.reason = StopReason::interrupted;
     } else {
       stop = false;
     }
-    if (!restored) monitor.begin_pass(m, pass);
+    if (!restored) monitor.begin_pass(problem, state, pass);
 
     const auto started = std::chrono::steady_clock::now();
-    m.chi2 = 0.0;
-    m.nytot = -m.nfree;
-    std::fill(m.sum2.begin(), m.sum2.end(), 0.0);
-    m.sumsq = 0.0;
-    contribution_pass(m);
-    refresh_robust(m);  // robust mode: new weights from these residuals, chi2 = Q(robust)
+    state.chi2 = 0.0;
+    state.nytot = -state.nfree;
+    std::fill(state.sum2.begin(), state.sum2.end(), 0.0);
+    state.sumsq = 0.0;
+    contribution_pass(problem, settings, state);
+    // A reweighting rule (robust mode): new weights from these residuals, and the
+    // chi2 the passes are then watched by (Q(robust)).
+    if (settings.reweighting != nullptr) settings.reweighting->refresh(problem, state);
 
     if (!restored) {
-      if (!std::isfinite(m.chi2)) {
+      if (!std::isfinite(state.chi2)) {
         stop = true;
         outcome.reason = StopReason::diverged;
         outcome.diverged_pass = pass;
@@ -58,9 +62,9 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
       }
       if (stop) outcome.result_pass = pass;
       bool restore = outcome.reason == StopReason::diverged ||
-                     (stop && options.keep_best && monitor.best_beats(m.chi2, m.nytot));
+                     (stop && settings.keep_best && monitor.best_beats(state.chi2, state.nytot));
       if (restore) {
-        monitor.restore_best(m);
+        monitor.restore_best(state);
         outcome.result_pass = monitor.best_pass();
         restored = true;
         continue;
@@ -68,33 +72,20 @@ FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std:
     }
     if (stop) break;
 
-    m.nfree = 0;
-    profile_pass(m);
-    const long long cells = static_cast<long long>(m.nrec) * m.nfakt;
-    m.sumsq = m.sumsq / static_cast<double>(cells) - 1.0;
-    const double ratio = m.chi2 / m.nytot;
-    if (console != nullptr) {
-      std::fprintf(console, "%lg\t%d\t%lg\n", ratio, m.nytot, m.sumsq);
-      std::fflush(console);
-    }
-    outcome.lines.push_back(PassLine{m.chi2, m.nytot, ratio, m.sumsq});
+    state.nfree = 0;
+    profile_pass(problem, settings, state);
+    const long long cells = static_cast<long long>(problem.nrec) * problem.nfakt;
+    state.sumsq = state.sumsq / static_cast<double>(cells) - 1.0;
+    const double ratio = state.chi2 / state.nytot;
+    outcome.lines.push_back(PassLine{state.chi2, state.nytot, ratio, state.sumsq});
     outcome.passes = pass;
     outcome.pass_seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    monitor.end_pass(m.chi2, m.nytot, m.damp);
-    if (m.damp > 1) m.damp = m.damp - 1;
+    observer.pass_done(outcome.lines.back());
+    monitor.end_pass(state.chi2, state.nytot, state.damp);
+    if (state.damp > 1) state.damp = state.damp - 1;
   }
-  outcome.not_converged = options.converge > 0 && outcome.reason != StopReason::converged &&
+  outcome.not_converged = settings.converge > 0 && outcome.reason != StopReason::converged &&
                           outcome.reason != StopReason::diverged;
-  if (console != nullptr && (options.report_stop || outcome.reason == StopReason::diverged)) {
-    print_stop_line(console, outcome, m.chi2, m.nytot);
-    std::fflush(console);
-  }
+  observer.fit_done(outcome, state);
   return outcome;
-}
-
-void fail_without_result(const FitOutcome& outcome) {
-  if (outcome.failed) {
-    fail("Error: The fit diverged in pass %ld (chi2 is not finite) before any pass had a finite "
-         "chi2/ny; no result was written.\n", outcome.diverged_pass);
-  }
 }

@@ -1,10 +1,10 @@
 #include "fit/residue.h"
 
-void residue(Model& m) {
-  const std::size_t nvar = static_cast<std::size_t>(m.nvar);
-  const std::size_t nrec = static_cast<std::size_t>(m.nrec);
-  const float* dy = m.dy.data();
-  const float* usik = m.fit_usik().data();  // in robust mode, the uncertainties of the final weights
+void residue(const Problem& problem, FitState& state) {
+  const std::size_t nvar = static_cast<std::size_t>(problem.nvar);
+  const std::size_t nrec = static_cast<std::size_t>(problem.nrec);
+  const float* dy = state.dy.data();
+  const float* usik = weighing_usik(problem, state).data();  // in robust mode, the uncertainties of the final weights
 
   // The worst-fitting variable; ties keep the lower one.
   double chimax = 0.0;
@@ -24,8 +24,8 @@ void residue(Model& m) {
     }
   }
   if (vmax == nvar) {
-    m.r.assign(nvar, 0.0f);
-    m.t.assign(nrec, 0.0);
+    state.r.assign(nvar, 0.0f);
+    state.t.assign(nrec, 0.0);
     return;
   }
 
@@ -38,7 +38,7 @@ void residue(Model& m) {
                static_cast<double>(usik[cell]) / static_cast<double>(usik[cell]);
       }
     }
-    m.r[v] = static_cast<float>(sum / chimax);
+    state.r[v] = static_cast<float>(sum / chimax);
   }
 
   double ttot = 0.0;
@@ -49,14 +49,14 @@ void residue(Model& m) {
       const std::size_t cell = s * nvar + v;
       if (usik[cell] > 0) {
         const double u = static_cast<double>(usik[cell]);
-        const double rv = static_cast<double>(m.r[v]);
+        const double rv = static_cast<double>(state.r[v]);
         num += static_cast<double>(dy[cell]) * rv / u / u;
         den += rv * rv / u / u;
       }
     }
-    m.t[s] = num / den;
-    ttot = ttot + m.t[s];
+    state.t[s] = num / den;
+    ttot = ttot + state.t[s];
   }
-  for (std::size_t s = 0; s < nrec; ++s) m.t[s] = m.t[s] / ttot;
-  for (std::size_t v = 0; v < nvar; ++v) m.r[v] = static_cast<float>(static_cast<double>(m.r[v]) * ttot);
+  for (std::size_t s = 0; s < nrec; ++s) state.t[s] = state.t[s] / ttot;
+  for (std::size_t v = 0; v < nvar; ++v) state.r[v] = static_cast<float>(static_cast<double>(state.r[v]) * ttot);
 }

@@ -2,9 +2,10 @@
 // extra profile r and one contribution t per record.
 #pragma once
 
-#include "control/model.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 
 // Fills r and t from the residuals dy of the final contribution step. When no
 // variable has a positive weighted residual sum (a perfect fit, or nothing
 // measured), there is no residue: r and t are all zero.
-void residue(Model& m);
+void residue(const Problem& problem, FitState& state);

@@ -39,7 +39,3 @@ std::string stop_line(const FitOutcome& outcome, double chi2, int nytot) {
   line += format("; results belong to pass %ld (chi2 %lg, chi2/ny %lg).\n", outcome.result_pass, chi2, chi2 / nytot);
   return line;
 }
-
-void print_stop_line(std::FILE* console, const FitOutcome& outcome, double chi2, int nytot) {
-  std::fputs(stop_line(outcome, chi2, nytot).c_str(), console);
-}

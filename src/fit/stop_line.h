@@ -2,10 +2,9 @@
 // table belongs to.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
-#include "fit/iteration.h"
+#include "fit/fit_outcome.h"
 
 // The cause of a stop as the closing line names it: "key pressed", "converged", ...
 const char* stop_cause(StopReason reason);
@@ -14,6 +13,3 @@ const char* stop_cause(StopReason reason);
 // step (those the result table ends with), for example
 // "Stopped: converged after 411 passes; results belong to pass 412 (chi2 1757.6, chi2/ny 0.67)."
 std::string stop_line(const FitOutcome& outcome, double chi2, int nytot);
-
-// Writes stop_line(...) to `console`.
-void print_stop_line(std::FILE* console, const FitOutcome& outcome, double chi2, int nytot);

@@ -12,20 +12,21 @@ void put_number(std::string& out, double value) {
 
 }  // namespace
 
-std::string variables_table(const Model& m, const Diagnostics& d, const RegressionTable& regression) {
+std::string variables_table(const Problem& problem, const FitState& state, const Diagnostics& d, const RegressionTable& regression,
+                            double alpha) {
   std::string out =
       "variable\tmeasured\tmissing\tchi2\tny\tchi2/ny\tbeyond 3\tshare beyond 3\tobserved mean\tfitted mean\tR2\t"
       "slope\tintercept";
-  for (const std::string& name : m.faktnavn) out += "\t" + name + "\ts(" + name + ")";
+  for (const std::string& name : problem.faktnavn) out += "\t" + name + "\ts(" + name + ")";
   // In robust mode: how many of the variable's values the fit down-weighted.
-  const bool robust = m.alpha > 0;
-  const RobustSummary summary = robust ? summarize_robust(m) : RobustSummary{};
+  const bool robust = alpha > 0;
+  const RobustSummary summary = robust ? summarize_robust(problem, state, alpha) : RobustSummary{};
   if (robust) out += "\tdown-weighted";
   out += '\n';
-  const auto nf = static_cast<std::size_t>(m.nfakt);
+  const auto nf = static_cast<std::size_t>(problem.nfakt);
   for (std::size_t v = 0; v < d.variables.size(); ++v) {
     const VariableDiagnostics& var = d.variables[v];
-    out += m.varnavn[v];
+    out += problem.varnavn[v];
     out += '\t' + std::to_string(var.measured) + '\t' + std::to_string(var.missing) + '\t';
     put_number(out, var.chi2);
     out += '\t' + std::to_string(var.dof) + '\t';
@@ -47,26 +48,26 @@ std::string variables_table(const Model& m, const Diagnostics& d, const Regressi
   return out;
 }
 
-std::string records_table(const Model& m, const Diagnostics& d) {
-  const bool robust = m.alpha > 0;
-  const RobustSummary summary = robust ? summarize_robust(m) : RobustSummary{};
+std::string records_table(const Problem& problem, const FitState& state, const Diagnostics& d, double alpha) {
+  const bool robust = alpha > 0;
+  const RobustSummary summary = robust ? summarize_robust(problem, state, alpha) : RobustSummary{};
   std::string out = "identifier\tmeasured\tchi2\tlargest scaled residual\tvariable\tresidue";
   out += robust ? "\tdown-weighted\n" : "\n";
   for (std::size_t s = 0; s < d.records.size(); ++s) {
     const RecordDiagnostics& rec = d.records[s];
-    out += m.id(static_cast<int>(s));
+    out += problem.id(static_cast<int>(s));
     out += '\t' + std::to_string(rec.measured) + '\t';
     put_number(out, rec.chi2);
     out += '\t';
     if (rec.largest_variable >= 0) {
       put_number(out, rec.largest);
       out += '\t';
-      out += m.varnavn[static_cast<std::size_t>(rec.largest_variable)];
+      out += problem.varnavn[static_cast<std::size_t>(rec.largest_variable)];
     } else {
       out += '\t';
     }
     out += '\t';
-    put_number(out, m.t[s]);
+    put_number(out, state.t[s]);
     if (robust) out += '\t' + std::to_string(summary.record_down[s]);
     out += '\n';
   }

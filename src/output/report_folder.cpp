@@ -7,7 +7,7 @@
 
 #include "control/failure.h"
 #include "output/diagnostic_tables.h"
-#include "output/safe_file.h"
+#include "platform/safe_file.h"
 #include "output/same_file.h"
 #include "report/html_report.h"
 #include "report/report_input.h"
@@ -17,15 +17,15 @@ namespace {
 
 const char* const kReportFiles[] = {"run.json", "variables.tsv", "records.tsv", "report.html"};
 
-ResultNumbers result_numbers(const Model& m) {
+ResultNumbers result_numbers(const Problem& problem, const FitState& state) {
   ResultNumbers r;
-  r.nfakt = m.nfakt, r.nvar = m.nvar, r.nrec = m.nrec;
-  r.ids.reserve(static_cast<std::size_t>(m.nrec));
-  for (int s = 0; s < m.nrec; ++s) r.ids.emplace_back(m.id(s));
-  r.x = m.x;
-  r.t = m.t;
-  r.p = m.p;
-  r.r.assign(m.r.begin(), m.r.end());
+  r.nfakt = problem.nfakt, r.nvar = problem.nvar, r.nrec = problem.nrec;
+  r.ids.reserve(static_cast<std::size_t>(problem.nrec));
+  for (int s = 0; s < problem.nrec; ++s) r.ids.emplace_back(problem.id(s));
+  r.x = state.x;
+  r.t = state.t;
+  r.p = state.p;
+  r.r.assign(state.r.begin(), state.r.end());
   return r;
 }
 
@@ -78,19 +78,20 @@ void prepare_report_folder(const std::string& dir, const std::vector<std::string
   ResultFile probe(report_path(dir, "run.json"));
 }
 
-void write_report_folder(const std::string& dir, Model& m, const RegressionTable& regression,
+void write_report_folder(const std::string& dir, const Problem& problem, const FitState& state,
+                         const FitSettings& settings, const RegressionTable& regression,
                          const std::vector<std::string>& argv, const Options& options, const FitOutcome& outcome,
                          RunTimes times) {
   const auto started = std::chrono::steady_clock::now();
-  const Diagnostics diagnostics = diagnose(m, regression);
-  write_whole_file(report_path(dir, "variables.tsv"), variables_table(m, diagnostics, regression));
-  write_whole_file(report_path(dir, "records.tsv"), records_table(m, diagnostics));
+  const Diagnostics diagnostics = diagnose(problem, state, regression);
+  write_whole_file(report_path(dir, "variables.tsv"), variables_table(problem, state, diagnostics, regression, options.robust));
+  write_whole_file(report_path(dir, "records.tsv"), records_table(problem, state, diagnostics, options.robust));
   Apportionment shares;
   const bool apportioned = !options.total.empty();
-  if (apportioned) shares = apportion(m, find_variable(m, options.total));
+  if (apportioned) shares = apportion(problem, state, find_variable(problem, options.total));
   times.diagnostics_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   times.end_utc = utc_now();
-  const nlohmann::json record = run_record(m, argv, options, outcome, times, apportioned ? &shares : nullptr);
+  const nlohmann::json record = run_record(problem, state, settings, argv, options, outcome, times, apportioned ? &shares : nullptr);
   write_whole_file(dir + "/run.json", record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 
   ReportInput input;
@@ -102,7 +103,7 @@ void write_report_folder(const std::string& dir, Model& m, const RegressionTable
   } catch (const std::exception& e) {
     fail("Error: Can't read the report folder back (%s)!\n", e.what());
   }
-  input.result = result_numbers(m);
+  input.result = result_numbers(problem, state);
   input.pictures = pictures(diagnostics);
   const ReportPages pages = make_report(input);
   for (const Figure& figure : pages.figures) write_whole_file(dir + "/figures/" + figure.name, figure.svg);

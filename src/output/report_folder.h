@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "control/model.h"
+#include "model/fit_settings.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 #include "control/options.h"
-#include "fit/iteration.h"
+#include "fit/fit_outcome.h"
 #include "output/run_record.h"
 #include "stats/regression.h"
 
@@ -24,7 +26,8 @@ void prepare_report_folder(const std::string& dir, const std::vector<std::string
 
 // After the result table: computes the diagnostics and writes every file of the
 // folder. `argv` is the whole command line; times are those of the run so far.
-void write_report_folder(const std::string& dir, Model& m, const RegressionTable& regression,
+void write_report_folder(const std::string& dir, const Problem& problem, const FitState& state,
+                         const FitSettings& settings, const RegressionTable& regression,
                          const std::vector<std::string>& argv, const Options& options, const FitOutcome& outcome,
                          RunTimes times);
 

@@ -40,48 +40,48 @@ class TableText {
 
 }  // namespace
 
-void write_result(Model& m, std::FILE* out, const char* rotate_arg) {
-  write_result(m, out, rotate_arg, regression_table(m));
+void write_result(const Problem& problem, const FitState& state, std::FILE* out, const char* rotate_arg) {
+  write_result(problem, state, out, rotate_arg, regression_table(problem, state, 1));
 }
 
-void write_result(const Model& m, std::FILE* out, const char* rotate_arg, const RegressionTable& regression) {
-  const int nfakt = m.nfakt;
+void write_result(const Problem& problem, const FitState& state, std::FILE* out, const char* rotate_arg, const RegressionTable& regression) {
+  const int nfakt = problem.nfakt;
   const auto nf = static_cast<std::size_t>(nfakt);
   TableText table(out);
-  table.put(m.text);
+  table.put(problem.text);
   if (rotate_arg != nullptr) {
     table.put("\trotate=");
     table.put(rotate_arg);
   }
   table.put('\n');
-  table.put(m.xnavn);
-  for (const std::string& name : m.faktnavn) {
+  table.put(problem.xnavn);
+  for (const std::string& name : problem.faktnavn) {
     table.put('\t');
     table.put(name);
   }
   table.put("\tResidue\n");
 
-  for (int s = 0; s < m.nrec; ++s) {
-    table.put(m.id(s));
-    const double* xs = m.x.data() + static_cast<std::size_t>(s) * nf;
+  for (int s = 0; s < problem.nrec; ++s) {
+    table.put(problem.id(s));
+    const double* xs = state.x.data() + static_cast<std::size_t>(s) * nf;
     for (int f = 0; f < nfakt; ++f) {
       table.put('\t');
       table.number(xs[f]);
     }
     table.put('\t');
-    table.number(m.t[static_cast<std::size_t>(s)]);
+    table.number(state.t[static_cast<std::size_t>(s)]);
     table.put('\n');
   }
 
   table.put("\tTARNOK profiles:");
   for (int f = 0; f < nfakt; ++f) table.put('\t');
   table.put("\t\t\tRegression analysis:\n");
-  for (const std::string& name : m.faktnavn) {
+  for (const std::string& name : problem.faktnavn) {
     table.put('\t');
     table.put(name);
   }
   table.put("\tResidue\tChi2\tny");
-  for (const std::string& name : m.faktnavn) {
+  for (const std::string& name : problem.faktnavn) {
     table.put('\t');
     table.put(name);
     table.put("\ts(");
@@ -90,19 +90,19 @@ void write_result(const Model& m, std::FILE* out, const char* rotate_arg, const 
   }
   table.put('\n');
 
-  const auto nv = static_cast<std::size_t>(m.nvar);
+  const auto nv = static_cast<std::size_t>(problem.nvar);
   const std::vector<double>& chi = regression.chi;
   const std::vector<double>& coef = regression.coef;
   const std::vector<double>& se = regression.se;
   for (std::size_t v = 0; v < nv; ++v) {
-    table.put(m.varnavn[v]);
+    table.put(problem.varnavn[v]);
     table.put('\t');
-    const double* pv = m.p.data() + v * nf;
+    const double* pv = state.p.data() + v * nf;
     for (std::size_t f = 0; f < nf; ++f) {
       table.number(pv[f]);
       table.put('\t');
     }
-    table.number(static_cast<double>(m.r[v]));
+    table.number(static_cast<double>(state.r[v]));
     table.put('\t');
     table.number(chi[v]);
     table.put('\t');
@@ -116,8 +116,8 @@ void write_result(const Model& m, std::FILE* out, const char* rotate_arg, const 
   }
   for (int f = 0; f < nfakt; ++f) table.put('\t');
   table.put("\t\t");
-  table.number(m.chi2);
+  table.number(state.chi2);
   table.put('\t');
-  table.put(std::to_string(m.nytot));
+  table.put(std::to_string(state.nytot));
   table.put('\n');
 }

@@ -4,13 +4,14 @@
 
 #include <cstdio>
 
-#include "control/model.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 #include "stats/regression.h"
 
 // Writes the whole result table to `out`, with the regression columns from
-// `regression` (regression_table(m)). `rotate_arg` is the rotate argument as
+// `regression` (regression_table(problem, state, 1)). `rotate_arg` is the rotate argument as
 // typed, or null when none was given.
-void write_result(const Model& m, std::FILE* out, const char* rotate_arg, const RegressionTable& regression);
+void write_result(const Problem& problem, const FitState& state, std::FILE* out, const char* rotate_arg, const RegressionTable& regression);
 
 // The same, computing the regression first.
-void write_result(Model& m, std::FILE* out, const char* rotate_arg);
+void write_result(const Problem& problem, const FitState& state, std::FILE* out, const char* rotate_arg);

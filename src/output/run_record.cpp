@@ -33,7 +33,8 @@ std::string utc_now() {
   return text;
 }
 
-nlohmann::json run_record(const Model& m, const std::vector<std::string>& argv, const Options& options,
+nlohmann::json run_record(const Problem& problem, const FitState& state, const FitSettings& settings,
+                          const std::vector<std::string>& argv, const Options& options,
                           const FitOutcome& outcome, const RunTimes& times, const Apportionment* apportionment) {
   const std::vector<std::string>& args = options.args;
   nlohmann::json record;
@@ -41,16 +42,16 @@ nlohmann::json run_record(const Model& m, const std::vector<std::string>& argv, 
   record["command_line"] = argv;
   record["inputs"] = {{"profile", input_file(args[1])}, {"form", input_file(args[2])}, {"data", input_file(args[3])}};
   record["result"] = args[4];
-  record["title"] = m.text;
-  record["identifier_heading"] = m.xnavn;
-  record["factors"] = m.faktnavn;
-  record["variables"] = m.varnavn;
-  record["dimensions"] = {{"nfakt", m.nfakt}, {"nvar", m.nvar}, {"nrec", m.nrec}};
-  record["mode"] = m.offset != 0 ? "offset" : "normal";
+  record["title"] = problem.text;
+  record["identifier_heading"] = problem.xnavn;
+  record["factors"] = problem.faktnavn;
+  record["variables"] = problem.varnavn;
+  record["dimensions"] = {{"nfakt", problem.nfakt}, {"nvar", problem.nvar}, {"nrec", problem.nrec}};
+  record["mode"] = problem.offset != 0 ? "offset" : "normal";
   if (args.size() == 6) {
-    record["rotate"] = {{"typed", args[5]}, {"value", static_cast<double>(m.rotate)}};
+    record["rotate"] = {{"typed", args[5]}, {"value", static_cast<double>(settings.rotate)}};
   } else {
-    record["rotate"] = {{"typed", nullptr}, {"value", static_cast<double>(m.rotate)}};
+    record["rotate"] = {{"typed", nullptr}, {"value", static_cast<double>(settings.rotate)}};
   }
   record["options"] = {{"passes", options.passes >= 0 ? nlohmann::json(options.passes) : nlohmann::json()},
                        {"converge", options.converge > 0 ? nlohmann::json(options.converge) : nlohmann::json()},
@@ -65,7 +66,7 @@ nlohmann::json run_record(const Model& m, const std::vector<std::string>& argv, 
                        {"block", options.block > 0 ? nlohmann::json(options.block) : nlohmann::json()},
                        {"seed", options.seed},
                        {"min_r", options.min_r}};
-  record["threads"] = m.threads;
+  record["threads"] = settings.threads;
 
   nlohmann::json passes = nlohmann::json::array();
   for (std::size_t k = 0; k < outcome.lines.size(); ++k) {
@@ -79,11 +80,11 @@ nlohmann::json run_record(const Model& m, const std::vector<std::string>& argv, 
                     {"result_pass", outcome.result_pass},
                     {"converged", options.converge > 0 ? nlohmann::json(!outcome.not_converged) : nlohmann::json()},
                     {"diverged_pass", outcome.diverged_pass > 0 ? nlohmann::json(outcome.diverged_pass) : nlohmann::json()}};
-  record["totals"] = {{"chi2", m.chi2}, {"ny", m.nytot}, {"chi2_per_ny", m.chi2 / m.nytot}};
-  if (m.alpha > 0) {
+  record["totals"] = {{"chi2", state.chi2}, {"ny", state.nytot}, {"chi2_per_ny", state.chi2 / state.nytot}};
+  if (options.robust > 0) {
     // In robust mode the fit's chi2 is Q(robust); Q(true) weighs the same residuals
     // with the plain uncertainties.
-    const RobustSummary robust = summarize_robust(m);
+    const RobustSummary robust = summarize_robust(problem, state, options.robust);
     record["robust"] = {{"alpha", robust.alpha},       {"q_true", robust.q_true},
                         {"q_robust", robust.q_robust}, {"measured", robust.measured},
                         {"down_weighted", robust.down}, {"down_weighted_share", robust.share()}};
@@ -92,9 +93,9 @@ nlohmann::json run_record(const Model& m, const std::vector<std::string>& argv, 
   if (apportionment != nullptr) {
     nlohmann::json shares = nlohmann::json::array();
     for (std::size_t f = 0; f < apportionment->mean.size(); ++f) {
-      shares.push_back({{"factor", m.faktnavn[f]}, {"mean", apportionment->mean[f]}, {"percent", apportionment->percent[f]}});
+      shares.push_back({{"factor", problem.faktnavn[f]}, {"mean", apportionment->mean[f]}, {"percent", apportionment->percent[f]}});
     }
-    record["apportionment"] = {{"variable", m.varnavn[static_cast<std::size_t>(apportionment->variable)]},
+    record["apportionment"] = {{"variable", problem.varnavn[static_cast<std::size_t>(apportionment->variable)]},
                                {"observed_mean", apportionment->observed_mean},
                                {"factors", shares}};
   }

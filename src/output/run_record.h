@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "control/model.h"
+#include "model/fit_state.h"
+#include "model/fit_settings.h"
+#include "model/problem.h"
 #include "control/options.h"
-#include "fit/iteration.h"
+#include "fit/fit_outcome.h"
 #include "stats/diagnostics.h"
 
 struct RunTimes {
@@ -27,5 +29,6 @@ std::string utc_now();
 
 // The record of a finished run. `argv` is the whole command line; `apportionment`
 // is null without --total.
-nlohmann::json run_record(const Model& m, const std::vector<std::string>& argv, const Options& options,
+nlohmann::json run_record(const Problem& problem, const FitState& state, const FitSettings& settings,
+                          const std::vector<std::string>& argv, const Options& options,
                           const FitOutcome& outcome, const RunTimes& times, const Apportionment* apportionment);

@@ -7,8 +7,11 @@
 #include <system_error>
 
 #include "control/failure.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
 #include "platform/files.h"
-#include "output/safe_file.h"
+#include "platform/safe_file.h"
 
 namespace {
 
@@ -17,12 +20,6 @@ constexpr std::size_t kFlushAt = 1 << 20;
 void flush(std::string& text, ResultFile& file) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file.stream());
   text.clear();
-}
-
-void append_double(std::string& out, double value) {
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, end);
 }
 
 std::vector<const Species*> fitted(const std::vector<Species>& species) {
@@ -36,70 +33,34 @@ std::vector<const Species*> fitted(const std::vector<Species>& species) {
 void write_data(const std::string& path, const FitFiles& files, const std::vector<const Species*>& in_fit,
                 const MeasuredTable& values, const MeasuredTable& uncertainties) {
   ResultFile file(path);
-  std::string text = files.title + "\t\n";
-  // The identifier heading as read; tabs and line ends inside it (a quoted cell)
-  // would break the fit's heading line.
-  std::string heading = values.id_heading.empty() ? std::string("Sample") : values.id_heading;
-  for (char& c : heading) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  std::vector<std::string> names;
+  std::vector<int> columns;
+  for (const Species* s : in_fit) {
+    names.push_back(s->fit_name);
+    columns.push_back(s->column);
   }
-  text += heading;
-  for (const Species* s : in_fit) text += "\t" + s->fit_name + "\tu(" + s->fit_name + ")";
-  text += '\n';
+  std::string text = data_heading_text(files.title, values.id_heading, names);
   for (int r = 0; r < values.nsamples(); ++r) {
-    text.append(values.id(r));
-    const float* x = values.row(r);
-    const float* u = uncertainties.row(r);
-    for (const Species* s : in_fit) {
-      text += '\t';
-      append_float(text, x[s->column]);
-      text += '\t';
-      append_float(text, u[s->column]);
-    }
-    text += '\n';
+    append_data_record(text, values.id(r), values.row(r), uncertainties.row(r), columns);
     if (text.size() >= kFlushAt) flush(text, file);
   }
   flush(text, file);
   file.commit();
 }
 
-void write_matrix(const std::string& path, const FitFiles& files, const std::vector<const Species*>& in_fit,
-                  bool form) {
+void write_text(const std::string& path, std::string text) {
   ResultFile file(path);
-  std::string text;
-  for (const std::string& name : files.factors) text += "\t" + name;
-  text += '\n';
-  const std::size_t k = files.factors.size();
-  for (std::size_t v = 0; v < in_fit.size(); ++v) {
-    text += in_fit[v]->fit_name;
-    for (std::size_t f = 0; f < k; ++f) {
-      text += '\t';
-      if (form) {
-        text += files.fp[v * k + f] != 0 ? '1' : '0';
-      } else {
-        append_double(text, files.p[v * k + f]);
-      }
-    }
-    text += '\n';
-  }
   flush(text, file);
   file.commit();
 }
 
-}  // namespace
-
-void append_float(std::string& out, float value) {
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  double back = 0.0;
-  std::from_chars(buf, end, back);
-  if (static_cast<float>(back) != value) {
-    // The decimal lies so near the midpoint of two floats that reading it through a
-    // double would round the other way: write the float's exact double instead.
-    end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value)).ptr;
-  }
-  out.append(buf, end);
+std::vector<std::string> fit_names(const std::vector<const Species*>& in_fit) {
+  std::vector<std::string> names;
+  for (const Species* s : in_fit) names.push_back(s->fit_name);
+  return names;
 }
+
+}  // namespace
 
 std::vector<std::string> output_paths(const std::string& outdir) {
   std::string base = outdir;
@@ -133,8 +94,8 @@ void write_fit_files(const std::string& outdir, const FitFiles& files, const std
   const std::vector<std::string> paths = output_paths(outdir);
   const std::vector<const Species*> in_fit = fitted(species);
   write_data(paths[0], files, in_fit, values, uncertainties);
-  write_matrix(paths[1], files, in_fit, false);
-  write_matrix(paths[2], files, in_fit, true);
+  write_text(paths[1], profile_text(files.factors, fit_names(in_fit), files.p));
+  write_text(paths[2], form_text(files.factors, fit_names(in_fit), files.fp));
   ResultFile table(paths[3]);
   write_species_table(species, table.stream(), false);
   table.commit();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/data_format.h"
 #include "measured/measured_table.h"
 #include "prepare/species_table.h"
 
@@ -28,7 +29,3 @@ void prepare_output_folder(const std::string& outdir, bool force, const std::vec
 // never appears here), profile.tsv and form.tsv, then species.tsv.
 void write_fit_files(const std::string& outdir, const FitFiles& files, const std::vector<Species>& species,
                      const MeasuredTable& values, const MeasuredTable& uncertainties);
-
-// Appends the shortest text that reads back as `value` through the fit's reader
-// (decimal to double, then rounded to float).
-void append_float(std::string& out, float value);

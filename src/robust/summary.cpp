@@ -8,23 +8,23 @@ double RobustSummary::share() const {
   return measured > 0 ? static_cast<double>(down) / static_cast<double>(measured) : 0.0;
 }
 
-RobustSummary summarize_robust(const Model& m) {
+RobustSummary summarize_robust(const Problem& problem, const FitState& state, double alpha) {
   RobustSummary summary;
-  summary.alpha = m.alpha;
-  const auto nvar = static_cast<std::size_t>(m.nvar);
-  const auto nrec = static_cast<std::size_t>(m.nrec);
+  summary.alpha = alpha;
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
+  const auto nrec = static_cast<std::size_t>(problem.nrec);
   summary.variable_measured.assign(nvar, 0);
   summary.variable_down.assign(nvar, 0);
   summary.record_measured.assign(nrec, 0);
   summary.record_down.assign(nrec, 0);
-  const std::vector<float>& ueff = m.fit_usik();
+  const std::vector<float>& ueff = weighing_usik(problem, state);
   for (std::size_t s = 0; s < nrec; ++s) {
     double record_robust = 0.0;
     for (std::size_t v = 0; v < nvar; ++v) {
       const std::size_t cell = s * nvar + v;
-      const float u = m.usik[cell];
+      const float u = problem.usik[cell];
       if (!(u > 0)) continue;
-      const double d = static_cast<double>(m.dy[cell]);
+      const double d = static_cast<double>(state.dy[cell]);
       const double plain = static_cast<double>(u);
       summary.q_true += d * d / plain / plain;
       const double q = d / static_cast<double>(ueff[cell]);
@@ -32,7 +32,7 @@ RobustSummary summarize_robust(const Model& m) {
       ++summary.measured;
       ++summary.variable_measured[v];
       ++summary.record_measured[s];
-      if (m.alpha > 0 && down_weighted(u, m.dy[cell], m.alpha)) {
+      if (alpha > 0 && down_weighted(u, state.dy[cell], alpha)) {
         ++summary.down;
         ++summary.variable_down[v];
         ++summary.record_down[s];

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "control/model.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 
 struct RobustSummary {
   double alpha = 0.0;             ///< the scaled residual beyond which values are down-weighted
@@ -23,12 +24,12 @@ struct RobustSummary {
   double share() const;
 };
 
-// The summary of m's latest contribution step, refreshed by refresh_robust.
-// q_robust is summed as refresh_robust sums it, so it equals m.chi2; q_true runs
+// The summary of the fit's latest contribution step, refreshed by refresh_robust.
+// q_robust is summed as refresh_robust sums it, so it equals state.chi2; q_true runs
 // over the measured values one at a time, record by record, with the terms
 // dy * dy / u / u, as the contribution step adds its chi2: it is the chi2 a plain
 // fit of the same residuals would print.
-RobustSummary summarize_robust(const Model& m);
+RobustSummary summarize_robust(const Problem& problem, const FitState& state, double alpha);
 
 // The line printed after the closing line of a robust fit, for example
 // "Robust (alpha 4): Q(true) 2480.31, Q(robust) 1756.83; 37 of 5434 values down-weighted (0.68 %).\n"

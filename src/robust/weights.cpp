@@ -15,11 +15,11 @@ float robust_uncertainty(float u, float dy, double alpha) {
   return static_cast<float>(static_cast<double>(u) * std::sqrt(scaled / alpha));
 }
 
-void start_robust(Model& m) {
-  if (m.alpha > 0) {
-    m.ueff.assign(m.usik.begin(), m.usik.end());
+void start_robust(const Problem& problem, FitState& state, double alpha) {
+  if (alpha > 0) {
+    state.ueff.assign(problem.usik.begin(), problem.usik.end());
   } else {
-    m.ueff.clear();
+    state.ueff.clear();
   }
 }
 
@@ -42,13 +42,14 @@ double robust_record_chi2(const float* dy, const float* usik, float* ueff, int n
   return sum;
 }
 
-void refresh_robust(Model& m) {
-  if (!(m.alpha > 0)) return;
-  const auto nvar = static_cast<std::size_t>(m.nvar);
+void refresh_robust(const Problem& problem, FitState& state, double alpha) {
+  if (!(alpha > 0)) return;
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
   double chi2 = 0.0;
-  for (std::size_t s = 0; s < static_cast<std::size_t>(m.nrec); ++s) {
+  for (std::size_t s = 0; s < static_cast<std::size_t>(problem.nrec); ++s) {
     const std::size_t row = s * nvar;
-    chi2 += robust_record_chi2(m.dy.data() + row, m.usik.data() + row, m.ueff.data() + row, m.nvar, m.alpha);
+    chi2 += robust_record_chi2(state.dy.data() + row, problem.usik.data() + row, state.ueff.data() + row, problem.nvar,
+                               alpha);
   }
-  m.chi2 = chi2;
+  state.chi2 = chi2;
 }

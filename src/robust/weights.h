@@ -6,7 +6,9 @@
 // its plain uncertainty from usik, and a missing value (u <= 0) stays missing.
 #pragma once
 
-#include "control/model.h"
+#include "fit/reweighting.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 
 // Whether the rule raises the uncertainty of a value with residual dy and plain
 // uncertainty u: u > 0 and |dy / u| > alpha (a scaled residual of exactly alpha,
@@ -21,7 +23,7 @@ float robust_uncertainty(float u, float dy, double alpha);
 
 // At the start of a fit in robust mode (alpha > 0): ueff = usik, so the first
 // contribution step weighs with the plain uncertainties. Clears ueff otherwise.
-void start_robust(Model& m);
+void start_robust(const Problem& problem, FitState& state, double alpha);
 
 // One record (nvar values): stores ueff[v] by the rule and returns the record's
 // share of Q(robust), the sum over its measured values, in variable order, of
@@ -35,4 +37,17 @@ double robust_record_chi2(const float* dy, const float* usik, float* ueff, int n
 // own chi2 is Q(true), with the plain uncertainties.) The steps that follow (the
 // profile step, the next contribution step, the residue and the regression)
 // weigh with ueff. Does nothing when alpha is 0.
-void refresh_robust(Model& m);
+void refresh_robust(const Problem& problem, FitState& state, double alpha);
+
+// The rule as the fit loop plugs it in: start_robust at the start of a fit and
+// refresh_robust after every contribution step, with one alpha for every fit.
+class RobustWeighting : public Reweighting {
+ public:
+  explicit RobustWeighting(double alpha) : alpha_(alpha) {}
+  double alpha() const { return alpha_; }
+  void start(const Problem& problem, FitState& state) const override { start_robust(problem, state, alpha_); }
+  void refresh(const Problem& problem, FitState& state) const override { refresh_robust(problem, state, alpha_); }
+
+ private:
+  double alpha_;
+};

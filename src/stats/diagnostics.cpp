@@ -6,12 +6,12 @@
 
 namespace {
 
-std::size_t cell(const Model& m, int s, int v) {
-  return static_cast<std::size_t>(s) * static_cast<std::size_t>(m.nvar) + static_cast<std::size_t>(v);
+std::size_t cell(const Problem& problem, int s, int v) {
+  return static_cast<std::size_t>(s) * static_cast<std::size_t>(problem.nvar) + static_cast<std::size_t>(v);
 }
 
-double scaled_residual(const Model& m, std::size_t c) {
-  return static_cast<double>(m.dy[c]) / static_cast<double>(m.usik[c]);
+double scaled_residual(const Problem& problem, const FitState& state, std::size_t c) {
+  return static_cast<double>(state.dy[c]) / static_cast<double>(problem.usik[c]);
 }
 
 int bin_of(double q) {
@@ -22,21 +22,21 @@ int bin_of(double q) {
 }
 
 // Counts, means, the line of fitted on observed and the histogram of variable v.
-void diagnose_variable(const Model& m, int v, VariableDiagnostics& d, VariableSample& sample) {
+void diagnose_variable(const Problem& problem, const FitState& state, int v, VariableDiagnostics& d, VariableSample& sample) {
   double sum_observed = 0.0;
   double sum_fitted = 0.0;
-  for (int s = 0; s < m.nrec; ++s) {
-    const std::size_t c = cell(m, s, v);
-    if (!(m.usik[c] > 0)) continue;
+  for (int s = 0; s < problem.nrec; ++s) {
+    const std::size_t c = cell(problem, s, v);
+    if (!(problem.usik[c] > 0)) continue;
     ++d.measured;
-    const double observed = static_cast<double>(m.rawdata[c]);
+    const double observed = static_cast<double>(problem.rawdata[c]);
     sum_observed += observed;
-    sum_fitted += observed - static_cast<double>(m.dy[c]);
-    const double q = scaled_residual(m, c);
+    sum_fitted += observed - static_cast<double>(state.dy[c]);
+    const double q = scaled_residual(problem, state, c);
     if (std::fabs(q) > kScaledResidualLimit) ++d.beyond;
     ++sample.histogram[static_cast<std::size_t>(bin_of(q))];
   }
-  d.missing = m.nrec - d.measured;
+  d.missing = problem.nrec - d.measured;
   d.chi2_per_dof = d.chi2 / d.dof;
   if (d.measured == 0) return;
   const double n = d.measured;
@@ -50,19 +50,19 @@ void diagnose_variable(const Model& m, int v, VariableDiagnostics& d, VariableSa
   // whatever their place, while room is left.
   const int stride = std::max(1, (d.measured + kSamplePoints / 2 - 1) / (kSamplePoints / 2));
   int seen = 0;
-  for (int s = 0; s < m.nrec; ++s) {
-    const std::size_t c = cell(m, s, v);
-    if (!(m.usik[c] > 0)) continue;
-    const double observed = static_cast<double>(m.rawdata[c]);
-    const double fitted = observed - static_cast<double>(m.dy[c]);
+  for (int s = 0; s < problem.nrec; ++s) {
+    const std::size_t c = cell(problem, s, v);
+    if (!(problem.usik[c] > 0)) continue;
+    const double observed = static_cast<double>(problem.rawdata[c]);
+    const double fitted = observed - static_cast<double>(state.dy[c]);
     const double dx = observed - d.observed_mean;
     const double dyv = fitted - d.fitted_mean;
     sxx += dx * dx;
     sxy += dx * dyv;
     syy += dyv * dyv;
-    const bool outlier = std::fabs(scaled_residual(m, c)) > kScaledResidualLimit;
+    const bool outlier = std::fabs(scaled_residual(problem, state, c)) > kScaledResidualLimit;
     if ((seen % stride == 0 || outlier) && sample.observed.size() < static_cast<std::size_t>(kSamplePoints)) {
-      sample.observed.push_back(m.rawdata[c]);
+      sample.observed.push_back(problem.rawdata[c]);
       sample.fitted.push_back(static_cast<float>(fitted));
     }
     ++seen;
@@ -72,12 +72,12 @@ void diagnose_variable(const Model& m, int v, VariableDiagnostics& d, VariableSa
   d.r2 = sxy / sxx * sxy / syy;
 }
 
-void diagnose_record(const Model& m, int s, RecordDiagnostics& d) {
-  for (int v = 0; v < m.nvar; ++v) {
-    const std::size_t c = cell(m, s, v);
-    if (!(m.usik[c] > 0)) continue;
+void diagnose_record(const Problem& problem, const FitState& state, int s, RecordDiagnostics& d) {
+  for (int v = 0; v < problem.nvar; ++v) {
+    const std::size_t c = cell(problem, s, v);
+    if (!(problem.usik[c] > 0)) continue;
     ++d.measured;
-    const double q = scaled_residual(m, c);
+    const double q = scaled_residual(problem, state, c);
     d.chi2 += q * q;
     if (d.largest_variable < 0 || std::fabs(q) > std::fabs(d.largest)) {
       d.largest = q;
@@ -88,54 +88,54 @@ void diagnose_record(const Model& m, int s, RecordDiagnostics& d) {
 
 }  // namespace
 
-Diagnostics diagnose(const Model& m, const RegressionTable& regression) {
+Diagnostics diagnose(const Problem& problem, const FitState& state, const RegressionTable& regression) {
   Diagnostics out;
-  const auto nvar = static_cast<std::size_t>(m.nvar);
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
   out.variables.resize(nvar);
   out.samples.resize(nvar);
   for (std::size_t v = 0; v < nvar; ++v) {
     VariableDiagnostics& d = out.variables[v];
     d.chi2 = regression.chi[v];
-    d.dof = v < m.ny.size() ? m.ny[v] : 0;
-    diagnose_variable(m, static_cast<int>(v), d, out.samples[v]);
+    d.dof = v < state.ny.size() ? state.ny[v] : 0;
+    diagnose_variable(problem, state, static_cast<int>(v), d, out.samples[v]);
   }
-  out.records.resize(static_cast<std::size_t>(m.nrec));
-  for (int s = 0; s < m.nrec; ++s) diagnose_record(m, s, out.records[static_cast<std::size_t>(s)]);
+  out.records.resize(static_cast<std::size_t>(problem.nrec));
+  for (int s = 0; s < problem.nrec; ++s) diagnose_record(problem, state, s, out.records[static_cast<std::size_t>(s)]);
   return out;
 }
 
-Apportionment apportion(const Model& m, int v) {
+Apportionment apportion(const Problem& problem, const FitState& state, int v) {
   Apportionment a;
   a.variable = v;
-  const auto nfakt = static_cast<std::size_t>(m.nfakt);
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
   std::vector<double> mean_x(nfakt, 0.0);
-  for (int s = 0; s < m.nrec; ++s) {
-    for (std::size_t f = 0; f < nfakt; ++f) mean_x[f] += m.x[static_cast<std::size_t>(s) * nfakt + f];
+  for (int s = 0; s < problem.nrec; ++s) {
+    for (std::size_t f = 0; f < nfakt; ++f) mean_x[f] += state.x[static_cast<std::size_t>(s) * nfakt + f];
   }
   double total = 0.0;
   a.mean.resize(nfakt);
   for (std::size_t f = 0; f < nfakt; ++f) {
-    mean_x[f] = mean_x[f] / m.nrec;
-    a.mean[f] = m.p[static_cast<std::size_t>(v) * nfakt + f] * mean_x[f];
+    mean_x[f] = mean_x[f] / problem.nrec;
+    a.mean[f] = state.p[static_cast<std::size_t>(v) * nfakt + f] * mean_x[f];
     total += a.mean[f];
   }
   a.percent.resize(nfakt);
   for (std::size_t f = 0; f < nfakt; ++f) a.percent[f] = a.mean[f] / total * 100.0;
   double sum = 0.0;
   int measured = 0;
-  for (int s = 0; s < m.nrec; ++s) {
-    const std::size_t c = cell(m, s, v);
-    if (!(m.usik[c] > 0)) continue;
-    sum += static_cast<double>(m.rawdata[c]);
+  for (int s = 0; s < problem.nrec; ++s) {
+    const std::size_t c = cell(problem, s, v);
+    if (!(problem.usik[c] > 0)) continue;
+    sum += static_cast<double>(problem.rawdata[c]);
     ++measured;
   }
   a.observed_mean = sum / measured;
   return a;
 }
 
-int find_variable(const Model& m, const std::string& name) {
-  for (std::size_t v = 0; v < m.varnavn.size(); ++v) {
-    if (m.varnavn[v] == name) return static_cast<int>(v);
+int find_variable(const Problem& problem, const std::string& name) {
+  for (std::size_t v = 0; v < problem.varnavn.size(); ++v) {
+    if (problem.varnavn[v] == name) return static_cast<int>(v);
   }
   return -1;
 }

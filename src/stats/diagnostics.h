@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "control/model.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
 #include "stats/regression.h"
 
 // A scaled residual is the residual divided by its uncertainty; beyond this
@@ -62,7 +63,7 @@ struct Diagnostics {
   std::vector<VariableSample> samples;         ///< nvar
 };
 
-Diagnostics diagnose(const Model& m, const RegressionTable& regression);
+Diagnostics diagnose(const Problem& problem, const FitState& state, const RegressionTable& regression);
 
 // Each factor's mean contribution to variable v: p[v][f] times the mean of x[.][f]
 // over all records, in the units of v, and its share of their sum in percent.
@@ -73,7 +74,7 @@ struct Apportionment {
   std::vector<double> percent;         ///< nfakt
 };
 
-Apportionment apportion(const Model& m, int v);
+Apportionment apportion(const Problem& problem, const FitState& state, int v);
 
 // Index of the variable named `name`, or -1.
-int find_variable(const Model& m, const std::string& name);
+int find_variable(const Problem& problem, const std::string& name);

@@ -1,20 +1,11 @@
-// The per-variable regression check of the fitted profiles written beside them in
-// the result table.
+// The per-variable regression check of the fitted profiles, as the result table
+// prints it beside them (the kernels are the engine's regression and regressions).
 #pragma once
 
 #include <vector>
 
-#include "control/model.h"
-
-// For variable v: returns its chi-square and stores in coef[f] and se[f] the
-// weighted regression coefficients of the measured values on the final
-// contributions of every factor, and their standard errors. Every weight is divided
-// by the variable's reduced chi-square.
-double regression(Model& m, int v, double* coef, double* se);
-
-// The regression of every variable, on m.threads threads: chi[v] and the rows
-// coef[v * nfakt + f], se[v * nfakt + f], exactly as regression(m, v, ...) gives them.
-void regressions(Model& m, double* chi, double* coef, double* se);
+#include "model/fit_state.h"
+#include "model/problem.h"
 
 // The regression of every variable as the result table prints it.
 struct RegressionTable {
@@ -23,5 +14,5 @@ struct RegressionTable {
   std::vector<double> se;    ///< standard errors of coef, nvar x nfakt
 };
 
-// regressions(m, ...) into a table sized for m.
-RegressionTable regression_table(Model& m);
+// regressions(problem, state, threads, ...) into a table sized for the problem.
+RegressionTable regression_table(const Problem& problem, const FitState& state, int threads);

@@ -1,6 +1,6 @@
 // The literal kernels as the oracle: record by record and variable by variable,
-// with the model's own scratch sizes.
-#include "fit/literal_kernels.h"
+// with the problem's own scratch sizes.
+#include "engine/detail/literal_kernels.h"
 #include "reference/reference.h"
 
 namespace reference {
@@ -11,48 +11,49 @@ void Matrixinv(double* a, int stride, int n, double* det, int* ik, int* jk) {
 
 namespace {
 
-void contribution_step(Model& m, int s, literal::Scratch& scratch) {
-  const auto nfakt = static_cast<std::size_t>(m.nfakt);
-  const auto nvar = static_cast<std::size_t>(m.nvar);
-  const int nactive = literal::contribution_record(m, s, scratch, m.x.data() + static_cast<std::size_t>(s) * nfakt,
-                                                   m.dy.data() + static_cast<std::size_t>(s) * nvar);
-  m.nytot += m.nvar - nactive + m.offset;
-  literal::add_record_totals(m, s);
+void contribution_step(const Problem& problem, FitState& state, int s, literal::Scratch& scratch) {
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
+  const int nactive =
+      literal::contribution_record(problem, state, s, scratch, state.x.data() + static_cast<std::size_t>(s) * nfakt,
+                                   state.dy.data() + static_cast<std::size_t>(s) * nvar);
+  state.nytot += problem.nvar - nactive + problem.offset;
+  literal::add_record_totals(problem, state, s);
 }
 
 }  // namespace
 
-void contribution_step(Model& m, int s) {
-  literal::Scratch scratch(m);
-  contribution_step(m, s, scratch);
+void contribution_step(const Problem& problem, const FitSettings&, FitState& state, int s) {
+  literal::Scratch scratch(problem);
+  contribution_step(problem, state, s, scratch);
 }
 
-void profile_step(Model& m, int v) {
-  literal::Scratch scratch(m);
-  m.nfree += literal::profile_variable(m, v, scratch);
+void profile_step(const Problem& problem, const FitSettings& settings, FitState& state, int v) {
+  literal::Scratch scratch(problem);
+  state.nfree += literal::profile_variable(problem, settings, state, v, scratch);
 }
 
-double regression(Model& m, int v, double* coef, double* se) {
-  literal::Scratch scratch(m);
-  return literal::regression(m, v, scratch, coef, se);
+double regression(const Problem& problem, const FitState& state, int v, double* coef, double* se) {
+  literal::Scratch scratch(problem);
+  return literal::regression(problem, state, v, scratch, coef, se);
 }
 
-void contribution_pass(Model& m) {
-  literal::Scratch scratch(m);
-  for (int s = 0; s < m.nrec; ++s) contribution_step(m, s, scratch);
+void contribution_pass(const Problem& problem, const FitSettings&, FitState& state) {
+  literal::Scratch scratch(problem);
+  for (int s = 0; s < problem.nrec; ++s) contribution_step(problem, state, s, scratch);
 }
 
-void profile_pass(Model& m) {
-  literal::Scratch scratch(m);
-  for (int v = 0; v < m.nvar; ++v) m.nfree += literal::profile_variable(m, v, scratch);
+void profile_pass(const Problem& problem, const FitSettings& settings, FitState& state) {
+  literal::Scratch scratch(problem);
+  for (int v = 0; v < problem.nvar; ++v) state.nfree += literal::profile_variable(problem, settings, state, v, scratch);
 }
 
-void regressions(Model& m, double* chi, double* coef, double* se) {
-  literal::Scratch scratch(m);
-  const std::size_t nfakt = static_cast<std::size_t>(m.nfakt);
-  for (int v = 0; v < m.nvar; ++v) {
+void regressions(const Problem& problem, const FitState& state, int, double* chi, double* coef, double* se) {
+  literal::Scratch scratch(problem);
+  const std::size_t nfakt = static_cast<std::size_t>(problem.nfakt);
+  for (int v = 0; v < problem.nvar; ++v) {
     const std::size_t row = static_cast<std::size_t>(v) * nfakt;
-    chi[v] = literal::regression(m, v, scratch, coef + row, se + row);
+    chi[v] = literal::regression(problem, state, v, scratch, coef + row, se + row);
   }
 }
 

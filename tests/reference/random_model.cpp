@@ -2,10 +2,10 @@
 
 #include <random>
 
-Model random_model(std::uint64_t seed, const ProblemShape& shape) {
+TestModel random_model(std::uint64_t seed, const ProblemShape& shape) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  Model m;
+  TestModel m;
   m.nfakt = shape.nfakt;
   m.nvar = shape.nvar;
   m.nrec = shape.nrec;
@@ -48,15 +48,16 @@ Model random_model(std::uint64_t seed, const ProblemShape& shape) {
       double y = 0.0;
       for (std::size_t f = 0; f < nfakt; ++f) y += m.p[v * nfakt + f] * c[f];
       const double u = 0.05 * y + 0.01 + 0.01 * uniform(rng);
-      m.rawdata.writable()[s * nvar + v] = static_cast<float>(y + u * (2.0 * uniform(rng) - 1.0));
-      m.usik.writable()[s * nvar + v] = static_cast<float>(u);
-      if (unmeasured || uniform(rng) < shape.missing) m.usik.writable()[s * nvar + v] = uniform(rng) < 0.5 ? 0.0f : -1.0f;
+      m.rawdata[s * nvar + v] = static_cast<float>(y + u * (2.0 * uniform(rng) - 1.0));
+      m.usik[s * nvar + v] = static_cast<float>(u);
+      if (unmeasured || uniform(rng) < shape.missing) m.usik[s * nvar + v] = uniform(rng) < 0.5 ? 0.0f : -1.0f;
     }
     std::string id = "S" + std::to_string(s + 1);
     m.ids += id;
     m.id_end.push_back(m.ids.size());
   }
 
+  m.starting_p = m.p;
   m.dy.assign(nrec * nvar, 0.0f);
   m.x.assign(nrec * nfakt, 0.0);
   m.t.assign(nrec, 0.0);

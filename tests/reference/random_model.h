@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "control/model.h"
+#include "test_model.h"
 
 struct ProblemShape {
   int nfakt = 3;
@@ -20,4 +20,4 @@ struct ProblemShape {
 // A model with random non-negative profiles, a random form, and records mixed from
 // the profiles with noise (some factors absent from each record, so that the
 // contribution step drops factors). dy and x are zero, as before the first pass.
-Model random_model(std::uint64_t seed, const ProblemShape& shape);
+TestModel random_model(std::uint64_t seed, const ProblemShape& shape);

@@ -1,4 +1,4 @@
-#include "output/safe_file.h"
+#include "platform/safe_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "control/failure.h"
-#include "control/signals.h"
+#include "platform/signals.h"
 
 namespace {
 

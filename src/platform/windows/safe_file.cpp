@@ -1,4 +1,4 @@
-#include "output/safe_file.h"
+#include "platform/safe_file.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -8,7 +8,7 @@
 #include <random>
 
 #include "control/failure.h"
-#include "control/signals.h"
+#include "platform/signals.h"
 #include "platform/files.h"
 #include "platform/windows/wide_text.h"
 

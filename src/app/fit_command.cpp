@@ -1,0 +1,284 @@
+// The fit command as named phases, in the order they run: plan from the options,
+// echo, read the problem, check the outputs, fit (once or from several starts),
+// write the result table, bootstrap, report.
+#include "app/fit_command.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/console_observer.h"
+#include "control/failure.h"
+#include "control/options.h"
+#include "ensemble/bootstrap.h"
+#include "ensemble/starts.h"
+#include "fit/iteration.h"
+#include "fit/residue.h"
+#include "formats/data_format.h"
+#include "formats/form_format.h"
+#include "formats/profile_format.h"
+#include "output/report_folder.h"
+#include "output/result_file.h"
+#include "output/run_record.h"
+#include "output/same_file.h"
+#include "platform/keyboard.h"
+#include "platform/safe_file.h"
+#include "platform/signals.h"
+#include "robust/summary.h"
+#include "robust/weights.h"
+#include "stats/diagnostics.h"
+#include "stats/regression.h"
+
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// What the command line asks for, checked before any file is opened.
+struct FitPlan {
+  Options options;
+  std::vector<std::string> command_line;  ///< every argument, the program's name first (for the run record)
+  int offset = 0;                         ///< from the mode argument
+  std::optional<std::string> rotate;      ///< the rotate argument as typed
+  std::string profile, form, data, result;
+  FitSettings settings;
+  bool unattended = false;  ///< the fit ends by itself (--passes or --converge)
+};
+
+FitPlan plan_from_options(int argc, char** argv) {
+  FitPlan plan;
+  plan.options = parse_options(argc, argv);
+  plan.command_line.assign(argv, argv + argc);
+  const Options& options = plan.options;
+  if (options.help || options.version) return plan;
+  const std::vector<std::string>& args = options.args;
+  if (args.size() != 5 && args.size() != 6) fail("Wrong number of arguments (O/N profile form data result [rotate])\n");
+  switch (args[0].empty() ? '\0' : args[0][0]) {
+    case 'n':
+    case 'N':
+      plan.offset = 0;
+      break;
+    case 'o':
+    case 'O':
+      plan.offset = 1;
+      break;
+    default:
+      fail("Wrong argument! Not %s, but N(ormal) or O(ffset).\n", args[0].c_str());
+  }
+  plan.profile = args[1];
+  plan.form = args[2];
+  plan.data = args[3];
+  plan.result = args[4];
+  if (args.size() == 6) plan.rotate = args[5];
+  const long cores = static_cast<long>(std::thread::hardware_concurrency());
+  plan.settings.threads =
+      static_cast<int>(std::min(options.threads > 0 ? options.threads : std::max(cores, 1L), 256L));
+  plan.settings.passes = options.passes;
+  plan.settings.converge = options.converge;
+  plan.settings.keep_best = options.keep_best;
+  plan.unattended = options.passes >= 0 || options.converge > 0;
+  return plan;
+}
+
+void echo_arguments(const FitPlan& plan) {
+  std::printf("\n\n\n");
+  for (const std::string& arg : plan.options.args) std::printf("%s\n", arg.c_str());
+  std::printf("\nChi2/ny\tny\n\n");
+  std::fflush(stdout);
+}
+
+// The rotate strength, read as the first number of its text (0 for none).
+float parse_rotate(const FitPlan& plan) {
+  const float rotate = plan.rotate ? static_cast<float>(std::atof(plan.rotate->c_str())) : 0.0f;
+  if (!std::isfinite(rotate)) fail("Error: rotate %s is not a finite number!\n", plan.rotate->c_str());
+  return rotate;
+}
+
+Problem read_problem(const FitPlan& plan) {
+  Problem problem;
+  problem.offset = plan.offset;
+  read_profile(problem, plan.profile);
+  read_form(problem, plan.form);
+  read_data(problem, plan.data);
+  return problem;
+}
+
+FitState allocate_state(const Problem& problem) {
+  try {
+    return FitState::sized_for(problem);
+  } catch (const NoMemoryFor& no_memory) {
+    if (std::string(no_memory.table()) == "sum2") fail("No memory. Reduce number of sources.\n");
+    fail("No memory for %s. Reduce number of records.\n", no_memory.table());
+  }
+}
+
+// Before the fit: no output may replace an input, and the report folder must be
+// writable.
+void check_outputs(const FitPlan& plan, const Problem& problem) {
+  const Options& options = plan.options;
+  refuse_input_as_result(plan.result, {plan.profile, plan.form, plan.data});
+  if (options.report.empty()) return;
+  if (!options.total.empty() && find_variable(problem, options.total) < 0) {
+    fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), plan.profile.c_str());
+  }
+  std::vector<std::string> report_names;
+  if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
+  if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
+  prepare_report_folder(options.report, report_names, {plan.profile, plan.form, plan.data, plan.result});
+}
+
+// The keyboard of the run: a run that ends by itself ignores standard input that
+// is not a terminal.
+std::unique_ptr<Keyboard> open_keyboard(const FitPlan& plan) {
+  if (plan.unattended && !stdin_is_terminal()) return std::make_unique<NoKeyboard>();
+  return console_keyboard();
+}
+
+struct FitRun {
+  FitState state;      ///< the state the result table is written from
+  FitOutcome outcome;  ///< how its fit ended
+  StartsRun starts;    ///< with --starts: every start
+};
+
+FitRun fit_starts(const Problem& problem, const FitPlan& plan, ConsoleObserver& observer) {
+  FitRun run;
+  auto print = [](const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+  };
+  run.starts = run_starts(problem, plan.settings, observer, static_cast<int>(plan.options.starts),
+                          static_cast<std::uint64_t>(plan.options.seed), print);
+  print(best_start_line(run.starts));
+  if (run.starts.best < 0) fail("Error: No start has a result; no result was written.\n");
+  run.outcome = run.starts.starts[static_cast<std::size_t>(run.starts.best)].outcome;
+  run.state = std::move(run.starts.best_state);
+  return run;
+}
+
+
+// A fit that a key stopped, where the key was standard input that is not a terminal.
+void explain_stop_without_terminal(const FitPlan& plan, const FitOutcome& outcome) {
+  if (plan.unattended || stdin_is_terminal() || outcome.reason != StopReason::key) return;
+  std::fprintf(stderr,
+               "tarnok: the fit stopped after %ld pass%s because standard input is not a terminal: the end of "
+               "input, like a waiting byte, counts as a key press. To run a fit unattended, give --passes N or "
+               "--converge TOL (see tarnok --help).\n",
+               outcome.passes, outcome.passes == 1 ? "" : "es");
+}
+
+RegressionTable write_result_table(const FitPlan& plan, const Problem& problem, FitState& state, ResultFile& result) {
+  residue(problem, state);
+  const RegressionTable regression = regression_table(problem, state, plan.settings.threads);
+  write_result(problem, state, result.stream(), plan.rotate ? plan.rotate->c_str() : nullptr, regression);
+  result.commit();
+  return regression;
+}
+
+void write_starts_tables(const FitPlan& plan, const Problem& problem, const StartsRun& starts) {
+  if (plan.options.starts == 0 || plan.options.report.empty()) return;
+  write_whole_file(report_path(plan.options.report, "starts.tsv"), starts_table(problem, starts));
+  write_whole_file(report_path(plan.options.report, "best_start_profile.tsv"),
+                   profile_text(problem.faktnavn, problem.varnavn, starts.best_p));
+}
+
+void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& state, ConsoleObserver& observer) {
+  const Options& options = plan.options;
+  BootstrapSettings settings;
+  settings.replicates = static_cast<int>(options.bootstrap);
+  settings.block = static_cast<int>(std::min(options.block, static_cast<long>(problem.nrec)));
+  settings.seed = static_cast<std::uint64_t>(options.seed);
+  settings.min_r = options.min_r;
+  settings.threads = plan.settings.threads;
+  const BootstrapRun run = run_bootstrap(problem, state, plan.settings, observer, settings);
+  std::fputs(bootstrap_summary(problem, run).c_str(), stdout);
+  std::fflush(stdout);
+  write_whole_file(report_path(options.report, "bootstrap.tsv"), bootstrap_table(problem, state, run));
+  write_whole_file(report_path(options.report, "bootstrap_mapping.tsv"), mapping_table(problem, run));
+}
+
+}  // namespace
+
+int run_fit_command(int argc, char** argv) {
+  FitPlan plan = plan_from_options(argc, argv);
+  const Options& options = plan.options;
+  if (options.help) {
+    std::fputs(usage_text(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("tarnok %s\n", TARNOK_VERSION);
+    return 0;
+  }
+  RunTimes times;
+  times.start_utc = utc_now();
+  echo_arguments(plan);
+  install_signal_handlers();
+  plan.settings.rotate = parse_rotate(plan);
+  const std::optional<RobustWeighting> robust =
+      options.robust > 0 ? std::optional<RobustWeighting>(options.robust) : std::nullopt;
+  if (robust) plan.settings.reweighting = &*robust;
+
+  const auto reading = std::chrono::steady_clock::now();
+  const Problem problem = read_problem(plan);
+  FitState unfitted = allocate_state(problem);
+  times.read_seconds = seconds_since(reading);
+  if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", times.read_seconds);
+  check_outputs(plan, problem);
+  ResultFile result(plan.result);
+
+  std::unique_ptr<Keyboard> keyboard = open_keyboard(plan);
+  ConsoleObserver observer(*keyboard, stdout, options.converge > 0 || options.keep_best || options.robust > 0);
+  enter_fit_phase();
+  const auto fitting = std::chrono::steady_clock::now();
+  FitRun run;
+  if (options.starts > 0) {
+    run = fit_starts(problem, plan, observer);
+  } else {
+    run = {std::move(unfitted), {}, {}};
+    run.outcome = run_fit(problem, plan.settings, run.state, observer);
+  }
+  if (options.bootstrap == 0) keyboard.reset();
+  fail_without_result(run.outcome);
+  explain_stop_without_terminal(plan, run.outcome);
+  if (robust) {
+    std::fputs(robust_line(summarize_robust(problem, run.state, robust->alpha())).c_str(), stdout);
+    std::fflush(stdout);
+  }
+  times.fit_seconds = seconds_since(fitting);
+  if (options.timing) {
+    for (double pass : run.outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
+    std::fprintf(stderr, "timing\tfit\t%.6f\n", seconds_since(fitting));
+  }
+
+  const auto writing = std::chrono::steady_clock::now();
+  const RegressionTable regression = write_result_table(plan, problem, run.state, result);
+  times.output_seconds = seconds_since(writing);
+  if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
+  write_starts_tables(plan, problem, run.starts);
+  if (options.bootstrap > 0) {
+    bootstrap(plan, problem, run.state, observer);
+    keyboard.reset();
+  }
+  if (!options.report.empty()) {
+    const auto reporting = std::chrono::steady_clock::now();
+    write_report_folder(options.report, problem, run.state, plan.settings, regression, plan.command_line, options,
+                        run.outcome, times);
+    if (options.timing) std::fprintf(stderr, "timing\treport\t%.6f\n", seconds_since(reporting));
+  }
+  return 0;
+}
+
+void fail_without_result(const FitOutcome& outcome) {
+  if (outcome.failed) {
+    fail("Error: The fit diverged in pass %ld (chi2 is not finite) before any pass had a finite "
+         "chi2/ny; no result was written.\n", outcome.diverged_pass);
+  }
+}

@@ -1,0 +1,16 @@
+// How the fits of one run are run: the command line's rotate strength, the worker
+// threads and the stop rules. Shared, read-only, by every fit of the run.
+#pragma once
+
+class Reweighting;
+
+struct FitSettings {
+  float rotate = 0.0f;      ///< strength of the pull in the profile step
+  int threads = 1;          ///< worker threads of the fit and the regression (results do not depend on it)
+  long passes = -1;         ///< stop as if a key had been noticed at the start of pass passes + 1; -1: no limit
+  double converge = 0.0;    ///< stop once chi2 and the profiles have settled to this relative change; 0: never
+  bool keep_best = false;   ///< on any stop, write the result of the best pass seen
+  /// A rule that changes the uncertainties the fit weighs with after each contribution
+  /// step (robust mode); null: the plain uncertainties throughout.
+  const Reweighting* reweighting = nullptr;
+};
