@@ -1,98 +1,20 @@
+// The prepare command as named phases: plan from the options, check the output
+// folder, read the measured tables, settle them for the fit, build the starting
+// files, write them, and tell the analyst how to run the fit.
 #include "app/prepare_command.h"
 
-#include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <exception>
 #include <string>
-#include <thread>
+#include <string_view>
 
-#include "control/failure.h"
 #include "platform/signals.h"
-#include "measured/measured_table.h"
 #include "prepare/fit_files.h"
-#include "prepare/known_profiles.h"
 #include "prepare/prepare_options.h"
+#include "prepare/prepared_tables.h"
 #include "prepare/species_table.h"
-#include "prepare/starting_model.h"
-#include "prepare/uncertainty.h"
 
 namespace {
-
-// Uncertainties from detection limits, in a table shaped like the values.
-MeasuredTable uncertainties_from_limits(const MeasuredTable& values, const std::vector<DetectionLimit>& limits) {
-  MeasuredTable u;
-  u.path = values.path;
-  u.species = values.species;
-  u.species_column = values.species_column;
-  u.block_rows = values.block_rows;
-  u.id_end.assign(values.id_end.size(), 0);
-  const std::size_t nspecies = values.species.size();
-  for (const std::vector<float>& block : values.blocks) {
-    std::vector<float> out(block.size());
-    for (std::size_t cell = 0; cell < block.size(); ++cell) {
-      const float x = block[cell];
-      out[cell] = std::isnan(x) ? x : mdl_uncertainty(x, limits[cell % nspecies]);
-    }
-    u.blocks.push_back(std::move(out));
-  }
-  return u;
-}
-
-// Turns the measured cells into the cells the fit reads: a missing value (or
-// uncertainty) becomes the species median with uncertainty 0 (left out), or with
-// --missing median four times the median; weak and total species get three times
-// their uncertainty. A measured value with an uncertainty not above zero fails.
-void settle_cells(const std::vector<Species>& species, bool median_for_missing, MeasuredTable& values,
-                  MeasuredTable& u, const std::string& uncertainty_path) {
-  for (const Species& sp : species) {
-    if (sp.category == Category::bad) continue;
-    const std::size_t j = static_cast<std::size_t>(sp.column);
-    const float median = static_cast<float>(sp.median);
-    const float median_u = median_for_missing ? static_cast<float>(4.0 * sp.median) : 0.0f;
-    const bool tripled = sp.category == Category::weak || sp.category == Category::total;
-    for (int s = 0; s < values.nsamples(); ++s) {
-      float& x = values.row(s)[j];
-      float& w = u.row(s)[j];
-      if (std::isnan(x) || std::isnan(w)) {
-        x = median;
-        w = median_u;
-      } else if (!(w > 0.0f)) {
-        char shown[32];
-        std::snprintf(shown, sizeof shown, "%g", static_cast<double>(w));
-        fail("Error: %s line %ld, species %s: the uncertainty %s of a measured value is not above zero; the fit "
-             "would silently leave the value out. Give its uncertainty, or mark the value missing (an empty cell "
-             "or NA) to leave it out on purpose!\n",
-             uncertainty_path.c_str(), values.lines[static_cast<std::size_t>(s)], sp.name.c_str(), shown);
-      }
-      if (tripled) w = static_cast<float>(3.0 * static_cast<double>(w));
-    }
-  }
-}
-
-// The samples a starting model is built from: all, or 2000 evenly spaced, so that
-// a huge table costs no more than a large one.
-WeightedData weighted_data(const std::vector<Species>& species, const MeasuredTable& values, const MeasuredTable& u) {
-  constexpr long kMostSamples = 2000;
-  const long n = values.nsamples();
-  const long used = std::min(n, kMostSamples);
-  WeightedData d;
-  d.nsamples = static_cast<int>(used);
-  for (const Species& sp : species) {
-    if (sp.category != Category::bad) ++d.nvar;
-  }
-  for (long k = 0; k < used; ++k) {
-    const int s = static_cast<int>(k * n / used);
-    for (const Species& sp : species) {
-      if (sp.category == Category::bad) continue;
-      d.x.push_back(static_cast<double>(values.row(s)[sp.column]));
-      d.u.push_back(static_cast<double>(u.row(s)[sp.column]));
-    }
-  }
-  return d;
-}
 
 std::string shell_word(const std::string& word) {
   bool plain = !word.empty();
@@ -107,108 +29,30 @@ std::string shell_word(const std::string& word) {
   return quoted + "'";
 }
 
-std::string base_name(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  for (char& c : name) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  }
-  return name.empty() ? std::string("measured values") : name;
-}
-
-}  // namespace
-
-int run_prepare(int argc, const char* const* argv, const char* program) {
-  PrepareOptions o = parse_prepare_options(argc, argv);
-  if (o.help) return 0;
-  install_signal_handlers();
-  prepare_output_folder(o.outdir, o.force, {o.concentrations, o.uncertainties, o.mdl, o.profiles});
-
-  MissingMarkers missing;
-  missing.extra = o.missing_markers;
-  MeasuredTable values;
-  MeasuredTable u;
-  std::vector<double> mdl;
-  std::vector<Species> species;
-  if (!o.uncertainties.empty()) {
-    // The two tables are read side by side. Errors are reported as a reading one
-    // after the other would find them: the values' table first, then the species
-    // rules, then the uncertainties read against the values.
-    std::exception_ptr uncertainty_error;
-    std::thread reader([&] {
-      try {
-        u = read_measured(o.uncertainties, o.delimiter, missing);
-      } catch (...) {
-        uncertainty_error = std::current_exception();
-      }
-    });
-    std::exception_ptr value_error;
-    try {
-      values = read_measured(o.concentrations, o.delimiter, missing);
-    } catch (...) {
-      value_error = std::current_exception();
-    }
-    reader.join();
-    if (value_error) std::rethrow_exception(value_error);
-    species = classify_species(values, o.bad, o.weak, o.total);
-    if (uncertainty_error) {
-      u = MeasuredTable();
-      read_measured(o.uncertainties, o.delimiter, missing, &values);
-      std::rethrow_exception(uncertainty_error);
-    }
-    check_same_shape(u, values);
-  } else {
-    values = read_measured(o.concentrations, o.delimiter, missing);
-    species = classify_species(values, o.bad, o.weak, o.total);
-    std::vector<DetectionLimit> limits = read_detection_limits(o.mdl, o.delimiter, values.species);
-    for (const DetectionLimit& l : limits) mdl.push_back(l.mdl);
-    u = uncertainties_from_limits(values, limits);
-  }
-  describe_species(species, values, u, mdl);
-  for (const Species& sp : species) {
-    if (sp.category != Category::bad && std::isnan(sp.median)) {
-      fail("Error: the species %s has no measured value; leave it out with --bad!\n", sp.name.c_str());
-    }
-  }
-  int nvar = 0;
-  for (const Species& sp : species) nvar += sp.category == Category::bad ? 0 : 1;
-  if (nvar == 0) fail("Error: every species is left out; there is nothing to fit!\n");
-  settle_cells(species, o.missing_median, values, u, o.uncertainties.empty() ? o.mdl : o.uncertainties);
-
-  FitFiles files;
-  files.title = "Prepared from " + base_name(o.concentrations);
-  if (!o.profiles.empty()) {
-    read_known_profiles(o.profiles, o.delimiter, o.hold_zeros, species, &files);
-  } else {
-    if (o.factors > nvar) fail("Error: %d factors but only %d species in the fit!\n", o.factors, nvar);
-    for (const std::string& name : o.names) {
-      if (name.find_first_of("\t\r\n") != std::string::npos) fail("Error: a factor name holds a tab or a line end!\n");
-    }
-    for (int f = 0; f < o.factors; ++f) {
-      files.factors.push_back(o.names.empty() ? "F" + std::to_string(f + 1) : o.names[static_cast<std::size_t>(f)]);
-    }
-    const StartConstruction construction = o.start == "nmf"      ? StartConstruction::nmf
-                                           : o.start == "spread" ? StartConstruction::spread
-                                                                 : StartConstruction::spread_nmf;
-    files.p = starting_profiles(weighted_data(species, values, u), o.factors, o.seed, construction);
-    // Six significant digits are plenty for a start and keep the file readable.
-    for (double& e : files.p) {
-      char text[32];
-      std::snprintf(text, sizeof text, "%.6g", e);
-      e = std::strtod(text, nullptr);
-    }
-    files.fp.assign(files.p.size(), 1);
-  }
-  write_fit_files(o.outdir, files, species, values, u);
-
-  std::printf("Prepared %d samples x %d species from %s (%d left out) into %s\n\n", values.nsamples(), nvar,
-              o.concentrations.c_str(), values.nspecies() - nvar, o.outdir.c_str());
-  write_species_table(species, stdout, true);
+// The summary, the species table and the fit command to run next.
+void print_summary(const PrepareOptions& o, const PreparedTables& tables, const char* program) {
+  std::printf("Prepared %d samples x %d species from %s (%d left out) into %s\n\n", tables.values.nsamples(),
+              tables.nvar, o.concentrations.c_str(), tables.values.nspecies() - tables.nvar, o.outdir.c_str());
+  write_species_table(tables.species, stdout, true);
   const std::vector<std::string> paths = output_paths(o.outdir);
   std::string dir = o.outdir;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   std::printf("\nNext, run the fit:\n  %s --converge 1e-5 --keep-best --passes 20000 n %s %s %s %s\n",
               shell_word(program).c_str(), shell_word(paths[1]).c_str(), shell_word(paths[2]).c_str(),
               shell_word(paths[0]).c_str(), shell_word(dir + "result.tsv").c_str());
+}
+
+}  // namespace
+
+int run_prepare(int argc, const char* const* argv, const char* program) {
+  const PrepareOptions o = parse_prepare_options(argc, argv);
+  if (o.help) return 0;
+  install_signal_handlers();
+  prepare_output_folder(o.outdir, o.force, {o.concentrations, o.uncertainties, o.mdl, o.profiles});
+  PreparedTables tables = read_prepared_tables(o);
+  settle_tables(o, tables);
+  const FitFiles files = starting_files(o, tables);
+  write_fit_files(o.outdir, files, tables.species, tables.values, tables.u);
+  print_summary(o, tables, program);
   return 0;
 }
