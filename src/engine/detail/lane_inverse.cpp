@@ -25,7 +25,7 @@ inline unsigned lane_bits(const LaneQuadMask& mask) {
 template <int N>
 inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int order, LaneExchanges* kept) {
   const int n = N > 0 ? N : order;
-  auto at = [a, n](int j, int k) -> LaneQuad& { return a[j * n + k]; };
+  auto at = [&](int j, int k) -> LaneQuad& { return a[j * n + k]; };
   LaneQuadMask pivot_row[kMaxLaneOrder];
   LaneQuadMask pivot_col[kMaxLaneOrder];
   unsigned long long row_moves[kMaxLaneOrder];  // per step i: the rows below i that some lane exchanged with
