@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "control/failure.h"
+#include "control/text_format.h"
 #include "input/fields.h"
 #include "input/name_check.h"
 #include "input/scanner.h"
@@ -46,7 +47,6 @@ void check_headings(const Model& m, const std::string& path, long line, const st
     fail("Error: Mismatch of variable names!\n%s line %ld%s.%s\n", path.c_str(), line, where.c_str(), hint.c_str());
   };
   if (whole.find('\t') == std::string_view::npos) mismatch(": no tab between the headings");
-  char text[160];
   std::vector<std::string_view> fields = split_tabs(headings);
   for (std::size_t k = 0; k < fields.size(); k += 2) {
     const int j = static_cast<int>(k / 2);
@@ -55,15 +55,13 @@ void check_headings(const Model& m, const std::string& path, long line, const st
     const long column = 1 + static_cast<long>(std::count(headings.begin(), headings.begin() + static_cast<std::ptrdiff_t>(offset), '\t'));
     const std::string found = quote_cell(heading);
     if (j >= m.nvar) {
-      std::snprintf(text, sizeof text, " column %ld: value heading '", column);
-      mismatch(text + found + "' for a variable " + std::to_string(j + 1) + ", but the profile file has only " +
+      mismatch(format_text(" column %ld: value heading '", column) + found + "' for a variable " + std::to_string(j + 1) + ", but the profile file has only " +
                std::to_string(m.nvar) + " variables");
     }
     const std::string& variable = m.varnavn[static_cast<std::size_t>(j)];
     const int other = other_variable(m, heading, j);
     if (heading[0] != variable[0]) {
-      std::snprintf(text, sizeof text, " column %ld: value heading '", column);
-      std::string where = text + found + "' where variable '" + quote_cell(variable) + "' is expected";
+      std::string where = format_text(" column %ld: value heading '", column) + found + "' where variable '" + quote_cell(variable) + "' is expected";
       if (other >= 0) where += " (it names variable " + std::to_string(other + 1) + " of the profile file)";
       mismatch(where);
     }
@@ -80,8 +78,7 @@ void check_headings(const Model& m, const std::string& path, long line, const st
   }
   const std::size_t count = (fields.size() + 1) / 2;
   if (count != static_cast<std::size_t>(m.nvar)) {
-    std::snprintf(text, sizeof text, ": %zu value heading%s for %d variables", count, count == 1 ? "" : "s", m.nvar);
-    mismatch(std::string(text) + " (each variable needs a value and an uncertainty column)");
+    mismatch(format_text(": %zu value heading%s for %d variables", count, count == 1 ? "" : "s", m.nvar) + " (each variable needs a value and an uncertainty column)");
   }
 }
 
