@@ -88,10 +88,12 @@ BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptio
 }
 
 std::string bootstrap_summary(const Model& base, const BootstrapRun& run) {
-  std::string out = format_text("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed", run.replicates,
-                                run.block, run.fitted, run.failed);
+  std::string out = format_text("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed",
+                                run.replicates, run.block, run.fitted, run.failed);
   if (run.not_run > 0) out += format_text(", %d not run (stopped)", run.not_run);
-  if (run.fitted > 0) out += format_text("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);
+  if (run.fitted > 0) {
+    out += format_text("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);
+  }
   out += ".\n";
   for (std::size_t f = 0; f < run.mapped.size(); ++f) {
     out += format_text("Bootstrap factor %s: mapped in %d of %d fitted replicates.\n", base.faktnavn[f].c_str(),

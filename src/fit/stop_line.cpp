@@ -25,10 +25,12 @@ std::string stop_line(const FitOutcome& outcome, double chi2, int nytot) {
   if (outcome.reason == StopReason::diverged) {
     line += format_text("diverged in pass %ld (chi2 not finite)", outcome.diverged_pass);
   } else {
-    line += format_text("%s after %ld pass%s", stop_cause(outcome.reason), outcome.passes, outcome.passes == 1 ? "" : "es");
+    line += format_text("%s after %ld pass%s", stop_cause(outcome.reason), outcome.passes,
+                        outcome.passes == 1 ? "" : "es");
     if (outcome.not_converged) line += ", not converged";
   }
-  line += format_text("; results belong to pass %ld (chi2 %lg, chi2/ny %lg).\n", outcome.result_pass, chi2, chi2 / nytot);
+  line += format_text("; results belong to pass %ld (chi2 %lg, chi2/ny %lg).\n", outcome.result_pass, chi2,
+                      chi2 / nytot);
   return line;
 }
 

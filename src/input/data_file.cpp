@@ -55,13 +55,14 @@ void check_headings(const Model& m, const std::string& path, long line, const st
     const long column = 1 + static_cast<long>(std::count(headings.begin(), headings.begin() + static_cast<std::ptrdiff_t>(offset), '\t'));
     const std::string found = quote_cell(heading);
     if (j >= m.nvar) {
-      mismatch(format_text(" column %ld: value heading '", column) + found + "' for a variable " + std::to_string(j + 1) + ", but the profile file has only " +
-               std::to_string(m.nvar) + " variables");
+      mismatch(format_text(" column %ld: value heading '", column) + found + "' for a variable " +
+               std::to_string(j + 1) + ", but the profile file has only " + std::to_string(m.nvar) + " variables");
     }
     const std::string& variable = m.varnavn[static_cast<std::size_t>(j)];
     const int other = other_variable(m, heading, j);
     if (heading[0] != variable[0]) {
-      std::string where = format_text(" column %ld: value heading '", column) + found + "' where variable '" + quote_cell(variable) + "' is expected";
+      std::string where = format_text(" column %ld: value heading '", column) + found + "' where variable '" +
+                          quote_cell(variable) + "' is expected";
       if (other >= 0) where += " (it names variable " + std::to_string(other + 1) + " of the profile file)";
       mismatch(where);
     }
@@ -78,7 +79,8 @@ void check_headings(const Model& m, const std::string& path, long line, const st
   }
   const std::size_t count = (fields.size() + 1) / 2;
   if (count != static_cast<std::size_t>(m.nvar)) {
-    mismatch(format_text(": %zu value heading%s for %d variables", count, count == 1 ? "" : "s", m.nvar) + " (each variable needs a value and an uncertainty column)");
+    mismatch(format_text(": %zu value heading%s for %d variables", count, count == 1 ? "" : "s", m.nvar) +
+             " (each variable needs a value and an uncertainty column)");
   }
 }
 
