@@ -79,6 +79,45 @@ TEST(EnsembleProgram, BestStartIsALoneRunAndThreadsGiveTheSameBytes) {
   EXPECT_EQ(read_file(lone), one.result);
 }
 
+TEST(EnsembleProgram, LongFactorNameGivesWholeConsoleLines) {
+  // The first factor of the example renamed to 190 characters, longer than any
+  // line the console was formatted into before.
+  TempDir dir;
+  const std::string name = std::string(180, 'S') + "0123456789";
+  auto renamed = [&](const std::string& file) {
+    std::string text = read_file(kExample + file);
+    text.replace(text.find("Secondary sulfate"), 17, name);
+    return dir.write(file, text);
+  };
+  const std::string profile = renamed("profile.tsv");
+  const std::string form = renamed("form.tsv");
+  const RunResult run =
+      run_program(kTarnok, {"--starts", "2", "--bootstrap", "2", "--passes", "20", "--robust", "--report",
+                            dir.file("report"), "n", profile, form, kExample + "data.tsv", dir.file("result.tsv")});
+  ASSERT_EQ(run.status, 0) << run.out;
+  ASSERT_FALSE(run.out.empty());
+  EXPECT_EQ(run.out.back(), '\n');
+  std::vector<std::string> factors = cells_of(lines_of(read_file(profile))[0]);
+  factors.erase(factors.begin());
+  ASSERT_EQ(factors.size(), 7u);
+  ASSERT_EQ(factors[0], name);
+  // Every line that names a factor holds its whole name, and each factor has its
+  // own bootstrap line.
+  std::vector<std::string> bootstrap_lines;
+  for (const std::string& line : lines_of(run.out)) {
+    if (line.find(name.substr(0, 20)) != std::string::npos) {
+      EXPECT_NE(line.find(name + ":"), std::string::npos) << line;
+    }
+    if (line.rfind("Bootstrap factor ", 0) == 0) bootstrap_lines.push_back(line);
+  }
+  ASSERT_EQ(bootstrap_lines.size(), factors.size()) << run.out;
+  for (std::size_t f = 0; f < factors.size(); ++f) {
+    const std::string head = "Bootstrap factor " + factors[f] + ": mapped in ";
+    EXPECT_EQ(bootstrap_lines[f].rfind(head, 0), 0u) << bootstrap_lines[f];
+    EXPECT_EQ(bootstrap_lines[f].substr(head.size() + 1), " of 2 fitted replicates.") << bootstrap_lines[f];
+  }
+}
+
 TEST(EnsembleProgram, OptionsThatCannotWorkAreRefusedBeforeTheFit) {
   TempDir dir;
   const std::string blocked = dir.write("a_file", "");

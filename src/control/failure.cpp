@@ -2,19 +2,15 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
+
+#include "control/text_format.h"
 
 void fail(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::vector<char> buffer(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), format, args);
+  std::string message = vformat_text(format, args);
   va_end(args);
-  throw Failure(std::string(buffer.data(), static_cast<std::size_t>(length > 0 ? length : 0)));
+  throw Failure(message);
 }
 
 std::string quote_cell(std::string_view cell) {
@@ -23,9 +19,7 @@ std::string quote_cell(std::string_view cell) {
   for (char c : cell.substr(0, kShown)) {
     unsigned char u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7f) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", u);
-      out += hex;
+      out += format_text("\\x%02x", u);
     } else {
       out += c;
     }

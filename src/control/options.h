@@ -24,9 +24,10 @@ struct Options {
   std::vector<std::string> args;     ///< positional arguments, as typed
 };
 
-// Splits argv into options and positional arguments. Options come before the
-// first positional argument; "--" ends them. Fails on an unknown or malformed option.
+// Splits argv into options and positional arguments, by the table of options
+// (control/option_table.h). Options come before the first positional argument;
+// "--" ends them. Fails on an unknown or malformed option.
 Options parse_options(int argc, const char* const* argv);
 
-// The text printed by --help.
+// The text printed by --help: a fixed text around the help lines of the option table.
 const char* usage_text();

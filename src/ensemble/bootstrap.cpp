@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "control/text_format.h"
 #include "ensemble/blocks.h"
 #include "ensemble/mapping.h"
 #include "ensemble/parallel_fits.h"
@@ -23,12 +24,6 @@ struct Replicate {
   std::vector<FactorMatch> mapping;   // per base factor
   std::vector<double> p;              // the replicate's profiles, nvar x nfakt
 };
-
-std::string format_line(const char* pattern, auto... values) {
-  char buffer[200];
-  std::snprintf(buffer, sizeof buffer, pattern, values...);
-  return buffer;
-}
 
 }  // namespace
 
@@ -95,13 +90,15 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
 }
 
 std::string bootstrap_summary(const Problem& problem, const BootstrapRun& run) {
-  std::string out = format_line("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed", run.replicates,
-                                run.block, run.fitted, run.failed);
-  if (run.not_run > 0) out += format_line(", %d not run (stopped)", run.not_run);
-  if (run.fitted > 0) out += format_line("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);
+  std::string out = format_text("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed",
+                                run.replicates, run.block, run.fitted, run.failed);
+  if (run.not_run > 0) out += format_text(", %d not run (stopped)", run.not_run);
+  if (run.fitted > 0) {
+    out += format_text("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);
+  }
   out += ".\n";
   for (std::size_t f = 0; f < run.mapped.size(); ++f) {
-    out += format_line("Bootstrap factor %s: mapped in %d of %d fitted replicates.\n", problem.faktnavn[f].c_str(),
+    out += format_text("Bootstrap factor %s: mapped in %d of %d fitted replicates.\n", problem.faktnavn[f].c_str(),
                        run.mapped[f], run.fitted);
   }
   return out;

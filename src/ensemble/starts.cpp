@@ -3,7 +3,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "control/failure.h"
+#include "control/text_format.h"
 #include "ensemble/mapping.h"
 #include "ensemble/parallel_fits.h"
 #include "ensemble/random.h"
@@ -13,20 +13,14 @@
 
 namespace {
 
-std::string format_line(const char* pattern, auto... values) {
-  char buffer[200];
-  std::snprintf(buffer, sizeof buffer, pattern, values...);
-  return buffer;
-}
-
 std::string start_line(const StartResult& start, int index, int count) {
-  std::string line = format_line("Start %d of %d: ", index + 1, count);
+  std::string line = format_text("Start %d of %d: ", index + 1, count);
   if (!start.ran) return line + "not run (the fit was stopped).\n";
   if (start.outcome.failed) {
-    return line + format_line("failed: diverged in pass %ld (chi2 not finite) before any pass had a finite chi2/ny.\n",
+    return line + format_text("failed: diverged in pass %ld (chi2 not finite) before any pass had a finite chi2/ny.\n",
                               start.outcome.diverged_pass);
   }
-  return line + format_line("chi2 %lg; ", start.chi2) + stop_line(start.outcome, start.chi2, start.nytot);
+  return line + format_text("chi2 %lg; ", start.chi2) + stop_line(start.outcome, start.chi2, start.nytot);
 }
 
 bool has_result(const StartResult& start) { return start.ran && !start.outcome.failed && std::isfinite(start.chi2); }
@@ -109,12 +103,12 @@ std::string best_start_line(const StartsRun& run) {
   std::string line;
   if (run.best >= 0) {
     const StartResult& best = run.starts[static_cast<std::size_t>(run.best)];
-    line = format_line("Best start: %d of %d (chi2 %lg, chi2/ny %lg); ", run.best + 1, count, best.chi2,
+    line = format_text("Best start: %d of %d (chi2 %lg, chi2/ny %lg); ", run.best + 1, count, best.chi2,
                        best.chi2 / best.nytot);
   } else {
     line = "No start has a result; ";
   }
-  line += format_line("%d fitted, %d failed, %d not run.\n", count - failed - not_run, failed, not_run);
+  line += format_text("%d fitted, %d failed, %d not run.\n", count - failed - not_run, failed, not_run);
   return line;
 }
 

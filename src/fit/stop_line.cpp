@@ -2,15 +2,7 @@
 
 #include <cstdio>
 
-namespace {
-
-std::string format(const char* pattern, auto... values) {
-  char buffer[160];
-  std::snprintf(buffer, sizeof buffer, pattern, values...);
-  return buffer;
-}
-
-}  // namespace
+#include "control/text_format.h"
 
 const char* stop_cause(StopReason reason) {
   switch (reason) {
@@ -31,11 +23,13 @@ const char* stop_cause(StopReason reason) {
 std::string stop_line(const FitOutcome& outcome, double chi2, int nytot) {
   std::string line = "Stopped: ";
   if (outcome.reason == StopReason::diverged) {
-    line += format("diverged in pass %ld (chi2 not finite)", outcome.diverged_pass);
+    line += format_text("diverged in pass %ld (chi2 not finite)", outcome.diverged_pass);
   } else {
-    line += format("%s after %ld pass%s", stop_cause(outcome.reason), outcome.passes, outcome.passes == 1 ? "" : "es");
+    line += format_text("%s after %ld pass%s", stop_cause(outcome.reason), outcome.passes,
+                        outcome.passes == 1 ? "" : "es");
     if (outcome.not_converged) line += ", not converged";
   }
-  line += format("; results belong to pass %ld (chi2 %lg, chi2/ny %lg).\n", outcome.result_pass, chi2, chi2 / nytot);
+  line += format_text("; results belong to pass %ld (chi2 %lg, chi2/ny %lg).\n", outcome.result_pass, chi2,
+                      chi2 / nytot);
   return line;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "control/failure.h"
+#include "control/text_format.h"
 #include "formats/fields.h"
 #include "formats/name_check.h"
 #include "formats/scanner.h"
@@ -47,7 +48,6 @@ void check_headings(const Problem& problem, const std::string& path, long line, 
     fail("Error: Mismatch of variable names!\n%s line %ld%s.%s\n", path.c_str(), line, where.c_str(), hint.c_str());
   };
   if (whole.find('\t') == std::string_view::npos) mismatch(": no tab between the headings");
-  char text[160];
   std::vector<std::string_view> fields = split_tabs(headings);
   for (std::size_t k = 0; k < fields.size(); k += 2) {
     const int j = static_cast<int>(k / 2);
@@ -56,15 +56,14 @@ void check_headings(const Problem& problem, const std::string& path, long line, 
     const long column = 1 + static_cast<long>(std::count(headings.begin(), headings.begin() + static_cast<std::ptrdiff_t>(offset), '\t'));
     const std::string found = quote_cell(heading);
     if (j >= problem.nvar) {
-      std::snprintf(text, sizeof text, " column %ld: value heading '", column);
-      mismatch(text + found + "' for a variable " + std::to_string(j + 1) + ", but the profile file has only " +
-               std::to_string(problem.nvar) + " variables");
+      mismatch(format_text(" column %ld: value heading '", column) + found + "' for a variable " +
+               std::to_string(j + 1) + ", but the profile file has only " + std::to_string(problem.nvar) + " variables");
     }
     const std::string& variable = problem.varnavn[static_cast<std::size_t>(j)];
     const int other = other_variable(problem, heading, j);
     if (heading[0] != variable[0]) {
-      std::snprintf(text, sizeof text, " column %ld: value heading '", column);
-      std::string where = text + found + "' where variable '" + quote_cell(variable) + "' is expected";
+      std::string where = format_text(" column %ld: value heading '", column) + found + "' where variable '" +
+                          quote_cell(variable) + "' is expected";
       if (other >= 0) where += " (it names variable " + std::to_string(other + 1) + " of the profile file)";
       mismatch(where);
     }
@@ -81,8 +80,8 @@ void check_headings(const Problem& problem, const std::string& path, long line, 
   }
   const std::size_t count = (fields.size() + 1) / 2;
   if (count != static_cast<std::size_t>(problem.nvar)) {
-    std::snprintf(text, sizeof text, ": %zu value heading%s for %d variables", count, count == 1 ? "" : "s", problem.nvar);
-    mismatch(std::string(text) + " (each variable needs a value and an uncertainty column)");
+    mismatch(format_text(": %zu value heading%s for %d variables", count, count == 1 ? "" : "s", problem.nvar) +
+             " (each variable needs a value and an uncertainty column)");
   }
 }
 

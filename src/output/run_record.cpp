@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "control/option_table.h"
 #include "fit/stop_line.h"
 #include "output/sha256.h"
 #include "platform/clock.h"
@@ -53,19 +54,7 @@ nlohmann::json run_record(const Problem& problem, const FitState& state, const F
   } else {
     record["rotate"] = {{"typed", nullptr}, {"value", static_cast<double>(settings.rotate)}};
   }
-  record["options"] = {{"passes", options.passes >= 0 ? nlohmann::json(options.passes) : nlohmann::json()},
-                       {"converge", options.converge > 0 ? nlohmann::json(options.converge) : nlohmann::json()},
-                       {"keep_best", options.keep_best},
-                       {"threads", options.threads},
-                       {"timing", options.timing},
-                       {"report", options.report},
-                       {"total", options.total.empty() ? nlohmann::json() : nlohmann::json(options.total)},
-                       {"robust", options.robust > 0 ? nlohmann::json(options.robust) : nlohmann::json()},
-                       {"starts", options.starts > 0 ? nlohmann::json(options.starts) : nlohmann::json()},
-                       {"bootstrap", options.bootstrap > 0 ? nlohmann::json(options.bootstrap) : nlohmann::json()},
-                       {"block", options.block > 0 ? nlohmann::json(options.block) : nlohmann::json()},
-                       {"seed", options.seed},
-                       {"min_r", options.min_r}};
+  record["options"] = options_record(options);
   record["threads"] = settings.threads;
 
   nlohmann::json passes = nlohmann::json::array();

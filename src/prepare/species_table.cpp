@@ -5,6 +5,7 @@
 #include <map>
 
 #include "control/failure.h"
+#include "control/text_format.h"
 #include "output/number_text.h"
 
 namespace {
@@ -143,18 +144,14 @@ void write_species_table(const std::vector<Species>& species, std::FILE* out, bo
       char buf[kNumberTextSize];
       return std::string(buf, format_lg(buf, x));
     };
-    char share[32];
     std::vector<std::string> row{s.name, s.category == Category::bad ? std::string("-") : s.fit_name,
                                  category_name(s.category)};
-    std::snprintf(share, sizeof share, "%.2f", s.signal_to_noise);
-    row.emplace_back(share);
-    std::snprintf(share, sizeof share, "%.3f", s.share_missing);
-    row.emplace_back(share);
+    row.push_back(format_text("%.2f", s.signal_to_noise));
+    row.push_back(format_text("%.3f", s.share_missing));
     if (s.share_below < 0) {
       row.emplace_back("-");
     } else {
-      std::snprintf(share, sizeof share, "%.3f", s.share_below);
-      row.emplace_back(share);
+      row.push_back(format_text("%.3f", s.share_below));
     }
     row.push_back(number(s.minimum));
     row.push_back(number(s.median));

@@ -6,15 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "control/text_format.h"
 #include "report/dates.h"
 
 namespace {
 
 // Coordinates to a tenth of a pixel keep long series small.
 std::string coord(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", v);
-  std::string s = text;
+  std::string s = format_text("%.1f", v);
   if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
   return s;
 }

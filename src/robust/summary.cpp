@@ -1,7 +1,6 @@
 #include "robust/summary.h"
 
-#include <cstdio>
-
+#include "control/text_format.h"
 #include "robust/weights.h"
 
 double RobustSummary::share() const {
@@ -44,10 +43,7 @@ RobustSummary summarize_robust(const Problem& problem, const FitState& state, do
 }
 
 std::string robust_line(const RobustSummary& summary) {
-  char buffer[200];
-  std::snprintf(buffer, sizeof buffer,
-                "Robust (alpha %lg): Q(true) %lg, Q(robust) %lg; %lld of %lld values down-weighted (%.2f %%).\n",
-                summary.alpha, summary.q_true, summary.q_robust, summary.down, summary.measured,
-                100.0 * summary.share());
-  return buffer;
+  return format_text("Robust (alpha %lg): Q(true) %lg, Q(robust) %lg; %lld of %lld values down-weighted (%.2f %%).\n",
+                     summary.alpha, summary.q_true, summary.q_robust, summary.down, summary.measured,
+                     100.0 * summary.share());
 }

@@ -1,0 +1,132 @@
+#include "control/option_table.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace {
+
+using enum OptionValue;
+using enum RecordAs;
+
+constexpr OptionRow kRows[] = {
+    {"--passes", count, &Options::passes, null_at_default,
+     "  --passes N   stop after N passes (a key still stops earlier on a terminal;\n"
+     "               standard input that is not a terminal is then ignored)\n"},
+    {"--converge", positive, &Options::converge, null_at_default,
+     "  --converge TOL\n"
+     "               stop by itself once the fit has stopped moving: when, for 12\n"
+     "               passes in a row, both the relative change of chi2 and the\n"
+     "               relative change of every factor's profile (sum of |changes|\n"
+     "               over sum of |elements|) from the pass 12 passes earlier are\n"
+     "               below TOL, every pass compared having run undamped (from\n"
+     "               pass 10 on, so never before 33 passes); TOL is a positive\n"
+     "               number, e.g. 1e-4. Standard input that is not a terminal is\n"
+     "               then ignored. A fit that stops otherwise is 'not converged'.\n"},
+    {"--keep-best", flag, &Options::keep_best, value,
+     "  --keep-best  when the fit stops, write the result of the pass with the\n"
+     "               lowest chi2 seen (the earliest of equals), unless the final\n"
+     "               pass is lower\n"},
+    {"--threads", count, &Options::threads, value,
+     "  --threads N  worker threads for the fit (default 0: one per core); the\n"
+     "               results are the same for every N\n"},
+    {"--robust", optional_positive, &Options::robust, null_at_default,
+     "  --robust [ALPHA]\n"
+     "               robust fit: after each contribution step, a value whose scaled\n"
+     "               residual |dy / u| exceeds ALPHA (a positive number, default 4)\n"
+     "               gets the uncertainty u * sqrt(|dy / u| / ALPHA) in the profile\n"
+     "               step, the next contribution step, the residue and the regression,\n"
+     "               so its share of chi2 grows only linearly beyond ALPHA; the first\n"
+     "               contribution step weighs with the plain uncertainties. Give ALPHA\n"
+     "               as --robust=ALPHA, or as the next argument when that is a number.\n"
+     "               chi2/ny on the statistics lines, --converge, --keep-best, the\n"
+     "               divergence guard and the result table's chi2 are then Q(robust),\n"
+     "               chi2 with these uncertainties; a line after the closing line\n"
+     "               gives Q(true), chi2 with the plain ones, and the number of\n"
+     "               down-weighted values.\n",
+     4.0},
+    {"--timing", flag, &Options::timing, value,
+     "  --timing     print the time of each phase and pass on standard error\n"},
+    {"--starts", positive_count, &Options::starts, null_at_default,
+     "  --starts N   fit N starts (the given profiles and N - 1 whose free elements\n"
+     "               are each multiplied by a factor from [0.5, 1.5]) and write the\n"
+     "               one with the lowest final chi2; needs --passes or --converge\n"},
+    {"--seed", count, &Options::seed, value,
+     "  --seed S     seed of the starts and of the bootstrap (default 1)\n"},
+    {"--bootstrap", positive_count, &Options::bootstrap, null_at_default,
+     "  --bootstrap N\n"
+     "               after the fit, fit N replicates of blocks of records drawn with\n"
+     "               replacement and write the spread of the profiles to the report\n"
+     "               folder; needs --report and --passes or --converge\n"},
+    {"--block", positive_count, &Options::block, null_at_default,
+     "  --block L    records per bootstrap block (default: from the contributions)\n"},
+    {"--min-r", fraction, &Options::min_r, value,
+     "  --min-r R    least correlation that maps a replicate factor (default 0.6)\n"},
+    {"--report", folder, &Options::report, value,
+     "  --report DIR after the result table, write into DIR (created if missing) the\n"
+     "               run record run.json, variables.tsv, records.tsv, report.html\n"
+     "               and its charts as SVG files in DIR/figures; with --starts\n"
+     "               and --bootstrap also starts.tsv, bootstrap.tsv and\n"
+     "               bootstrap_mapping.tsv\n"},
+    {"--total", text, &Options::total, null_at_default,
+     "  --total NAME with --report: apportion variable NAME (e.g. PM2.5 mass)\n"
+     "               among the factors\n"},
+    {"--help", flag, &Options::help, nothing,
+     "  --help       print this text and exit\n"},
+    {"--version", flag, &Options::version, nothing,
+     "  --version    print the version and exit\n"},
+};
+
+// Whether a row's member has the type its value kind reads and stores.
+constexpr bool field_fits_value(const OptionRow& row) {
+  switch (row.value) {
+    case flag:
+      return std::holds_alternative<bool Options::*>(row.field);
+    case count:
+    case positive_count:
+      return std::holds_alternative<long Options::*>(row.field);
+    case positive:
+    case fraction:
+    case optional_positive:
+      return std::holds_alternative<double Options::*>(row.field);
+    case text:
+    case folder:
+      return std::holds_alternative<std::string Options::*>(row.field);
+  }
+  return false;
+}
+
+static_assert(std::ranges::all_of(kRows, field_fits_value), "an option's member does not fit its kind of value");
+
+}  // namespace
+
+std::span<const OptionRow> option_rows() { return kRows; }
+
+const OptionRow* find_option(std::string_view name) {
+  for (const OptionRow& row : kRows) {
+    if (row.name == name) return &row;
+  }
+  return nullptr;
+}
+
+std::string record_key(std::string_view name) {
+  std::string key(name.substr(2));
+  std::replace(key.begin(), key.end(), '-', '_');
+  return key;
+}
+
+nlohmann::json options_record(const Options& options) {
+  const Options defaults;
+  nlohmann::json record = nlohmann::json::object();
+  for (const OptionRow& row : kRows) {
+    if (row.record == nothing) continue;
+    std::visit(
+        [&](auto member) {
+          const auto& shown = options.*member;
+          const bool null = row.record == null_at_default && shown == defaults.*member;
+          record[record_key(row.name)] = null ? nlohmann::json() : nlohmann::json(shown);
+        },
+        row.field);
+  }
+  return record;
+}
