@@ -160,8 +160,8 @@ int run(int argc, char** argv) {
   times.output_seconds = seconds_since(writing);
   if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
   if (options.starts > 0 && !options.report.empty()) {
-    write_whole_file(report_path(options.report, "starts.tsv"), starts_table(m, starts));
-    write_whole_file(report_path(options.report, "best_start_profile.tsv"), profile_text(m, starts.best_p));
+    write_whole_file(report_path(options.report, "starts.tsv"), tsv_text(starts_table(m, starts)));
+    write_whole_file(report_path(options.report, "best_start_profile.tsv"), tsv_text(profile_table(m, starts.best_p)));
   }
   if (options.bootstrap > 0) {
     BootstrapSettings settings;
@@ -174,8 +174,8 @@ int run(int argc, char** argv) {
     keyboard.reset();
     std::fputs(bootstrap_summary(m, bootstrap).c_str(), stdout);
     std::fflush(stdout);
-    write_whole_file(report_path(options.report, "bootstrap.tsv"), bootstrap_table(m, bootstrap));
-    write_whole_file(report_path(options.report, "bootstrap_mapping.tsv"), mapping_table(m, bootstrap));
+    write_whole_file(report_path(options.report, "bootstrap.tsv"), tsv_text(bootstrap_table(m, bootstrap)));
+    write_whole_file(report_path(options.report, "bootstrap_mapping.tsv"), tsv_text(mapping_table(m, bootstrap)));
   }
   if (!options.report.empty()) {
     const auto reporting = std::chrono::steady_clock::now();

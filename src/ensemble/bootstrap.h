@@ -12,6 +12,7 @@
 #include "control/model.h"
 #include "fit/iteration.h"
 #include "fit/keyboard.h"
+#include "report/text_table.h"
 
 struct BootstrapSettings {
   int replicates = 0;        ///< replicate data sets to fit
@@ -42,11 +43,11 @@ BootstrapRun run_bootstrap(const Model& base, Keyboard& keyboard, const FitOptio
 // mapped.
 std::string bootstrap_summary(const Model& base, const BootstrapRun& run);
 
-// The text of bootstrap.tsv: per factor and variable the base value and the 5th,
+// The table of the bootstrap: per factor and variable the base value and the 5th,
 // 25th, 50th, 75th and 95th percentile over the replicates mapped to the factor,
 // and how many there were.
-std::string bootstrap_table(const Model& base, const BootstrapRun& run);
+TextTable bootstrap_table(const Model& base, const BootstrapRun& run);
 
-// The text of bootstrap_mapping.tsv: per base factor the fitted replicates mapped
-// to it and those not, and the failed replicates.
-std::string mapping_table(const Model& base, const BootstrapRun& run);
+// The table of the mapping: per base factor the fitted replicates mapped to it and
+// those not, and the failed replicates.
+TextTable mapping_table(const Model& base, const BootstrapRun& run);

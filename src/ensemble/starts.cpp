@@ -120,53 +120,45 @@ std::string best_start_line(const StartsRun& run) {
   return line;
 }
 
-std::string starts_table(const Model& m, const StartsRun& run) {
-  std::string out = "start\tpasses\tstop reason\tchi2\tchi2/ny";
-  for (const std::string& name : m.faktnavn) out += "\tr " + name;
-  out += '\n';
+TextTable starts_table(const Model& m, const StartsRun& run) {
+  TextTable table;
+  table.headings = {"start", "passes", "stop reason", "chi2", "chi2/ny"};
+  for (const std::string& name : m.faktnavn) table.headings.push_back("r " + name);
   const StartResult* best = run.best >= 0 ? &run.starts[static_cast<std::size_t>(run.best)] : nullptr;
   for (std::size_t i = 0; i < run.starts.size(); ++i) {
     const StartResult& start = run.starts[i];
-    out += std::to_string(i + 1);
-    out += '\t';
-    out += std::to_string(start.ran ? start.outcome.passes : 0);
-    out += '\t';
-    out += !start.ran ? "not run" : start.outcome.failed ? "failed" : stop_cause(start.outcome.reason);
+    const std::string stop =
+        !start.ran ? "not run" : start.outcome.failed ? "failed" : stop_cause(start.outcome.reason);
+    std::vector<std::string> row = {std::to_string(i + 1), std::to_string(start.ran ? start.outcome.passes : 0), stop};
     if (!has_result(start)) {
-      out += "\t\t";
-      for (int f = 0; f < m.nfakt; ++f) out += '\t';
-      out += '\n';
+      // No chi2, no chi2/ny and no correlations: empty cells.
+      row.resize(row.size() + 2 + static_cast<std::size_t>(m.nfakt));
+      table.rows.push_back(std::move(row));
       continue;
     }
-    out += '\t';
-    append_number(out, start.chi2);
-    out += '\t';
-    append_number(out, start.chi2 / start.nytot);
+    row.push_back(number_cell(start.chi2));
+    row.push_back(number_cell(start.chi2 / start.nytot));
     const std::vector<FactorMatch> matches = best_matches({best->x.data(), m.nrec, m.nfakt},
                                                           {start.x.data(), m.nrec, m.nfakt});
-    for (const FactorMatch& match : matches) {
-      out += '\t';
-      append_number(out, match.r);
-    }
-    out += '\n';
+    for (const FactorMatch& match : matches) row.push_back(number_cell(match.r));
+    table.rows.push_back(std::move(row));
   }
-  return out;
+  return table;
 }
 
-std::string profile_text(const Model& m, const std::vector<double>& p) {
-  std::string out;
-  for (const std::string& name : m.faktnavn) out += "\t" + name;
-  out += '\n';
+TextTable profile_table(const Model& m, const std::vector<double>& p) {
+  TextTable table;
+  table.headings = {""};  // the heading of the column of variable names is empty
+  table.headings.insert(table.headings.end(), m.faktnavn.begin(), m.faktnavn.end());
   const auto nfakt = static_cast<std::size_t>(m.nfakt);
   for (std::size_t v = 0; v < m.varnavn.size(); ++v) {
-    out += m.varnavn[v];
+    std::vector<std::string> row = {m.varnavn[v]};
     for (std::size_t f = 0; f < nfakt; ++f) {
       char buf[40];
       const auto result = std::to_chars(buf, buf + sizeof buf, p[v * nfakt + f]);  // shortest exact text
-      out += '\t';
-      out.append(buf, result.ptr);
+      row.emplace_back(buf, result.ptr);
     }
-    out += '\n';
+    table.rows.push_back(std::move(row));
   }
-  return out;
+  return table;
 }

@@ -11,6 +11,7 @@
 #include "control/model.h"
 #include "fit/iteration.h"
 #include "fit/keyboard.h"
+#include "report/text_table.h"
 
 // Start `start` (0 is the given start, left unchanged): every free element of p
 // (fp nonzero), in order of v and then f, is multiplied by 0.5 + u with u drawn by
@@ -44,11 +45,11 @@ StartsRun run_starts(const Model& m, Keyboard& keyboard, const FitOptions& optio
 // The console line after the starts: the best start and the counts.
 std::string best_start_line(const StartsRun& run);
 
-// The text of starts.tsv: per start its number, passes, stop reason, chi2 and
+// The table of the starts: per start its number, passes, stop reason, chi2 and
 // chi2/ny, and for each factor of the best start the correlation of its
 // contributions with the best-matching factor of that start.
-std::string starts_table(const Model& m, const StartsRun& run);
+TextTable starts_table(const Model& m, const StartsRun& run);
 
-// A profile file holding the names of m and the profiles p (as many digits as
-// make them read back exactly): a run from it fits the same start again.
-std::string profile_text(const Model& m, const std::vector<double>& p);
+// A profile file as a table, holding the names of m and the profiles p (as many
+// digits as make them read back exactly): a run from it fits the same start again.
+TextTable profile_table(const Model& m, const std::vector<double>& p);

@@ -83,8 +83,8 @@ void write_report_folder(const std::string& dir, Model& m, const RegressionTable
                          RunTimes times) {
   const auto started = std::chrono::steady_clock::now();
   const Diagnostics diagnostics = diagnose(m, regression);
-  write_whole_file(report_path(dir, "variables.tsv"), variables_table(m, diagnostics, regression));
-  write_whole_file(report_path(dir, "records.tsv"), records_table(m, diagnostics));
+  write_whole_file(report_path(dir, "variables.tsv"), tsv_text(variables_table(m, diagnostics, regression)));
+  write_whole_file(report_path(dir, "records.tsv"), tsv_text(records_table(m, diagnostics)));
   Apportionment shares;
   const bool apportioned = !options.total.empty();
   if (apportioned) shares = apportion(m, find_variable(m, options.total));

@@ -10,11 +10,7 @@
 #include <utility>
 #include <vector>
 
-// A tab-separated table: its heading cells and its rows of cells.
-struct TextTable {
-  std::vector<std::string> headings;
-  std::vector<std::vector<std::string>> rows;
-};
+#include "report/text_table.h"
 
 // The numbers of a result table.
 struct ResultNumbers {
