@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/report_folder.h"
 #include "control/failure.h"
 #include "control/model.h"
 #include "control/options.h"
@@ -25,7 +26,6 @@
 #include "input/data_file.h"
 #include "input/form_file.h"
 #include "input/profile_file.h"
-#include "output/report_folder.h"
 #include "output/result_file.h"
 #include "output/run_record.h"
 #include "output/safe_file.h"

@@ -1,4 +1,4 @@
-#include "output/report_folder.h"
+#include "app/report_folder.h"
 
 #include <chrono>
 #include <filesystem>
