@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,14 +92,12 @@ int run(int argc, char** argv) {
   times.read_seconds = seconds_since(reading);
   if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", times.read_seconds);
   refuse_input_as_result(args[4], {args[1], args[2], args[3]});
+  std::optional<ReportFolder> report;
   if (!options.report.empty()) {
     if (!options.total.empty() && find_variable(m, options.total) < 0) {
       fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), args[1].c_str());
     }
-    std::vector<std::string> report_names;
-    if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
-    if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
-    prepare_report_folder(options.report, report_names, {args[1], args[2], args[3], args[4]});
+    report.emplace(options.report, m, options, std::vector<std::string>{args[1], args[2], args[3], args[4]});
   }
   ResultFile result(args[4]);
 
@@ -159,10 +158,7 @@ int run(int argc, char** argv) {
   result.commit();
   times.output_seconds = seconds_since(writing);
   if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
-  if (options.starts > 0 && !options.report.empty()) {
-    write_whole_file(report_path(options.report, "starts.tsv"), tsv_text(starts_table(m, starts)));
-    write_whole_file(report_path(options.report, "best_start_profile.tsv"), tsv_text(profile_table(m, starts.best_p)));
-  }
+  if (options.starts > 0 && report) report->write_starts(m, starts);
   if (options.bootstrap > 0) {
     BootstrapSettings settings;
     settings.replicates = static_cast<int>(options.bootstrap);
@@ -174,13 +170,11 @@ int run(int argc, char** argv) {
     keyboard.reset();
     std::fputs(bootstrap_summary(m, bootstrap).c_str(), stdout);
     std::fflush(stdout);
-    write_whole_file(report_path(options.report, "bootstrap.tsv"), tsv_text(bootstrap_table(m, bootstrap)));
-    write_whole_file(report_path(options.report, "bootstrap_mapping.tsv"), tsv_text(mapping_table(m, bootstrap)));
+    report->write_bootstrap(m, bootstrap);
   }
-  if (!options.report.empty()) {
+  if (report) {
     const auto reporting = std::chrono::steady_clock::now();
-    write_report_folder(options.report, m, regression, std::vector<std::string>(argv, argv + argc), options, outcome,
-                        times);
+    report->write_report(m, regression, std::vector<std::string>(argv, argv + argc), options, outcome, times);
     if (options.timing) std::fprintf(stderr, "timing\treport\t%.6f\n", seconds_since(reporting));
   }
   return 0;

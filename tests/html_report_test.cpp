@@ -1,6 +1,6 @@
 // The report page from hand-made input: every section is there, records that are
-// not dates are drawn in their order, tables a later run leaves are shown, and a
-// run without statistics lines still gives a page.
+// not dates are drawn in their order, the tables of starts and bootstrap are shown,
+// and a run without statistics lines still gives a page.
 #include "report/html_report.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ std::size_t count(const std::string& text, const std::string& what) {
 
 TEST(HtmlReport, SectionsFiguresAndMarkedVariables) {
   ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
-  in.extra_tables.push_back({"starts.tsv", TextTable{{"start", "chi2"}, {{"1", "9.5"}}}});
+  in.starts = TextTable{{"start", "chi2"}, {{"1", "9.5"}}};
   ReportPages pages = make_report(in);
   const std::string& html = pages.html;
   for (const char* id : {"summary", "convergence", "profiles", "fingerprint", "contributions", "pairs", "variables",

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "control/failure.h"
 #include "output/diagnostic_tables.h"
@@ -14,8 +14,6 @@
 #include "stats/diagnostics.h"
 
 namespace {
-
-const char* const kReportFiles[] = {"run.json", "variables.tsv", "records.tsv", "report.html"};
 
 ResultNumbers result_numbers(const Model& m) {
   ResultNumbers r;
@@ -42,29 +40,79 @@ std::vector<VariablePicture> pictures(const Diagnostics& d) {
   return out;
 }
 
-}  // namespace
-
+// Writes `text` to `path` through a temporary file renamed over it.
 void write_whole_file(const std::string& path, const std::string& text) {
   ResultFile file(path);
   std::fwrite(text.data(), 1, text.size(), file.stream());
   file.commit();
 }
 
+// The path of `name` in folder `dir`, with one slash between them.
 std::string report_path(const std::string& dir, const std::string& name) {
   return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-void prepare_report_folder(const std::string& dir, const std::vector<std::string>& extra,
-                           const std::vector<std::string>& inputs) {
+}  // namespace
+
+const char* report_file_name(ReportFile file) {
+  switch (file) {
+    case ReportFile::run_record:
+      return "run.json";
+    case ReportFile::variables:
+      return "variables.tsv";
+    case ReportFile::records:
+      return "records.tsv";
+    case ReportFile::page:
+      return "report.html";
+    case ReportFile::figures:
+      return "figures";
+    case ReportFile::starts:
+      return "starts.tsv";
+    case ReportFile::best_start_profile:
+      return "best_start_profile.tsv";
+    case ReportFile::bootstrap:
+      return "bootstrap.tsv";
+    case ReportFile::bootstrap_mapping:
+      return "bootstrap_mapping.tsv";
+  }
+  return "";
+}
+
+std::string ReportFolder::file_path(ReportFile file) const { return report_path(dir_, report_file_name(file)); }
+
+// The run record, the page and the figures are written at the folder as typed, a
+// slash and the name, the tables at file_path(): after a folder typed with a trailing
+// slash, the message of a failed write names the former with two slashes.
+std::string ReportFolder::written_path(ReportFile file) const {
+  switch (file) {
+    case ReportFile::run_record:
+    case ReportFile::page:
+    case ReportFile::figures:
+      return dir_ + "/" + report_file_name(file);
+    default:
+      return file_path(file);
+  }
+}
+
+ReportFolder::ReportFolder(const std::string& dir, const Model& /*m*/, const Options& options,
+                           const std::vector<std::string>& inputs)
+    : dir_(dir) {
+  const char* const figures_folder = report_file_name(ReportFile::figures);
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(dir) / "figures", error);
-  if (error || !std::filesystem::is_directory(std::filesystem::path(dir) / "figures", error)) {
+  std::filesystem::create_directories(std::filesystem::path(dir) / figures_folder, error);
+  if (error || !std::filesystem::is_directory(std::filesystem::path(dir) / figures_folder, error)) {
     fail("Error: Can't create the report folder %s!\n", dir.c_str());
   }
-  std::vector<std::string> names(std::begin(kReportFiles), std::end(kReportFiles));
-  names.insert(names.end(), extra.begin(), extra.end());
-  for (const std::string& name : names) {
-    const std::string path = report_path(dir, name);
+  // The files the run will write here: the four of every report and the tables of
+  // starts and bootstrap.
+  std::vector<ReportFile> files = {ReportFile::run_record, ReportFile::variables, ReportFile::records,
+                                   ReportFile::page};
+  if (options.starts > 0) files.insert(files.end(), {ReportFile::starts, ReportFile::best_start_profile});
+  if (options.bootstrap > 0) files.insert(files.end(), {ReportFile::bootstrap, ReportFile::bootstrap_mapping});
+  std::vector<std::string> paths;
+  for (ReportFile file : files) paths.push_back(file_path(file));
+
+  for (const std::string& path : paths) {
     refuse_input_as_result(path, inputs);  // an existing file under another spelling
     // A file not written yet (the result) under another spelling of the same path.
     const std::filesystem::path spelled = std::filesystem::weakly_canonical(path, error);
@@ -75,36 +123,50 @@ void prepare_report_folder(const std::string& dir, const std::vector<std::string
     }
   }
   // A file that can be created here now can be written after the fit; it is removed at once.
-  ResultFile probe(report_path(dir, "run.json"));
+  ResultFile probe(file_path(ReportFile::run_record));
 }
 
-void write_report_folder(const std::string& dir, Model& m, const RegressionTable& regression,
-                         const std::vector<std::string>& argv, const Options& options, const FitOutcome& outcome,
-                         RunTimes times) {
+void ReportFolder::write_starts(const Model& m, const StartsRun& starts) {
+  starts_ = starts_table(m, starts);
+  write_whole_file(file_path(ReportFile::starts), tsv_text(*starts_));
+  write_whole_file(file_path(ReportFile::best_start_profile), tsv_text(profile_table(m, starts.best_p)));
+}
+
+void ReportFolder::write_bootstrap(const Model& m, const BootstrapRun& bootstrap) {
+  bootstrap_ = bootstrap_table(m, bootstrap);
+  write_whole_file(file_path(ReportFile::bootstrap), tsv_text(*bootstrap_));
+  bootstrap_mapping_ = mapping_table(m, bootstrap);
+  write_whole_file(file_path(ReportFile::bootstrap_mapping), tsv_text(*bootstrap_mapping_));
+}
+
+void ReportFolder::write_report(const Model& m, const RegressionTable& regression, const std::vector<std::string>& argv,
+                                const Options& options, const FitOutcome& outcome, RunTimes times) {
   const auto started = std::chrono::steady_clock::now();
   const Diagnostics diagnostics = diagnose(m, regression);
-  write_whole_file(report_path(dir, "variables.tsv"), tsv_text(variables_table(m, diagnostics, regression)));
-  write_whole_file(report_path(dir, "records.tsv"), tsv_text(records_table(m, diagnostics)));
+  ReportInput input;
+  input.variables = variables_table(m, diagnostics, regression);
+  write_whole_file(file_path(ReportFile::variables), tsv_text(input.variables));
+  input.records = records_table(m, diagnostics);
+  write_whole_file(file_path(ReportFile::records), tsv_text(input.records));
   Apportionment shares;
   const bool apportioned = !options.total.empty();
   if (apportioned) shares = apportion(m, find_variable(m, options.total));
   times.diagnostics_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   times.end_utc = utc_now();
   const nlohmann::json record = run_record(m, argv, options, outcome, times, apportioned ? &shares : nullptr);
-  write_whole_file(dir + "/run.json", record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  const std::string record_text = record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  write_whole_file(written_path(ReportFile::run_record), record_text);
 
-  ReportInput input;
-  try {
-    std::vector<std::string> extra;
-    if (options.starts > 0) extra.emplace_back("starts.tsv");
-    if (options.bootstrap > 0) extra.insert(extra.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
-    input = load_report_input(dir, extra);
-  } catch (const std::exception& e) {
-    fail("Error: Can't read the report folder back (%s)!\n", e.what());
-  }
+  // The page shows the record as the file holds it: text that is not UTF-8
+  // replaced and numbers that are not finite as null.
+  input.run = nlohmann::json::parse(record_text);
   input.result = result_numbers(m);
   input.pictures = pictures(diagnostics);
+  input.starts = std::move(starts_);
+  input.bootstrap = std::move(bootstrap_);
+  input.bootstrap_mapping = std::move(bootstrap_mapping_);
   const ReportPages pages = make_report(input);
-  for (const Figure& figure : pages.figures) write_whole_file(dir + "/figures/" + figure.name, figure.svg);
-  write_whole_file(dir + "/report.html", pages.html);
+  const std::string figures = written_path(ReportFile::figures) + "/";
+  for (const Figure& figure : pages.figures) write_whole_file(figures + figure.name, figure.svg);
+  write_whole_file(written_path(ReportFile::page), pages.html);
 }

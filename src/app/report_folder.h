@@ -1,32 +1,70 @@
-// The report folder of --report DIR: run.json, variables.tsv, records.tsv,
-// report.html and figures/*.svg. Each file is written whole or not at all
-// (temporary file, then rename).
+// The report folder of --report DIR and the one place that names its files: the
+// run record, the variables and records tables, the page, its figures, and the
+// tables of starts and bootstrap. Before the fit it makes sure that every file it
+// will write can be written and replaces no input; after the fit it builds the
+// record and the tables in memory, writes each file whole or not at all
+// (temporary file, then rename), and renders the page from the same record and
+// cells.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "control/model.h"
 #include "control/options.h"
+#include "ensemble/bootstrap.h"
+#include "ensemble/starts.h"
 #include "fit/iteration.h"
 #include "output/run_record.h"
+#include "report/text_table.h"
 #include "stats/regression.h"
 
-// The path of file `name` in folder `dir`.
-std::string report_path(const std::string& dir, const std::string& name);
+// The files of the report folder; report_file_name gives each its name.
+enum class ReportFile {
+  run_record,          ///< the run record (JSON)
+  variables,           ///< per variable: fit diagnostics and the regression
+  records,             ///< per record: how well it is fitted
+  page,                ///< the HTML page
+  figures,             ///< the folder of the page's charts, one SVG file each
+  starts,              ///< with --starts: every start
+  best_start_profile,  ///< with --starts: the profiles the best start began from
+  bootstrap,           ///< with --bootstrap: percentiles of every profile element
+  bootstrap_mapping,   ///< with --bootstrap: per factor, the replicates mapped to it
+};
 
-// Before the fit: creates DIR and DIR/figures when missing and makes sure files can
-// be written there, and refuses a folder where a report file, or one of `extra`
-// (the tables of starts and bootstrap), would replace one of `inputs` (the input
-// files and the result), however spelled. Fails otherwise.
-void prepare_report_folder(const std::string& dir, const std::vector<std::string>& extra,
-                           const std::vector<std::string>& inputs);
+// The name of a file (or of the figures' folder) in the report folder.
+const char* report_file_name(ReportFile file);
 
-// After the result table: computes the diagnostics and writes every file of the
-// folder. `argv` is the whole command line; times are those of the run so far.
-void write_report_folder(const std::string& dir, Model& m, const RegressionTable& regression,
-                         const std::vector<std::string>& argv, const Options& options, const FitOutcome& outcome,
-                         RunTimes times);
+class ReportFolder {
+ public:
+  // Before the fit, with the input files read: creates DIR and its figures folder
+  // when missing; refuses a folder where a file the run will write there would
+  // replace one of `inputs` (the input files and the result), however spelled; and
+  // makes sure files can be created there. Fails otherwise.
+  ReportFolder(const std::string& dir, const Model& m, const Options& options, const std::vector<std::string>& inputs);
 
-// Writes `text` to `path` through a temporary file renamed over it.
-void write_whole_file(const std::string& path, const std::string& text);
+  // After the result table: writes the tables of the starts and keeps the table
+  // of the starts for the page.
+  void write_starts(const Model& m, const StartsRun& starts);
+
+  // After the bootstrap: writes its tables and keeps them for the page.
+  void write_bootstrap(const Model& m, const BootstrapRun& bootstrap);
+
+  // Last: computes the diagnostics, writes the tables and the run record, and
+  // renders the page and its figures from them. `argv` is the whole command line;
+  // times are those of the run so far.
+  void write_report(const Model& m, const RegressionTable& regression, const std::vector<std::string>& argv,
+                    const Options& options, const FitOutcome& outcome, RunTimes times);
+
+ private:
+  // The path of a file of the folder as the checks and the tables name it.
+  std::string file_path(ReportFile file) const;
+  // The path a file is written at (see the definition).
+  std::string written_path(ReportFile file) const;
+
+  std::string dir_;                              ///< the folder as typed
+  std::optional<TextTable> starts_;              ///< the table of the starts, once written
+  std::optional<TextTable> bootstrap_;           ///< the table of the bootstrap, once written
+  std::optional<TextTable> bootstrap_mapping_;   ///< its mapping table, once written
+};

@@ -405,31 +405,30 @@ ReportPages make_report(const ReportInput& in) {
   variables_section(page, in, variables);
   records_section(page, in, time);
   residue_section(page, r, time, variables);
-  for (const auto& [name, table] : in.extra_tables) {
-    if (name == "starts.tsv") {
-      page.section("starts", "Starts");
-      page.add("<p class=\"note\">Every start of the run: its stop, chi2 and, per factor of the best start, the "
-               "correlation of its contributions with the best-matching factor of that start. The result table "
-               "is the start with the lowest chi2.</p>");
-      page.table(table);
-    } else if (name == "bootstrap.tsv") {
-      page.section("bootstrap", "Bootstrap spread");
-      page.add("<p class=\"note\">Each profile element over the bootstrap replicates mapped to its factor: box from "
-               "the 25th to the 75th percentile, whiskers from the 5th to the 95th, the line the median, the dot "
-               "the value of this fit.</p>");
-      std::size_t k = 0;
-      for (const auto& [factor, svg] : bootstrap_charts(table)) page.figure("bootstrap_" + std::to_string(++k) + ".svg", svg);
-      page.table(table, nullptr, 2);
-    } else if (name == "bootstrap_mapping.tsv") {
-      page.section("bootstrap_mapping", "Bootstrap mapping");
-      page.add("<p class=\"note\">Replicates whose factor correlated best with each factor of this fit. Marked: "
-               "mapped in fewer than 80 % of the fitted replicates, so its spread rests on few of them.</p>");
-      const std::vector<bool> weak = weakly_mapped(table);
-      page.table(table, &weak);
-    } else {
-      page.section("extra", name);
-      page.table(table);
+  if (in.starts) {
+    page.section("starts", "Starts");
+    page.add("<p class=\"note\">Every start of the run: its stop, chi2 and, per factor of the best start, the "
+             "correlation of its contributions with the best-matching factor of that start. The result table "
+             "is the start with the lowest chi2.</p>");
+    page.table(*in.starts);
+  }
+  if (in.bootstrap) {
+    page.section("bootstrap", "Bootstrap spread");
+    page.add("<p class=\"note\">Each profile element over the bootstrap replicates mapped to its factor: box from "
+             "the 25th to the 75th percentile, whiskers from the 5th to the 95th, the line the median, the dot "
+             "the value of this fit.</p>");
+    std::size_t k = 0;
+    for (const auto& [factor, svg] : bootstrap_charts(*in.bootstrap)) {
+      page.figure("bootstrap_" + std::to_string(++k) + ".svg", svg);
     }
+    page.table(*in.bootstrap, nullptr, 2);
+  }
+  if (in.bootstrap_mapping) {
+    page.section("bootstrap_mapping", "Bootstrap mapping");
+    page.add("<p class=\"note\">Replicates whose factor correlated best with each factor of this fit. Marked: "
+             "mapped in fewer than 80 % of the fitted replicates, so its spread rests on few of them.</p>");
+    const std::vector<bool> weak = weakly_mapped(*in.bootstrap_mapping);
+    page.table(*in.bootstrap_mapping, &weak);
   }
   pages.html = page.finish() + "</body></html>\n";
   return pages;
