@@ -94,7 +94,7 @@ std::string ReportFolder::written_path(ReportFile file) const {
   }
 }
 
-ReportFolder::ReportFolder(const std::string& dir, const Model& /*m*/, const Options& options,
+ReportFolder::ReportFolder(const std::string& dir, const Model& m, const Options& options,
                            const std::vector<std::string>& inputs)
     : dir_(dir) {
   const char* const figures_folder = report_file_name(ReportFile::figures);
@@ -103,14 +103,21 @@ ReportFolder::ReportFolder(const std::string& dir, const Model& /*m*/, const Opt
   if (error || !std::filesystem::is_directory(std::filesystem::path(dir) / figures_folder, error)) {
     fail("Error: Can't create the report folder %s!\n", dir.c_str());
   }
-  // The files the run will write here: the four of every report and the tables of
-  // starts and bootstrap.
+  // Every file the run will write here: the four of every report, the tables of
+  // starts and bootstrap, and the figures.
   std::vector<ReportFile> files = {ReportFile::run_record, ReportFile::variables, ReportFile::records,
                                    ReportFile::page};
   if (options.starts > 0) files.insert(files.end(), {ReportFile::starts, ReportFile::best_start_profile});
   if (options.bootstrap > 0) files.insert(files.end(), {ReportFile::bootstrap, ReportFile::bootstrap_mapping});
   std::vector<std::string> paths;
   for (ReportFile file : files) paths.push_back(file_path(file));
+  ReportShape shape;
+  shape.nfakt = m.nfakt;
+  shape.nvar = m.nvar;
+  shape.apportionment = !options.total.empty();
+  shape.bootstrap = options.bootstrap > 0;
+  const std::string figures = file_path(ReportFile::figures) + "/";
+  for (const std::string& name : figure_names(shape)) paths.push_back(figures + name);
 
   for (const std::string& path : paths) {
     refuse_input_as_result(path, inputs);  // an existing file under another spelling
@@ -122,8 +129,9 @@ ReportFolder::ReportFolder(const std::string& dir, const Model& /*m*/, const Opt
       }
     }
   }
-  // A file that can be created here now can be written after the fit; it is removed at once.
-  ResultFile probe(file_path(ReportFile::run_record));
+  // A file that can be created here now can be written after the fit; each is
+  // removed at once. The run record comes first.
+  for (const std::string& path : paths) ResultFile probe(path);
 }
 
 void ReportFolder::write_starts(const Model& m, const StartsRun& starts) {

@@ -39,9 +39,10 @@ const char* report_file_name(ReportFile file);
 class ReportFolder {
  public:
   // Before the fit, with the input files read: creates DIR and its figures folder
-  // when missing; refuses a folder where a file the run will write there would
+  // when missing; refuses a folder where any file the run will write there (the
+  // figures too, as many as the dimensions of m and the options give) would
   // replace one of `inputs` (the input files and the result), however spelled; and
-  // makes sure files can be created there. Fails otherwise.
+  // makes sure each of those files can be created. Fails otherwise.
   ReportFolder(const std::string& dir, const Model& m, const Options& options, const std::vector<std::string>& inputs);
 
   // After the result table: writes the tables of the starts and keeps the table

@@ -88,6 +88,33 @@ std::string two_digits(std::size_t k) {
   return text;
 }
 
+// The names of the figure files, for the sections that draw them and for
+// figure_names. Factors, variables and bootstrap charts count from 0 here and
+// from 1 in the names.
+const char* const kRatioFigure = "convergence_chi2_per_ny.svg";
+const char* const kChi2Figure = "convergence_chi2.svg";
+const char* const kApportionmentFigure = "apportionment.svg";
+const char* const kFingerprintFigure = "fingerprint.svg";
+const char* const kRecordsFigure = "records_chi2.svg";
+const char* const kResidueProfileFigure = "residue_profile.svg";
+const char* const kResidueContributionsFigure = "residue_contributions.svg";
+
+// One figure per factor or per variable: the stem, then the number.
+const char* const kProfileFigures = "profile_";
+const char* const kShareFigures = "share_";
+const char* const kContributionFigures = "contributions_";
+const char* const kFitFigures = "fit_";
+const char* const kResidualFigures = "residuals_";
+
+// e.g. profile_01.svg for stem kProfileFigures and k 0
+std::string numbered_figure(const char* stem, std::size_t k) { return stem + two_digits(k + 1) + ".svg"; }
+
+std::string pair_figure(std::size_t f, std::size_t g) {
+  return "pair_" + two_digits(f + 1) + "_" + two_digits(g + 1) + ".svg";
+}
+
+std::string bootstrap_figure(std::size_t k) { return "bootstrap_" + std::to_string(k + 1) + ".svg"; }
+
 std::vector<std::string> strings_of(const nlohmann::json& list) {
   std::vector<std::string> out;
   if (!list.is_array()) return out;
@@ -173,8 +200,8 @@ void convergence(Page& page, const nlohmann::json& run) {
     page.add("<p>No pass printed a statistics line.</p>");
     return;
   }
-  page.figure("convergence_chi2_per_ny.svg", pass_chart("chi2/ny per pass", ratio, "chi2/ny"));
-  page.figure("convergence_chi2.svg", pass_chart("chi2 per pass", chi2, "chi2"));
+  page.figure(kRatioFigure, pass_chart("chi2/ny per pass", ratio, "chi2/ny"));
+  page.figure(kChi2Figure, pass_chart("chi2 per pass", chi2, "chi2"));
 }
 
 // Mean contribution of each factor over the records.
@@ -209,7 +236,7 @@ void apportionment(Page& page, const nlohmann::json& run, const std::vector<std:
            "; sum of the factors' means: " +
            number_text(std::accumulate(means.begin(), means.end(), 0.0)) + ".</p>");
   page.table(t);
-  page.figure("apportionment.svg", apportionment_chart(variable, factors, means));
+  page.figure(kApportionmentFigure, apportionment_chart(variable, factors, means));
 }
 
 void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>& factors,
@@ -233,9 +260,9 @@ void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>
     std::vector<double> profile(nv);
     for (std::size_t v = 0; v < nv; ++v) profile[v] = r.p[v * nf + f];
     page.add("<h3>" + escape_text(factors[f]) + "</h3>");
-    page.figure("profile_" + two_digits(f + 1) + ".svg",
+    page.figure(numbered_figure(kProfileFigures, f),
                 variable_bars("Profile of " + factors[f], variables, profile, true, factor_colour(f), "profile"));
-    page.figure("share_" + two_digits(f + 1) + ".svg",
+    page.figure(numbered_figure(kShareFigures, f),
                 variable_bars("Share of each species' total: " + factors[f], variables, (*percent_by_factor)[f], false,
                               factor_colour(f), "% of species total", 100.0));
   }
@@ -282,7 +309,7 @@ void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, con
   std::vector<double> series(static_cast<std::size_t>(r.nrec));
   for (std::size_t f = 0; f < nf; ++f) {
     for (std::size_t s = 0; s < series.size(); ++s) series[s] = r.x[s * nf + f];
-    page.figure("contributions_" + two_digits(f + 1) + ".svg",
+    page.figure(numbered_figure(kContributionFigures, f),
                 time_chart("Contribution of " + factors[f], time, series, factor_colour(f), "contribution"));
   }
   if (time.dates) {
@@ -305,8 +332,7 @@ void pairs(Page& page, const ResultNumbers& r, const std::vector<std::string>& f
   }
   for (std::size_t f = 0; f < shown; ++f) {
     for (std::size_t g = f + 1; g < shown; ++g) {
-      page.figure("pair_" + two_digits(f + 1) + "_" + two_digits(g + 1) + ".svg",
-                  pair_chart(factors[f], factors[g], columns[f], columns[g]));
+      page.figure(pair_figure(f, g), pair_chart(factors[f], factors[g], columns[f], columns[g]));
     }
   }
 }
@@ -332,10 +358,10 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
   for (std::size_t v = 0; v < variables.size() && v < in.pictures.size(); ++v) {
     const VariablePicture& picture = in.pictures[v];
     page.add("<h3>" + escape_text(variables[v]) + "</h3>");
-    page.figure("fit_" + two_digits(v + 1) + ".svg",
+    page.figure(numbered_figure(kFitFigures, v),
                 fit_chart(variables[v], picture.observed, picture.fitted,
                           v < t.rows.size() && r2 < t.rows[v].size() ? t.rows[v][r2] : ""));
-    page.figure("residuals_" + two_digits(v + 1) + ".svg", residual_chart(variables[v], picture.edges, picture.counts));
+    page.figure(numbered_figure(kResidualFigures, v), residual_chart(variables[v], picture.edges, picture.counts));
   }
 }
 
@@ -346,7 +372,7 @@ void records_section(Page& page, const ReportInput& in, const TimeAxis& time) {
   std::vector<double> values(t.rows.size());
   for (std::size_t s = 0; s < t.rows.size(); ++s) values[s] = cell_number(t, s, chi2);
   if (values.size() == time.at.size()) {
-    page.figure("records_chi2.svg", time_chart("chi2 per record", time, values, factor_colour(5), "chi2"));
+    page.figure(kRecordsFigure, time_chart("chi2 per record", time, values, factor_colour(5), "chi2"));
   }
   std::vector<std::size_t> order(values.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
@@ -367,9 +393,9 @@ void residue_section(Page& page, const ResultNumbers& r, const TimeAxis& time, c
   page.section("residue", "Residue factor");
   page.add("<p class=\"note\">What the model leaves unexplained, condensed into one factor: its profile and its "
            "contributions, which sum to 1 over the records.</p>");
-  page.figure("residue_profile.svg",
+  page.figure(kResidueProfileFigure,
               variable_bars("Residue profile", variables, r.r, false, "#777777", "residue profile"));
-  page.figure("residue_contributions.svg", time_chart("Residue contribution", time, r.t, "#777777", "contribution"));
+  page.figure(kResidueContributionsFigure, time_chart("Residue contribution", time, r.t, "#777777", "contribution"));
 }
 
 }  // namespace
@@ -399,7 +425,7 @@ ReportPages make_report(const ReportInput& in) {
   std::vector<std::vector<double>> percent_by_factor;
   profiles(page, r, factors, variables, &percent_by_factor);
   page.section("fingerprint", "Fingerprint");
-  page.figure("fingerprint.svg", fingerprint_chart(variables, factors, percent_by_factor));
+  page.figure(kFingerprintFigure, fingerprint_chart(variables, factors, percent_by_factor));
   contributions(page, r, time, factors);
   pairs(page, r, factors);
   variables_section(page, in, variables);
@@ -418,9 +444,7 @@ ReportPages make_report(const ReportInput& in) {
              "the 25th to the 75th percentile, whiskers from the 5th to the 95th, the line the median, the dot "
              "the value of this fit.</p>");
     std::size_t k = 0;
-    for (const auto& [factor, svg] : bootstrap_charts(*in.bootstrap)) {
-      page.figure("bootstrap_" + std::to_string(++k) + ".svg", svg);
-    }
+    for (const auto& [factor, svg] : bootstrap_charts(*in.bootstrap)) page.figure(bootstrap_figure(k++), svg);
     page.table(*in.bootstrap, nullptr, 2);
   }
   if (in.bootstrap_mapping) {
@@ -432,4 +456,30 @@ ReportPages make_report(const ReportInput& in) {
   }
   pages.html = page.finish() + "</body></html>\n";
   return pages;
+}
+
+std::vector<std::string> figure_names(const ReportShape& shape) {
+  const auto nf = static_cast<std::size_t>(std::max(shape.nfakt, 0));
+  const auto nv = static_cast<std::size_t>(std::max(shape.nvar, 0));
+  std::vector<std::string> names = {kRatioFigure, kChi2Figure};
+  if (shape.apportionment) names.emplace_back(kApportionmentFigure);
+  for (std::size_t f = 0; f < nf; ++f) {
+    names.push_back(numbered_figure(kProfileFigures, f));
+    names.push_back(numbered_figure(kShareFigures, f));
+  }
+  names.emplace_back(kFingerprintFigure);
+  for (std::size_t f = 0; f < nf; ++f) names.push_back(numbered_figure(kContributionFigures, f));
+  const std::size_t paired = std::min(nf, kPairFactors);
+  for (std::size_t f = 0; f < paired; ++f) {
+    for (std::size_t g = f + 1; g < paired; ++g) names.push_back(pair_figure(f, g));
+  }
+  for (std::size_t v = 0; v < nv; ++v) {
+    names.push_back(numbered_figure(kFitFigures, v));
+    names.push_back(numbered_figure(kResidualFigures, v));
+  }
+  names.insert(names.end(), {kRecordsFigure, kResidueProfileFigure, kResidueContributionsFigure});
+  if (shape.bootstrap) {
+    for (std::size_t k = 0; k < nf; ++k) names.push_back(bootstrap_figure(k));
+  }
+  return names;
 }
