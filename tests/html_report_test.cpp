@@ -1,7 +1,8 @@
 // The report page from hand-made input: every section is there, records that are
 // not dates are drawn in their order, the tables of starts and bootstrap are shown,
-// a run without statistics lines still gives a page, and the figures are those
-// the report folder checks before the fit.
+// a run without statistics lines still gives a page, the figures are those the
+// report folder checks before the fit, and the navigation bar links the sections
+// that ask for a link.
 #include "report/html_report.h"
 
 #include <gtest/gtest.h>
@@ -118,4 +119,23 @@ TEST(HtmlReport, FiguresAreThoseFigureNamesGives) {
   EXPECT_EQ(std::count_if(names.begin(), names.end(), is_pair), 66);
   EXPECT_NE(std::find(names.begin(), names.end(), "pair_11_12.svg"), names.end());
   EXPECT_EQ(std::find(names.begin(), names.end(), "pair_12_13.svg"), names.end());
+}
+
+// The navigation bar is made from the sections that ask for a link, in page order;
+// the apportionment, the pairs and the tables of starts and bootstrap have none.
+TEST(HtmlReport, NavigationLinksTheLinkedSectionsInOrder) {
+  ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
+  in.run["apportionment"] = {{"variable", "K"}, {"observed_mean", 2.0}, {"factors", nlohmann::json::array()}};
+  in.starts = TextTable{{"start", "chi2"}, {{"1", "9.5"}}};
+  const std::string html = make_report(in).html;
+  const std::size_t begin = html.find("<nav>");
+  ASSERT_NE(begin, std::string::npos);
+  EXPECT_EQ(html.substr(begin, html.find("</nav>") + 6 - begin),
+            "<nav><a href=\"#summary\">Summary</a><a href=\"#convergence\">Convergence</a><a href=\"#profiles\">"
+            "Profiles</a><a href=\"#fingerprint\">Fingerprint</a><a href=\"#contributions\">Contributions</a>"
+            "<a href=\"#variables\">Variables</a><a href=\"#records\">Records</a><a href=\"#residue\">Residue</a>"
+            "</nav>");
+  EXPECT_EQ(html.find("<nav>"), html.find("</h1>") + 5) << "the bar follows the title";
+  EXPECT_NE(html.find("<section id=\"apportionment\">"), std::string::npos);
+  EXPECT_NE(html.find("<section id=\"starts\">"), std::string::npos);
 }

@@ -44,14 +44,19 @@ std::string number_text(double value) {
   return text;
 }
 
+// The page as it is built: the body, section by section, the figures drawn so far
+// and the sections that want a link in the navigation bar.
 class Page {
  public:
   explicit Page(std::vector<Figure>* figures) : figures_(figures) {}
   void add(std::string_view html) { html_ += html; }
-  void section(const std::string& id, const std::string& heading) {
+  // Opens section `id` (closing the one before); with a navigation label the
+  // section gets a link in the navigation bar, in the order the sections come.
+  void section(const std::string& id, const std::string& heading, const char* nav_label = nullptr) {
     if (open_) html_ += "</section>";
     html_ += "<section id=\"" + id + "\"><h2>" + escape_text(heading) + "</h2>";
     open_ = true;
+    if (nav_label != nullptr) links_.push_back({id, nav_label});
   }
   void figure(const std::string& name, std::string svg) {
     html_ += "<figure>" + svg + "</figure>";
@@ -70,15 +75,28 @@ class Page {
     }
     html_ += "</tbody></table></div>";
   }
-  std::string finish() {
+  // The whole page: its head, the title, the navigation bar assembled from the
+  // sections that asked for a link, and the body.
+  std::string finish(const std::string& title) {
     if (open_) html_ += "</section>";
     open_ = false;
-    return html_;
+    std::string nav = "<nav>";
+    for (const NavLink& link : links_) nav += "<a href=\"#" + link.id + "\">" + escape_text(link.label) + "</a>";
+    nav += "</nav>";
+    return "<!DOCTYPE html>\n"
+           "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\"><head><meta charset=\"utf-8\"/>"
+           "<title>tarnok report: " + escape_text(title) + "</title><style>" + kStyle + "</style></head><body>" +
+           "<h1>" + escape_text(title) + "</h1>" + nav + html_ + "</body></html>\n";
   }
 
  private:
+  struct NavLink {
+    std::string id;
+    std::string label;
+  };
   std::string html_;
   std::vector<Figure>* figures_;
+  std::vector<NavLink> links_;
   bool open_ = false;
 };
 
@@ -136,7 +154,7 @@ double cell_number(const TextTable& t, std::size_t row, std::size_t col) {
 }
 
 void summary(Page& page, const nlohmann::json& run) {
-  page.section("summary", "Run summary");
+  page.section("summary", "Run summary", "Summary");
   page.add("<table><tbody>");
   auto row = [&](std::string_view name, const std::string& value) {
     page.add("<tr>" + cell(name, true) + "<td class=\"wrap\">" + escape_text(value) + "</td></tr>");
@@ -188,7 +206,7 @@ void summary(Page& page, const nlohmann::json& run) {
 }
 
 void convergence(Page& page, const nlohmann::json& run) {
-  page.section("convergence", "Convergence");
+  page.section("convergence", "Convergence", "Convergence");
   std::vector<double> ratio, chi2;
   for (const nlohmann::json& pass : run.value("passes", nlohmann::json::array())) {
     const nlohmann::json r = pass.value("chi2_per_ny", nlohmann::json());
@@ -241,7 +259,7 @@ void apportionment(Page& page, const nlohmann::json& run, const std::vector<std:
 
 void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>& factors,
               const std::vector<std::string>& variables, std::vector<std::vector<double>>* percent_by_factor) {
-  page.section("profiles", "Factor profiles");
+  page.section("profiles", "Factor profiles", "Profiles");
   page.add("<p class=\"note\">Per factor: its profile (logarithmic axis; elements not above 0 are left out) and "
            "its share of each species' total, the factor's mean contribution times its profile element over the "
            "sum of these across the factors.</p>");
@@ -300,7 +318,7 @@ void calendar_means(Page& page, const ResultNumbers& r, const TimeAxis& time, co
 }
 
 void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& factors) {
-  page.section("contributions", "Contributions over time");
+  page.section("contributions", "Contributions over time", "Contributions");
   if (!time.dates) {
     page.add("<p class=\"note\">The record identifiers are not all dates in a known form (such as 2001-06-22, "
              "6/22/2001 0:00 or 22.06.2001), so the records are drawn in their order.</p>");
@@ -338,7 +356,7 @@ void pairs(Page& page, const ResultNumbers& r, const std::vector<std::string>& f
 }
 
 void variables_section(Page& page, const ReportInput& in, const std::vector<std::string>& variables) {
-  page.section("variables", "Variables");
+  page.section("variables", "Variables", "Variables");
   const TextTable& t = in.variables;
   const std::size_t per_ny = column(t, "chi2/ny");
   const std::size_t share = column(t, "share beyond 3");
@@ -366,7 +384,7 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
 }
 
 void records_section(Page& page, const ReportInput& in, const TimeAxis& time) {
-  page.section("records", "Records");
+  page.section("records", "Records", "Records");
   const TextTable& t = in.records;
   const std::size_t chi2 = column(t, "chi2");
   std::vector<double> values(t.rows.size());
@@ -390,7 +408,7 @@ void records_section(Page& page, const ReportInput& in, const TimeAxis& time) {
 }
 
 void residue_section(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& variables) {
-  page.section("residue", "Residue factor");
+  page.section("residue", "Residue factor", "Residue");
   page.add("<p class=\"note\">What the model leaves unexplained, condensed into one factor: its profile and its "
            "contributions, which sum to 1 over the records.</p>");
   page.figure(kResidueProfileFigure,
@@ -412,19 +430,12 @@ ReportPages make_report(const ReportInput& in) {
   const std::string title = text_of(run.value("title", nlohmann::json()));
   const TimeAxis time = time_axis(r.ids);
 
-  page.add("<!DOCTYPE html>\n"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\"><head><meta charset=\"utf-8\"/>"
-           "<title>tarnok report: " + escape_text(title) + "</title><style>" + kStyle + "</style></head><body>");
-  page.add("<h1>" + escape_text(title) + "</h1><nav><a href=\"#summary\">Summary</a><a href=\"#convergence\">"
-           "Convergence</a><a href=\"#profiles\">Profiles</a><a href=\"#fingerprint\">Fingerprint</a>"
-           "<a href=\"#contributions\">Contributions</a><a href=\"#variables\">Variables</a>"
-           "<a href=\"#records\">Records</a><a href=\"#residue\">Residue</a></nav>");
   summary(page, run);
   convergence(page, run);
   apportionment(page, run, factors);
   std::vector<std::vector<double>> percent_by_factor;
   profiles(page, r, factors, variables, &percent_by_factor);
-  page.section("fingerprint", "Fingerprint");
+  page.section("fingerprint", "Fingerprint", "Fingerprint");
   page.figure(kFingerprintFigure, fingerprint_chart(variables, factors, percent_by_factor));
   contributions(page, r, time, factors);
   pairs(page, r, factors);
@@ -454,7 +465,7 @@ ReportPages make_report(const ReportInput& in) {
     const std::vector<bool> weak = weakly_mapped(*in.bootstrap_mapping);
     page.table(*in.bootstrap_mapping, &weak);
   }
-  pages.html = page.finish() + "</body></html>\n";
+  pages.html = page.finish(title);
   return pages;
 }
 
