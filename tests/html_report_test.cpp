@@ -1,9 +1,13 @@
 // The report page from hand-made input: every section is there, records that are
-// not dates are drawn in their order, tables a later run leaves are shown, and a
-// run without statistics lines still gives a page.
+// not dates are drawn in their order, the tables of starts and bootstrap are shown,
+// a run without statistics lines still gives a page, the figures are those the
+// report folder checks before the fit, and the navigation bar links the sections
+// that ask for a link.
 #include "report/html_report.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -38,7 +42,7 @@ std::size_t count(const std::string& text, const std::string& what) {
 
 TEST(HtmlReport, SectionsFiguresAndMarkedVariables) {
   ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
-  in.extra_tables.push_back({"starts.tsv", TextTable{{"start", "chi2"}, {{"1", "9.5"}}}});
+  in.starts = TextTable{{"start", "chi2"}, {{"1", "9.5"}}};
   ReportPages pages = make_report(in);
   const std::string& html = pages.html;
   for (const char* id : {"summary", "convergence", "profiles", "fingerprint", "contributions", "pairs", "variables",
@@ -71,4 +75,67 @@ TEST(HtmlReport, IdentifiersThatAreNotDatesARunWithoutPassesAndARobustFit) {
   EXPECT_NE(html.find("No pass printed a statistics line."), std::string::npos);
   EXPECT_NE(html.find("Q(true), Q(robust)</td><td class=\"wrap\">120.5, 80.25</td>"), std::string::npos);
   EXPECT_NE(html.find("1 of 9 (11.11 %)"), std::string::npos);
+}
+
+// The report folder checks the paths of figure_names before the fit: the page must
+// draw exactly those figures, in that order, for every combination of apportionment
+// and bootstrap.
+TEST(HtmlReport, FiguresAreThoseFigureNamesGives) {
+  for (const bool apportioned : {false, true}) {
+    for (const bool bootstrapped : {false, true}) {
+      ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
+      for (std::size_t v = 0; v < 3; ++v) in.pictures.push_back({{1, 2, 3}, {1.1, 1.9, 3.2}, {-1, 0, 1}, {1, 2}});
+      if (apportioned) {
+        in.run["apportionment"] = {{"variable", "K"}, {"observed_mean", 2.0},
+                                   {"factors", {{{"factor", "A"}, {"mean", 1.5}, {"percent", 75.0}},
+                                                {{"factor", "B"}, {"mean", 0.5}, {"percent", 25.0}}}}};
+      }
+      if (bootstrapped) {
+        TextTable spread{{"factor", "variable", "base", "p05", "p25", "p50", "p75", "p95", "replicates"}, {}};
+        for (const char* factor : {"A", "B"}) {
+          for (const char* variable : {"Na", "Cl", "K"}) {
+            spread.rows.push_back({factor, variable, "1", "0.5", "0.8", "1", "1.2", "1.5", "9"});
+          }
+        }
+        in.bootstrap = spread;
+        in.bootstrap_mapping =
+            TextTable{{"factor", "mapped", "unmapped", "failed"}, {{"A", "9", "0", "0"}, {"B", "7", "2", "0"}}};
+      }
+      std::vector<std::string> drawn;
+      for (const Figure& f : make_report(in).figures) drawn.push_back(f.name);
+      ReportShape shape;
+      shape.nfakt = 2;
+      shape.nvar = 3;
+      shape.apportionment = apportioned;
+      shape.bootstrap = bootstrapped;
+      EXPECT_EQ(drawn, figure_names(shape)) << "apportioned " << apportioned << ", bootstrapped " << bootstrapped;
+    }
+  }
+  // Pairs among the first twelve factors only: 12 * 11 / 2 of them.
+  ReportShape many;
+  many.nfakt = 14;
+  const std::vector<std::string> names = figure_names(many);
+  const auto is_pair = [](const std::string& name) { return name.rfind("pair_", 0) == 0; };
+  EXPECT_EQ(std::count_if(names.begin(), names.end(), is_pair), 66);
+  EXPECT_NE(std::find(names.begin(), names.end(), "pair_11_12.svg"), names.end());
+  EXPECT_EQ(std::find(names.begin(), names.end(), "pair_12_13.svg"), names.end());
+}
+
+// The navigation bar is made from the sections that ask for a link, in page order;
+// the apportionment, the pairs and the tables of starts and bootstrap have none.
+TEST(HtmlReport, NavigationLinksTheLinkedSectionsInOrder) {
+  ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
+  in.run["apportionment"] = {{"variable", "K"}, {"observed_mean", 2.0}, {"factors", nlohmann::json::array()}};
+  in.starts = TextTable{{"start", "chi2"}, {{"1", "9.5"}}};
+  const std::string html = make_report(in).html;
+  const std::size_t begin = html.find("<nav>");
+  ASSERT_NE(begin, std::string::npos);
+  EXPECT_EQ(html.substr(begin, html.find("</nav>") + 6 - begin),
+            "<nav><a href=\"#summary\">Summary</a><a href=\"#convergence\">Convergence</a><a href=\"#profiles\">"
+            "Profiles</a><a href=\"#fingerprint\">Fingerprint</a><a href=\"#contributions\">Contributions</a>"
+            "<a href=\"#variables\">Variables</a><a href=\"#records\">Records</a><a href=\"#residue\">Residue</a>"
+            "</nav>");
+  EXPECT_EQ(html.find("<nav>"), html.find("</h1>") + 5) << "the bar follows the title";
+  EXPECT_NE(html.find("<section id=\"apportionment\">"), std::string::npos);
+  EXPECT_NE(html.find("<section id=\"starts\">"), std::string::npos);
 }

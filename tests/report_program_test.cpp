@@ -190,3 +190,55 @@ TEST(ReportProgram, AFolderThatCannotBeUsedEndsTheRunBeforeTheFit) {
   }
   EXPECT_TRUE(read_file(data) == read_file(kExample + "data.tsv")) << "the input was changed";
 }
+
+// The figures are checked before the fit like every other file of the folder: a
+// figure the run would draw may not replace the data file or the result, while a
+// figure name the run would not draw (the bootstrap's, without --bootstrap) is no
+// concern.
+TEST(ReportProgram, AFigurePathThatIsAnInputIsRefusedBeforeTheFit) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string data_at;    // where the data file is put, relative to the scratch folder
+    std::string result_at;  // where the result goes
+    std::string message;    // "" when the run goes ahead; @ is the scratch folder
+  };
+  const Case cases[] = {
+      {{}, "out/figures/profile_03.svg", "result.tsv",
+       "Error: The result file @/out/figures/profile_03.svg is the input file @/out/figures/profile_03.svg; it would "
+       "be overwritten!\n"},
+      {{"--total", "Mass"}, "out/figures/apportionment.svg", "result.tsv",
+       "Error: The result file @/out/figures/apportionment.svg is the input file @/out/figures/apportionment.svg; it "
+       "would be overwritten!\n"},
+      {{}, "data.tsv", "out/figures/residuals_13.svg",
+       "Error: The report file @/out/figures/residuals_13.svg is the file @/out/figures/residuals_13.svg; it would be "
+       "overwritten!\n"},
+      {{"--bootstrap", "2"}, "out/figures/bootstrap_7.svg", "result.tsv",
+       "Error: The result file @/out/figures/bootstrap_7.svg is the input file @/out/figures/bootstrap_7.svg; it would "
+       "be overwritten!\n"},
+      {{}, "out/figures/bootstrap_7.svg", "result.tsv", ""},
+  };
+  const std::string data_text = read_file(kExample + "data.tsv");
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("out/figures"));
+    const std::string data = dir.write(c.data_at, data_text);
+    const std::string result = dir.file(c.result_at);
+    std::vector<std::string> args = with_options({"--passes", "5", "--report", dir.file("out")}, c.options);
+    args = with_options(args, {"n", kExample + "profile.tsv", kExample + "form.tsv", data, result});
+    const RunResult r = run_program(kTarnok, args);
+    std::string message = c.message;
+    for (std::size_t at = message.find('@'); at != std::string::npos; at = message.find('@', at)) {
+      message.replace(at, 1, dir.path());
+    }
+    EXPECT_EQ(read_file(data), data_text) << c.data_at << ": the data file was changed";
+    if (message.empty()) {
+      EXPECT_EQ(r.status, 0) << r.out;
+      EXPECT_TRUE(file_exists(result));
+      continue;
+    }
+    EXPECT_EQ(r.status, 1) << c.data_at;
+    // The message follows the heading at once: no pass ran.
+    EXPECT_NE(r.out.find("Chi2/ny\tny\n\n" + message), std::string::npos) << r.out;
+    EXPECT_FALSE(file_exists(result)) << c.result_at;
+  }
+}

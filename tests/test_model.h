@@ -65,10 +65,10 @@ inline void write_result(const TestModel& m, std::FILE* out, const char* rotate_
 inline void write_result(const TestModel& m, std::FILE* out, const char* rotate_arg, const RegressionTable& regression) {
   write_result(m, m, out, rotate_arg, regression);
 }
-inline std::string variables_table(const TestModel& m, const Diagnostics& d, const RegressionTable& regression) {
+inline TextTable variables_table(const TestModel& m, const Diagnostics& d, const RegressionTable& regression) {
   return variables_table(m, m, d, regression, m.alpha);
 }
-inline std::string records_table(const TestModel& m, const Diagnostics& d) { return records_table(m, m, d, m.alpha); }
+inline TextTable records_table(const TestModel& m, const Diagnostics& d) { return records_table(m, m, d, m.alpha); }
 inline int automatic_block_length(const TestModel& m) { return automatic_block_length(m, m); }
 inline void save_state(const TestModel& m, long pass, PassState* state) { save_state(static_cast<const FitState&>(m), pass, state); }
 

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "app/console_observer.h"
+#include "app/report_folder.h"
+#include "formats/profile_format.h"
 #include "control/failure.h"
 #include "control/options.h"
 #include "ensemble/bootstrap.h"
@@ -23,8 +25,6 @@
 #include "fit/residue.h"
 #include "formats/data_format.h"
 #include "formats/form_format.h"
-#include "formats/profile_format.h"
-#include "output/report_folder.h"
 #include "output/result_file.h"
 #include "output/run_record.h"
 #include "output/same_file.h"
@@ -120,19 +120,17 @@ FitState allocate_state(const Problem& problem) {
   }
 }
 
-// Before the fit: no output may replace an input, and the report folder must be
-// writable.
-void check_outputs(const FitPlan& plan, const Problem& problem) {
+// Before the fit: no output may replace an input, and every file of the report
+// folder must be writable.
+std::optional<ReportFolder> check_outputs(const FitPlan& plan, const Problem& problem) {
   const Options& options = plan.options;
   refuse_input_as_result(plan.result, {plan.profile, plan.form, plan.data});
-  if (options.report.empty()) return;
+  if (options.report.empty()) return std::nullopt;
   if (!options.total.empty() && find_variable(problem, options.total) < 0) {
     fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), plan.profile.c_str());
   }
-  std::vector<std::string> report_names;
-  if (options.starts > 0) report_names.insert(report_names.end(), {"starts.tsv", "best_start_profile.tsv"});
-  if (options.bootstrap > 0) report_names.insert(report_names.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
-  prepare_report_folder(options.report, report_names, {plan.profile, plan.form, plan.data, plan.result});
+  return std::optional<ReportFolder>(
+      std::in_place, options.report, problem, options, std::vector<std::string>{plan.profile, plan.form, plan.data, plan.result});
 }
 
 // The keyboard of the run: a run that ends by itself ignores standard input that
@@ -182,14 +180,8 @@ RegressionTable write_result_table(const FitPlan& plan, const Problem& problem, 
   return regression;
 }
 
-void write_starts_tables(const FitPlan& plan, const Problem& problem, const StartsRun& starts) {
-  if (plan.options.starts == 0 || plan.options.report.empty()) return;
-  write_whole_file(report_path(plan.options.report, "starts.tsv"), starts_table(problem, starts));
-  write_whole_file(report_path(plan.options.report, "best_start_profile.tsv"),
-                   profile_text(problem.faktnavn, problem.varnavn, starts.best_p));
-}
-
-void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& state, ConsoleObserver& observer) {
+void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& state, ConsoleObserver& observer,
+               ReportFolder& report) {
   const Options& options = plan.options;
   BootstrapSettings settings;
   settings.replicates = static_cast<int>(options.bootstrap);
@@ -200,8 +192,7 @@ void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& stat
   const BootstrapRun run = run_bootstrap(problem, state, plan.settings, observer, settings);
   std::fputs(bootstrap_summary(problem, run).c_str(), stdout);
   std::fflush(stdout);
-  write_whole_file(report_path(options.report, "bootstrap.tsv"), bootstrap_table(problem, state, run));
-  write_whole_file(report_path(options.report, "bootstrap_mapping.tsv"), mapping_table(problem, run));
+  report.write_bootstrap(problem, state, run);
 }
 
 }  // namespace
@@ -231,7 +222,7 @@ int run_fit_command(int argc, char** argv) {
   FitState unfitted = allocate_state(problem);
   times.read_seconds = seconds_since(reading);
   if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", times.read_seconds);
-  check_outputs(plan, problem);
+  std::optional<ReportFolder> report = check_outputs(plan, problem);
   ResultFile result(plan.result);
 
   std::unique_ptr<Keyboard> keyboard = open_keyboard(plan);
@@ -262,15 +253,15 @@ int run_fit_command(int argc, char** argv) {
   const RegressionTable regression = write_result_table(plan, problem, run.state, result);
   times.output_seconds = seconds_since(writing);
   if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
-  write_starts_tables(plan, problem, run.starts);
+  if (options.starts > 0 && report) report->write_starts(problem, run.starts);
   if (options.bootstrap > 0) {
-    bootstrap(plan, problem, run.state, observer);
+    bootstrap(plan, problem, run.state, observer, *report);  // --bootstrap needs --report
     keyboard.reset();
   }
-  if (!options.report.empty()) {
+  if (report) {
     const auto reporting = std::chrono::steady_clock::now();
-    write_report_folder(options.report, problem, run.state, plan.settings, regression, plan.command_line, options,
-                        run.outcome, times);
+    report->write_report(problem, run.state, plan.settings, regression, plan.command_line, options, run.outcome,
+                         times);
     if (options.timing) std::fprintf(stderr, "timing\treport\t%.6f\n", seconds_since(reporting));
   }
   return 0;

@@ -104,33 +104,32 @@ std::string bootstrap_summary(const Problem& problem, const BootstrapRun& run) {
   return out;
 }
 
-std::string bootstrap_table(const Problem& problem, const FitState& base, const BootstrapRun& run) {
+TextTable bootstrap_table(const Problem& problem, const FitState& base, const BootstrapRun& run) {
   static constexpr double kLevels[] = {0.05, 0.25, 0.5, 0.75, 0.95};
   const auto nfakt = static_cast<std::size_t>(problem.nfakt);
   const auto nvar = static_cast<std::size_t>(problem.nvar);
-  std::string out = "factor\tvariable\tbase\tp05\tp25\tp50\tp75\tp95\treplicates\n";
+  TextTable table;
+  table.headings = {"factor", "variable", "base", "p05", "p25", "p50", "p75", "p95", "replicates"};
   std::vector<double> sorted;
   for (std::size_t f = 0; f < nfakt; ++f) {
     for (std::size_t v = 0; v < nvar; ++v) {
       sorted = run.values[f * nvar + v];
       std::sort(sorted.begin(), sorted.end());
-      out += problem.faktnavn[f] + '\t' + problem.varnavn[v] + '\t';
-      append_number(out, base.p[v * nfakt + f]);
-      for (double level : kLevels) {
-        out += '\t';
-        append_number(out, percentile(sorted, level));
-      }
-      out += '\t' + std::to_string(sorted.size()) + '\n';
+      std::vector<std::string> row = {problem.faktnavn[f], problem.varnavn[v], number_cell(base.p[v * nfakt + f])};
+      for (double level : kLevels) row.push_back(number_cell(percentile(sorted, level)));
+      row.push_back(std::to_string(sorted.size()));
+      table.rows.push_back(std::move(row));
     }
   }
-  return out;
+  return table;
 }
 
-std::string mapping_table(const Problem& problem, const BootstrapRun& run) {
-  std::string out = "factor\tmapped\tunmapped\tfailed\n";
+TextTable mapping_table(const Problem& problem, const BootstrapRun& run) {
+  TextTable table;
+  table.headings = {"factor", "mapped", "unmapped", "failed"};
   for (std::size_t f = 0; f < run.mapped.size(); ++f) {
-    out += problem.faktnavn[f] + '\t' + std::to_string(run.mapped[f]) + '\t' + std::to_string(run.fitted - run.mapped[f]) +
-           '\t' + std::to_string(run.failed) + '\n';
+    table.rows.push_back({problem.faktnavn[f], std::to_string(run.mapped[f]), std::to_string(run.fitted - run.mapped[f]),
+                          std::to_string(run.failed)});
   }
-  return out;
+  return table;
 }

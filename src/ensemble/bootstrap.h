@@ -13,6 +13,7 @@
 #include "model/fit_settings.h"
 #include "model/fit_state.h"
 #include "model/problem.h"
+#include "control/text_table.h"
 
 struct BootstrapSettings {
   int replicates = 0;        ///< replicate data sets to fit
@@ -44,11 +45,11 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
 // mapped.
 std::string bootstrap_summary(const Problem& problem, const BootstrapRun& run);
 
-// The text of bootstrap.tsv: per factor and variable the base value and the 5th,
+// The table of the bootstrap: per factor and variable the base value and the 5th,
 // 25th, 50th, 75th and 95th percentile over the replicates mapped to the factor,
 // and how many there were.
-std::string bootstrap_table(const Problem& problem, const FitState& base, const BootstrapRun& run);
+TextTable bootstrap_table(const Problem& problem, const FitState& base, const BootstrapRun& run);
 
 // The text of bootstrap_mapping.tsv: per base factor the fitted replicates mapped
 // to it and those not, and the failed replicates.
-std::string mapping_table(const Problem& problem, const BootstrapRun& run);
+TextTable mapping_table(const Problem& problem, const BootstrapRun& run);

@@ -112,35 +112,28 @@ std::string best_start_line(const StartsRun& run) {
   return line;
 }
 
-std::string starts_table(const Problem& problem, const StartsRun& run) {
-  std::string out = "start\tpasses\tstop reason\tchi2\tchi2/ny";
-  for (const std::string& name : problem.faktnavn) out += "\tr " + name;
-  out += '\n';
+TextTable starts_table(const Problem& problem, const StartsRun& run) {
+  TextTable table;
+  table.headings = {"start", "passes", "stop reason", "chi2", "chi2/ny"};
+  for (const std::string& name : problem.faktnavn) table.headings.push_back("r " + name);
   const StartResult* best = run.best >= 0 ? &run.starts[static_cast<std::size_t>(run.best)] : nullptr;
   for (std::size_t i = 0; i < run.starts.size(); ++i) {
     const StartResult& start = run.starts[i];
-    out += std::to_string(i + 1);
-    out += '\t';
-    out += std::to_string(start.ran ? start.outcome.passes : 0);
-    out += '\t';
-    out += !start.ran ? "not run" : start.outcome.failed ? "failed" : stop_cause(start.outcome.reason);
+    const std::string stop =
+        !start.ran ? "not run" : start.outcome.failed ? "failed" : stop_cause(start.outcome.reason);
+    std::vector<std::string> row = {std::to_string(i + 1), std::to_string(start.ran ? start.outcome.passes : 0), stop};
     if (!has_result(start)) {
-      out += "\t\t";
-      for (int f = 0; f < problem.nfakt; ++f) out += '\t';
-      out += '\n';
+      // No chi2, no chi2/ny and no correlations: empty cells.
+      row.resize(row.size() + 2 + static_cast<std::size_t>(problem.nfakt));
+      table.rows.push_back(std::move(row));
       continue;
     }
-    out += '\t';
-    append_number(out, start.chi2);
-    out += '\t';
-    append_number(out, start.chi2 / start.nytot);
+    row.push_back(number_cell(start.chi2));
+    row.push_back(number_cell(start.chi2 / start.nytot));
     const std::vector<FactorMatch> matches = best_matches({best->x.data(), problem.nrec, problem.nfakt},
                                                           {start.x.data(), problem.nrec, problem.nfakt});
-    for (const FactorMatch& match : matches) {
-      out += '\t';
-      append_number(out, match.r);
-    }
-    out += '\n';
+    for (const FactorMatch& match : matches) row.push_back(number_cell(match.r));
+    table.rows.push_back(std::move(row));
   }
-  return out;
+  return table;
 }

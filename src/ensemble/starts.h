@@ -13,6 +13,7 @@
 #include "model/fit_settings.h"
 #include "model/fit_state.h"
 #include "model/problem.h"
+#include "control/text_table.h"
 
 // Start `start` (0 is the given start, left unchanged): every free element of p
 // (fp nonzero), in order of v and then f, is multiplied by 0.5 + u with u drawn by
@@ -47,7 +48,7 @@ StartsRun run_starts(const Problem& problem, const FitSettings& settings, FitObs
 // The console line after the starts: the best start and the counts.
 std::string best_start_line(const StartsRun& run);
 
-// The text of starts.tsv: per start its number, passes, stop reason, chi2 and
+// The table of the starts: per start its number, passes, stop reason, chi2 and
 // chi2/ny, and for each factor of the best start the correlation of its
 // contributions with the best-matching factor of that start.
-std::string starts_table(const Problem& problem, const StartsRun& run);
+TextTable starts_table(const Problem& problem, const StartsRun& run);

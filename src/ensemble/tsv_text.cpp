@@ -3,12 +3,9 @@
 #include <charconv>
 #include <cmath>
 
-void append_number(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "nan";
-    return;
-  }
+std::string number_cell(double value) {
+  if (std::isnan(value)) return "nan";
   char buf[40];
   const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 9);
-  out.append(buf, result.ptr);
+  return std::string(buf, result.ptr);
 }

@@ -1,8 +1,9 @@
-// Numbers and rows of the tab-separated tables of starts and bootstrap.
+// Numbers in the tables of starts and bootstrap.
 #pragma once
 
 #include <string>
 
-// Appends value with nine significant digits (enough to tell close chi2 apart),
-// in the shortest of fixed and exponent notation, as "%.9g" writes it.
-void append_number(std::string& out, double value);
+// The cell of a number: nine significant digits (enough to tell close chi2 apart),
+// in the shortest of fixed and exponent notation, as "%.9g" writes it; "nan" for
+// a value that is not a number.
+std::string number_cell(double value);

@@ -5,71 +5,65 @@
 
 namespace {
 
-void put_number(std::string& out, double value) {
+std::string number(double value) {
   char buf[kNumberTextSize];
-  out.append(buf, format_lg(buf, value));
+  return std::string(buf, format_lg(buf, value));
 }
 
 }  // namespace
 
-std::string variables_table(const Problem& problem, const FitState& state, const Diagnostics& d, const RegressionTable& regression,
-                            double alpha) {
-  std::string out =
-      "variable\tmeasured\tmissing\tchi2\tny\tchi2/ny\tbeyond 3\tshare beyond 3\tobserved mean\tfitted mean\tR2\t"
-      "slope\tintercept";
-  for (const std::string& name : problem.faktnavn) out += "\t" + name + "\ts(" + name + ")";
+TextTable variables_table(const Problem& problem, const FitState& state, const Diagnostics& d,
+                          const RegressionTable& regression, double alpha) {
+  TextTable table;
+  table.headings = {"variable", "measured", "missing", "chi2", "ny", "chi2/ny", "beyond 3", "share beyond 3",
+                    "observed mean", "fitted mean", "R2", "slope", "intercept"};
+  for (const std::string& name : problem.faktnavn) {
+    table.headings.push_back(name);
+    table.headings.push_back("s(" + name + ")");
+  }
   // In robust mode: how many of the variable's values the fit down-weighted.
   const bool robust = alpha > 0;
   const RobustSummary summary = robust ? summarize_robust(problem, state, alpha) : RobustSummary{};
-  if (robust) out += "\tdown-weighted";
-  out += '\n';
+  if (robust) table.headings.emplace_back("down-weighted");
   const auto nf = static_cast<std::size_t>(problem.nfakt);
   for (std::size_t v = 0; v < d.variables.size(); ++v) {
     const VariableDiagnostics& var = d.variables[v];
-    out += problem.varnavn[v];
-    out += '\t' + std::to_string(var.measured) + '\t' + std::to_string(var.missing) + '\t';
-    put_number(out, var.chi2);
-    out += '\t' + std::to_string(var.dof) + '\t';
-    put_number(out, var.chi2_per_dof);
-    out += '\t' + std::to_string(var.beyond);
+    std::vector<std::string> row = {problem.varnavn[v], std::to_string(var.measured), std::to_string(var.missing),
+                                    number(var.chi2), std::to_string(var.dof), number(var.chi2_per_dof),
+                                    std::to_string(var.beyond)};
     for (double value : {var.beyond_share, var.observed_mean, var.fitted_mean, var.r2, var.slope, var.intercept}) {
-      out += '\t';
-      put_number(out, value);
+      row.push_back(number(value));
     }
     for (std::size_t f = 0; f < nf; ++f) {
-      out += '\t';
-      put_number(out, regression.coef[v * nf + f]);
-      out += '\t';
-      put_number(out, regression.se[v * nf + f]);
+      row.push_back(number(regression.coef[v * nf + f]));
+      row.push_back(number(regression.se[v * nf + f]));
     }
-    if (robust) out += '\t' + std::to_string(summary.variable_down[v]);
-    out += '\n';
+    if (robust) row.push_back(std::to_string(summary.variable_down[v]));
+    table.rows.push_back(std::move(row));
   }
-  return out;
+  return table;
 }
 
-std::string records_table(const Problem& problem, const FitState& state, const Diagnostics& d, double alpha) {
+TextTable records_table(const Problem& problem, const FitState& state, const Diagnostics& d, double alpha) {
   const bool robust = alpha > 0;
   const RobustSummary summary = robust ? summarize_robust(problem, state, alpha) : RobustSummary{};
-  std::string out = "identifier\tmeasured\tchi2\tlargest scaled residual\tvariable\tresidue";
-  out += robust ? "\tdown-weighted\n" : "\n";
+  TextTable table;
+  table.headings = {"identifier", "measured", "chi2", "largest scaled residual", "variable", "residue"};
+  if (robust) table.headings.emplace_back("down-weighted");
   for (std::size_t s = 0; s < d.records.size(); ++s) {
     const RecordDiagnostics& rec = d.records[s];
-    out += problem.id(static_cast<int>(s));
-    out += '\t' + std::to_string(rec.measured) + '\t';
-    put_number(out, rec.chi2);
-    out += '\t';
+    std::vector<std::string> row = {std::string(problem.id(static_cast<int>(s))), std::to_string(rec.measured),
+                                    number(rec.chi2)};
+    // A record with nothing measured has no largest scaled residual: both cells stay empty.
     if (rec.largest_variable >= 0) {
-      put_number(out, rec.largest);
-      out += '\t';
-      out += problem.varnavn[static_cast<std::size_t>(rec.largest_variable)];
+      row.push_back(number(rec.largest));
+      row.push_back(problem.varnavn[static_cast<std::size_t>(rec.largest_variable)]);
     } else {
-      out += '\t';
+      row.insert(row.end(), {"", ""});
     }
-    out += '\t';
-    put_number(out, state.t[s]);
-    if (robust) out += '\t' + std::to_string(summary.record_down[s]);
-    out += '\n';
+    row.push_back(number(state.t[s]));
+    if (robust) row.push_back(std::to_string(summary.record_down[s]));
+    table.rows.push_back(std::move(row));
   }
-  return out;
+  return table;
 }

@@ -44,14 +44,19 @@ std::string number_text(double value) {
   return text;
 }
 
+// The page as it is built: the body, section by section, the figures drawn so far
+// and the sections that want a link in the navigation bar.
 class Page {
  public:
   explicit Page(std::vector<Figure>* figures) : figures_(figures) {}
   void add(std::string_view html) { html_ += html; }
-  void section(const std::string& id, const std::string& heading) {
+  // Opens section `id` (closing the one before); with a navigation label the
+  // section gets a link in the navigation bar, in the order the sections come.
+  void section(const std::string& id, const std::string& heading, const char* nav_label = nullptr) {
     if (open_) html_ += "</section>";
     html_ += "<section id=\"" + id + "\"><h2>" + escape_text(heading) + "</h2>";
     open_ = true;
+    if (nav_label != nullptr) links_.push_back({id, nav_label});
   }
   void figure(const std::string& name, std::string svg) {
     html_ += "<figure>" + svg + "</figure>";
@@ -70,15 +75,28 @@ class Page {
     }
     html_ += "</tbody></table></div>";
   }
-  std::string finish() {
+  // The whole page: its head, the title, the navigation bar assembled from the
+  // sections that asked for a link, and the body.
+  std::string finish(const std::string& title) {
     if (open_) html_ += "</section>";
     open_ = false;
-    return html_;
+    std::string nav = "<nav>";
+    for (const NavLink& link : links_) nav += "<a href=\"#" + link.id + "\">" + escape_text(link.label) + "</a>";
+    nav += "</nav>";
+    return "<!DOCTYPE html>\n"
+           "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\"><head><meta charset=\"utf-8\"/>"
+           "<title>tarnok report: " + escape_text(title) + "</title><style>" + kStyle + "</style></head><body>" +
+           "<h1>" + escape_text(title) + "</h1>" + nav + html_ + "</body></html>\n";
   }
 
  private:
+  struct NavLink {
+    std::string id;
+    std::string label;
+  };
   std::string html_;
   std::vector<Figure>* figures_;
+  std::vector<NavLink> links_;
   bool open_ = false;
 };
 
@@ -87,6 +105,33 @@ std::string two_digits(std::size_t k) {
   std::snprintf(text, sizeof text, "%02zu", k);
   return text;
 }
+
+// The names of the figure files, for the sections that draw them and for
+// figure_names. Factors, variables and bootstrap charts count from 0 here and
+// from 1 in the names.
+const char* const kRatioFigure = "convergence_chi2_per_ny.svg";
+const char* const kChi2Figure = "convergence_chi2.svg";
+const char* const kApportionmentFigure = "apportionment.svg";
+const char* const kFingerprintFigure = "fingerprint.svg";
+const char* const kRecordsFigure = "records_chi2.svg";
+const char* const kResidueProfileFigure = "residue_profile.svg";
+const char* const kResidueContributionsFigure = "residue_contributions.svg";
+
+// One figure per factor or per variable: the stem, then the number.
+const char* const kProfileFigures = "profile_";
+const char* const kShareFigures = "share_";
+const char* const kContributionFigures = "contributions_";
+const char* const kFitFigures = "fit_";
+const char* const kResidualFigures = "residuals_";
+
+// e.g. profile_01.svg for stem kProfileFigures and k 0
+std::string numbered_figure(const char* stem, std::size_t k) { return stem + two_digits(k + 1) + ".svg"; }
+
+std::string pair_figure(std::size_t f, std::size_t g) {
+  return "pair_" + two_digits(f + 1) + "_" + two_digits(g + 1) + ".svg";
+}
+
+std::string bootstrap_figure(std::size_t k) { return "bootstrap_" + std::to_string(k + 1) + ".svg"; }
 
 std::vector<std::string> strings_of(const nlohmann::json& list) {
   std::vector<std::string> out;
@@ -109,7 +154,7 @@ double cell_number(const TextTable& t, std::size_t row, std::size_t col) {
 }
 
 void summary(Page& page, const nlohmann::json& run) {
-  page.section("summary", "Run summary");
+  page.section("summary", "Run summary", "Summary");
   page.add("<table><tbody>");
   auto row = [&](std::string_view name, const std::string& value) {
     page.add("<tr>" + cell(name, true) + "<td class=\"wrap\">" + escape_text(value) + "</td></tr>");
@@ -161,7 +206,7 @@ void summary(Page& page, const nlohmann::json& run) {
 }
 
 void convergence(Page& page, const nlohmann::json& run) {
-  page.section("convergence", "Convergence");
+  page.section("convergence", "Convergence", "Convergence");
   std::vector<double> ratio, chi2;
   for (const nlohmann::json& pass : run.value("passes", nlohmann::json::array())) {
     const nlohmann::json r = pass.value("chi2_per_ny", nlohmann::json());
@@ -173,8 +218,8 @@ void convergence(Page& page, const nlohmann::json& run) {
     page.add("<p>No pass printed a statistics line.</p>");
     return;
   }
-  page.figure("convergence_chi2_per_ny.svg", pass_chart("chi2/ny per pass", ratio, "chi2/ny"));
-  page.figure("convergence_chi2.svg", pass_chart("chi2 per pass", chi2, "chi2"));
+  page.figure(kRatioFigure, pass_chart("chi2/ny per pass", ratio, "chi2/ny"));
+  page.figure(kChi2Figure, pass_chart("chi2 per pass", chi2, "chi2"));
 }
 
 // Mean contribution of each factor over the records.
@@ -209,12 +254,12 @@ void apportionment(Page& page, const nlohmann::json& run, const std::vector<std:
            "; sum of the factors' means: " +
            number_text(std::accumulate(means.begin(), means.end(), 0.0)) + ".</p>");
   page.table(t);
-  page.figure("apportionment.svg", apportionment_chart(variable, factors, means));
+  page.figure(kApportionmentFigure, apportionment_chart(variable, factors, means));
 }
 
 void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>& factors,
               const std::vector<std::string>& variables, std::vector<std::vector<double>>* percent_by_factor) {
-  page.section("profiles", "Factor profiles");
+  page.section("profiles", "Factor profiles", "Profiles");
   page.add("<p class=\"note\">Per factor: its profile (logarithmic axis; elements not above 0 are left out) and "
            "its share of each species' total, the factor's mean contribution times its profile element over the "
            "sum of these across the factors.</p>");
@@ -233,9 +278,9 @@ void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>
     std::vector<double> profile(nv);
     for (std::size_t v = 0; v < nv; ++v) profile[v] = r.p[v * nf + f];
     page.add("<h3>" + escape_text(factors[f]) + "</h3>");
-    page.figure("profile_" + two_digits(f + 1) + ".svg",
+    page.figure(numbered_figure(kProfileFigures, f),
                 variable_bars("Profile of " + factors[f], variables, profile, true, factor_colour(f), "profile"));
-    page.figure("share_" + two_digits(f + 1) + ".svg",
+    page.figure(numbered_figure(kShareFigures, f),
                 variable_bars("Share of each species' total: " + factors[f], variables, (*percent_by_factor)[f], false,
                               factor_colour(f), "% of species total", 100.0));
   }
@@ -273,7 +318,7 @@ void calendar_means(Page& page, const ResultNumbers& r, const TimeAxis& time, co
 }
 
 void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& factors) {
-  page.section("contributions", "Contributions over time");
+  page.section("contributions", "Contributions over time", "Contributions");
   if (!time.dates) {
     page.add("<p class=\"note\">The record identifiers are not all dates in a known form (such as 2001-06-22, "
              "6/22/2001 0:00 or 22.06.2001), so the records are drawn in their order.</p>");
@@ -282,7 +327,7 @@ void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, con
   std::vector<double> series(static_cast<std::size_t>(r.nrec));
   for (std::size_t f = 0; f < nf; ++f) {
     for (std::size_t s = 0; s < series.size(); ++s) series[s] = r.x[s * nf + f];
-    page.figure("contributions_" + two_digits(f + 1) + ".svg",
+    page.figure(numbered_figure(kContributionFigures, f),
                 time_chart("Contribution of " + factors[f], time, series, factor_colour(f), "contribution"));
   }
   if (time.dates) {
@@ -305,14 +350,13 @@ void pairs(Page& page, const ResultNumbers& r, const std::vector<std::string>& f
   }
   for (std::size_t f = 0; f < shown; ++f) {
     for (std::size_t g = f + 1; g < shown; ++g) {
-      page.figure("pair_" + two_digits(f + 1) + "_" + two_digits(g + 1) + ".svg",
-                  pair_chart(factors[f], factors[g], columns[f], columns[g]));
+      page.figure(pair_figure(f, g), pair_chart(factors[f], factors[g], columns[f], columns[g]));
     }
   }
 }
 
 void variables_section(Page& page, const ReportInput& in, const std::vector<std::string>& variables) {
-  page.section("variables", "Variables");
+  page.section("variables", "Variables", "Variables");
   const TextTable& t = in.variables;
   const std::size_t per_ny = column(t, "chi2/ny");
   const std::size_t share = column(t, "share beyond 3");
@@ -332,21 +376,21 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
   for (std::size_t v = 0; v < variables.size() && v < in.pictures.size(); ++v) {
     const VariablePicture& picture = in.pictures[v];
     page.add("<h3>" + escape_text(variables[v]) + "</h3>");
-    page.figure("fit_" + two_digits(v + 1) + ".svg",
+    page.figure(numbered_figure(kFitFigures, v),
                 fit_chart(variables[v], picture.observed, picture.fitted,
                           v < t.rows.size() && r2 < t.rows[v].size() ? t.rows[v][r2] : ""));
-    page.figure("residuals_" + two_digits(v + 1) + ".svg", residual_chart(variables[v], picture.edges, picture.counts));
+    page.figure(numbered_figure(kResidualFigures, v), residual_chart(variables[v], picture.edges, picture.counts));
   }
 }
 
 void records_section(Page& page, const ReportInput& in, const TimeAxis& time) {
-  page.section("records", "Records");
+  page.section("records", "Records", "Records");
   const TextTable& t = in.records;
   const std::size_t chi2 = column(t, "chi2");
   std::vector<double> values(t.rows.size());
   for (std::size_t s = 0; s < t.rows.size(); ++s) values[s] = cell_number(t, s, chi2);
   if (values.size() == time.at.size()) {
-    page.figure("records_chi2.svg", time_chart("chi2 per record", time, values, factor_colour(5), "chi2"));
+    page.figure(kRecordsFigure, time_chart("chi2 per record", time, values, factor_colour(5), "chi2"));
   }
   std::vector<std::size_t> order(values.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
@@ -364,12 +408,12 @@ void records_section(Page& page, const ReportInput& in, const TimeAxis& time) {
 }
 
 void residue_section(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& variables) {
-  page.section("residue", "Residue factor");
+  page.section("residue", "Residue factor", "Residue");
   page.add("<p class=\"note\">What the model leaves unexplained, condensed into one factor: its profile and its "
            "contributions, which sum to 1 over the records.</p>");
-  page.figure("residue_profile.svg",
+  page.figure(kResidueProfileFigure,
               variable_bars("Residue profile", variables, r.r, false, "#777777", "residue profile"));
-  page.figure("residue_contributions.svg", time_chart("Residue contribution", time, r.t, "#777777", "contribution"));
+  page.figure(kResidueContributionsFigure, time_chart("Residue contribution", time, r.t, "#777777", "contribution"));
 }
 
 }  // namespace
@@ -386,51 +430,67 @@ ReportPages make_report(const ReportInput& in) {
   const std::string title = text_of(run.value("title", nlohmann::json()));
   const TimeAxis time = time_axis(r.ids);
 
-  page.add("<!DOCTYPE html>\n"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\"><head><meta charset=\"utf-8\"/>"
-           "<title>tarnok report: " + escape_text(title) + "</title><style>" + kStyle + "</style></head><body>");
-  page.add("<h1>" + escape_text(title) + "</h1><nav><a href=\"#summary\">Summary</a><a href=\"#convergence\">"
-           "Convergence</a><a href=\"#profiles\">Profiles</a><a href=\"#fingerprint\">Fingerprint</a>"
-           "<a href=\"#contributions\">Contributions</a><a href=\"#variables\">Variables</a>"
-           "<a href=\"#records\">Records</a><a href=\"#residue\">Residue</a></nav>");
   summary(page, run);
   convergence(page, run);
   apportionment(page, run, factors);
   std::vector<std::vector<double>> percent_by_factor;
   profiles(page, r, factors, variables, &percent_by_factor);
-  page.section("fingerprint", "Fingerprint");
-  page.figure("fingerprint.svg", fingerprint_chart(variables, factors, percent_by_factor));
+  page.section("fingerprint", "Fingerprint", "Fingerprint");
+  page.figure(kFingerprintFigure, fingerprint_chart(variables, factors, percent_by_factor));
   contributions(page, r, time, factors);
   pairs(page, r, factors);
   variables_section(page, in, variables);
   records_section(page, in, time);
   residue_section(page, r, time, variables);
-  for (const auto& [name, table] : in.extra_tables) {
-    if (name == "starts.tsv") {
-      page.section("starts", "Starts");
-      page.add("<p class=\"note\">Every start of the run: its stop, chi2 and, per factor of the best start, the "
-               "correlation of its contributions with the best-matching factor of that start. The result table "
-               "is the start with the lowest chi2.</p>");
-      page.table(table);
-    } else if (name == "bootstrap.tsv") {
-      page.section("bootstrap", "Bootstrap spread");
-      page.add("<p class=\"note\">Each profile element over the bootstrap replicates mapped to its factor: box from "
-               "the 25th to the 75th percentile, whiskers from the 5th to the 95th, the line the median, the dot "
-               "the value of this fit.</p>");
-      std::size_t k = 0;
-      for (const auto& [factor, svg] : bootstrap_charts(table)) page.figure("bootstrap_" + std::to_string(++k) + ".svg", svg);
-      page.table(table, nullptr, 2);
-    } else if (name == "bootstrap_mapping.tsv") {
-      page.section("bootstrap_mapping", "Bootstrap mapping");
-      page.add("<p class=\"note\">Replicates whose factor correlated best with each factor of this fit. Marked: "
-               "mapped in fewer than 80 % of the fitted replicates, so its spread rests on few of them.</p>");
-      const std::vector<bool> weak = weakly_mapped(table);
-      page.table(table, &weak);
-    } else {
-      page.section("extra", name);
-      page.table(table);
-    }
+  if (in.starts) {
+    page.section("starts", "Starts");
+    page.add("<p class=\"note\">Every start of the run: its stop, chi2 and, per factor of the best start, the "
+             "correlation of its contributions with the best-matching factor of that start. The result table "
+             "is the start with the lowest chi2.</p>");
+    page.table(*in.starts);
   }
-  pages.html = page.finish() + "</body></html>\n";
+  if (in.bootstrap) {
+    page.section("bootstrap", "Bootstrap spread");
+    page.add("<p class=\"note\">Each profile element over the bootstrap replicates mapped to its factor: box from "
+             "the 25th to the 75th percentile, whiskers from the 5th to the 95th, the line the median, the dot "
+             "the value of this fit.</p>");
+    std::size_t k = 0;
+    for (const auto& [factor, svg] : bootstrap_charts(*in.bootstrap)) page.figure(bootstrap_figure(k++), svg);
+    page.table(*in.bootstrap, nullptr, 2);
+  }
+  if (in.bootstrap_mapping) {
+    page.section("bootstrap_mapping", "Bootstrap mapping");
+    page.add("<p class=\"note\">Replicates whose factor correlated best with each factor of this fit. Marked: "
+             "mapped in fewer than 80 % of the fitted replicates, so its spread rests on few of them.</p>");
+    const std::vector<bool> weak = weakly_mapped(*in.bootstrap_mapping);
+    page.table(*in.bootstrap_mapping, &weak);
+  }
+  pages.html = page.finish(title);
   return pages;
+}
+
+std::vector<std::string> figure_names(const ReportShape& shape) {
+  const auto nf = static_cast<std::size_t>(std::max(shape.nfakt, 0));
+  const auto nv = static_cast<std::size_t>(std::max(shape.nvar, 0));
+  std::vector<std::string> names = {kRatioFigure, kChi2Figure};
+  if (shape.apportionment) names.emplace_back(kApportionmentFigure);
+  for (std::size_t f = 0; f < nf; ++f) {
+    names.push_back(numbered_figure(kProfileFigures, f));
+    names.push_back(numbered_figure(kShareFigures, f));
+  }
+  names.emplace_back(kFingerprintFigure);
+  for (std::size_t f = 0; f < nf; ++f) names.push_back(numbered_figure(kContributionFigures, f));
+  const std::size_t paired = std::min(nf, kPairFactors);
+  for (std::size_t f = 0; f < paired; ++f) {
+    for (std::size_t g = f + 1; g < paired; ++g) names.push_back(pair_figure(f, g));
+  }
+  for (std::size_t v = 0; v < nv; ++v) {
+    names.push_back(numbered_figure(kFitFigures, v));
+    names.push_back(numbered_figure(kResidualFigures, v));
+  }
+  names.insert(names.end(), {kRecordsFigure, kResidueProfileFigure, kResidueContributionsFigure});
+  if (shape.bootstrap) {
+    for (std::size_t k = 0; k < nf; ++k) names.push_back(bootstrap_figure(k));
+  }
+  return names;
 }

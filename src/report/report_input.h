@@ -1,20 +1,16 @@
-// What the report draws: the run record and the diagnostic tables, read back from
-// the report folder, and what the run hands over from memory: the numbers of the
-// result table (which may have gone to a device such as /dev/null) and the observed
-// and fitted values behind each variable's pictures.
+// What the report draws, all handed over from memory by the run: the run record,
+// the diagnostic tables, the numbers of the result table (which may have gone to a
+// device such as /dev/null), the observed and fitted values behind each variable's
+// pictures, and the tables of starts and bootstrap when the run made them.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-// A tab-separated table: its heading cells and its rows of cells.
-struct TextTable {
-  std::vector<std::string> headings;
-  std::vector<std::vector<std::string>> rows;
-};
+#include "control/text_table.h"
 
 // The numbers of a result table.
 struct ResultNumbers {
@@ -39,20 +35,13 @@ struct VariablePicture {
 };
 
 struct ReportInput {
-  nlohmann::json run;                  ///< run.json
-  TextTable variables;                 ///< variables.tsv
-  TextTable records;                   ///< records.tsv
-  ResultNumbers result;                ///< the numbers of the result table
+  nlohmann::json run;                     ///< the run record, as the run wrote it
+  TextTable variables;                    ///< per variable: fit diagnostics and regression
+  TextTable records;                      ///< per record: how well it is fitted
+  ResultNumbers result;                   ///< the numbers of the result table
   std::vector<VariablePicture> pictures;  ///< per variable; empty when not known
-  /// Further tables found in the folder (file name, table), shown at the end.
-  std::vector<std::pair<std::string, TextTable>> extra_tables;
+  // Shown at the end, each when the run made it.
+  std::optional<TextTable> starts;             ///< every start: stop, chi2, correlations
+  std::optional<TextTable> bootstrap;          ///< percentiles of each profile element
+  std::optional<TextTable> bootstrap_mapping;  ///< per factor: replicates mapped to it
 };
-
-
-// Reads a tab-separated file; throws std::runtime_error when it cannot be read.
-TextTable read_table(const std::string& path);
-
-// Reads run.json, variables.tsv and records.tsv of folder `dir`, and the further
-// tables `extra` (file names in dir) that this run wrote there: a table an earlier
-// run left in the folder is never shown. Throws std::runtime_error naming what failed.
-ReportInput load_report_input(const std::string& dir, const std::vector<std::string>& extra = {});

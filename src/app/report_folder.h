@@ -1,0 +1,75 @@
+// The report folder of --report DIR and the one place that names its files: the
+// run record, the variables and records tables, the page, its figures, and the
+// tables of starts and bootstrap. Before the fit it makes sure that every file it
+// will write can be written and replaces no input; after the fit it builds the
+// record and the tables in memory, writes each file whole or not at all
+// (temporary file, then rename), and renders the page from the same record and
+// cells.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/options.h"
+#include "ensemble/bootstrap.h"
+#include "ensemble/starts.h"
+#include "fit/fit_outcome.h"
+#include "model/fit_settings.h"
+#include "model/fit_state.h"
+#include "model/problem.h"
+#include "output/run_record.h"
+#include "control/text_table.h"
+#include "stats/regression.h"
+
+// The files of the report folder; report_file_name gives each its name.
+enum class ReportFile {
+  run_record,          ///< the run record (JSON)
+  variables,           ///< per variable: fit diagnostics and the regression
+  records,             ///< per record: how well it is fitted
+  page,                ///< the HTML page
+  figures,             ///< the folder of the page's charts, one SVG file each
+  starts,              ///< with --starts: every start
+  best_start_profile,  ///< with --starts: the profiles the best start began from
+  bootstrap,           ///< with --bootstrap: percentiles of every profile element
+  bootstrap_mapping,   ///< with --bootstrap: per factor, the replicates mapped to it
+};
+
+// The name of a file (or of the figures' folder) in the report folder.
+const char* report_file_name(ReportFile file);
+
+class ReportFolder {
+ public:
+  // Before the fit, with the input files read: creates DIR and its figures folder
+  // when missing; refuses a folder where any file the run will write there (the
+  // figures too, as many as the problem's dimensions and the options give) would
+  // replace one of `inputs` (the input files and the result), however spelled; and
+  // makes sure each of those files can be created. Fails otherwise.
+  ReportFolder(const std::string& dir, const Problem& problem, const Options& options,
+               const std::vector<std::string>& inputs);
+
+  // After the result table: writes the tables of the starts and keeps the table
+  // of the starts for the page.
+  void write_starts(const Problem& problem, const StartsRun& starts);
+
+  // After the bootstrap: writes its tables and keeps them for the page.
+  void write_bootstrap(const Problem& problem, const FitState& state, const BootstrapRun& bootstrap);
+
+  // Last: computes the diagnostics, writes the tables and the run record, and
+  // renders the page and its figures from them. `argv` is the whole command line;
+  // times are those of the run so far.
+  void write_report(const Problem& problem, const FitState& state, const FitSettings& settings,
+                    const RegressionTable& regression, const std::vector<std::string>& argv, const Options& options,
+                    const FitOutcome& outcome, RunTimes times);
+
+ private:
+  // The path of a file of the folder as the checks and the tables name it.
+  std::string file_path(ReportFile file) const;
+  // The path a file is written at (see the definition).
+  std::string written_path(ReportFile file) const;
+
+  std::string dir_;                              ///< the folder as typed
+  std::optional<TextTable> starts_;              ///< the table of the starts, once written
+  std::optional<TextTable> bootstrap_;           ///< the table of the bootstrap, once written
+  std::optional<TextTable> bootstrap_mapping_;   ///< its mapping table, once written
+};
