@@ -12,7 +12,6 @@
 #include "control/failure.h"
 #include "control/model.h"
 #include "fit/iteration.h"
-#include "fit/keyboard.h"
 #include "fit/residue.h"
 #include "input/data_file.h"
 #include "input/form_file.h"
@@ -20,8 +19,9 @@
 #include "input/profile_file.h"
 #include "measured/measured_table.h"
 #include "output/result_file.h"
-#include "output/safe_file.h"
 #include "output/same_file.h"
+#include "output/whole_file.h"
+#include "platform/keyboard.h"
 
 namespace {
 

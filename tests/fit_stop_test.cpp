@@ -15,12 +15,12 @@
 #include "control/model.h"
 #include "fit/fit_monitor.h"
 #include "fit/iteration.h"
-#include "fit/keyboard.h"
 #include "fit/residue.h"
 #include "input/data_file.h"
 #include "input/form_file.h"
 #include "input/profile_file.h"
 #include "output/result_file.h"
+#include "platform/keyboard.h"
 #include "support.h"
 
 namespace {

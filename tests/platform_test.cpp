@@ -8,17 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "fit/keyboard.h"
-#include "output/safe_file.h"
 #include "output/same_file.h"
+#include "output/whole_file.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
+#include "platform/keyboard.h"
+#include "platform/safe_file.h"
 #include "support.h"
 
 #ifdef _WIN32
 #include <windows.h>
 
-#include "control/signals.h"
+#include "platform/signals.h"
 #include "platform/windows/console_events.h"
 #include "platform/windows/wide_text.h"
 #else
@@ -137,8 +138,9 @@ TEST(SameFile, EverySpellingOfAnInputIsRefused) {
 }
 
 // Result paths that cannot be replaced whole are refused before the fit, and the
-// table replaces its target only on commit.
-TEST(ResultFile, RefusalsAndWholeReplacement) {
+// table replaces its target only on commit. The platform returns each failure; the
+// run words it.
+TEST(SafeFile, RefusalsAndWholeReplacement) {
   TempDir dir;
   ASSERT_TRUE(make_directory(dir.file("folder")));
   std::vector<std::string> refused = {dir.file("folder"), dir.file("missing/result.tsv"), dir.file("slash/"), ""};
@@ -155,21 +157,54 @@ TEST(ResultFile, RefusalsAndWholeReplacement) {
   refused.push_back(read_only);
 #endif
   for (const std::string& path : refused) {
+    EXPECT_FALSE(SafeFile(path).ok()) << path;
     EXPECT_EQ(failure_of([&] { ResultFile result(path); }), "Error: Can't create " + path + "!\n") << path;
   }
   EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 2u : 1u) << "no temporary file is left";
 
   const std::string target = dir.write("M\xC3\xBCller result.tsv", "earlier\n");
   {
-    ResultFile unfinished(target);
+    SafeFile unfinished(target);
+    ASSERT_TRUE(unfinished.ok());
     std::fputs("half a table\n", unfinished.stream());
   }
   EXPECT_EQ(read_bytes(target), "earlier\n") << "an unfinished table leaves the earlier result";
-  ResultFile result(target);
+  SafeFile result(target);
+  ASSERT_TRUE(result.ok());
   std::fputs("line 1\nline 2\n", result.stream());
-  result.commit();
+  std::string why;
+  EXPECT_TRUE(result.commit(&why)) << why;
   EXPECT_EQ(read_bytes(target), "line 1\nline 2\n");
   EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 3u : 2u) << "no temporary file is left";
+}
+
+// A table that cannot be put in place (a folder took the target's name meanwhile)
+// leaves no temporary file; the platform says why, and the run's message names the
+// path and the reason.
+TEST(SafeFile, FailedCommitSaysWhy) {
+  TempDir dir;
+  const std::string target = dir.file("M\xC3\xBCller.tsv");
+  {
+    SafeFile file(target);
+    ASSERT_TRUE(file.ok());
+    std::fputs("table\n", file.stream());
+    ASSERT_TRUE(make_directory(target));
+    std::string why;
+    EXPECT_FALSE(file.commit(&why));
+    EXPECT_FALSE(why.empty());
+    if (!kWindows) {
+      EXPECT_EQ(why, "Is a directory");
+    }
+  }
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"M\xC3\xBCller.tsv"}) << "no temporary file is left";
+  const std::string result = dir.file("result.tsv");
+  const std::string message = failure_of([&] {
+    ResultFile file(result);
+    ASSERT_TRUE(make_directory(result));
+    file.commit();
+  });
+  EXPECT_EQ(message.rfind("Error: Can't write " + result + " (", 0), 0u) << message;
+  EXPECT_NE(message.find(")! Any earlier result file is unchanged.\n"), std::string::npos) << message;
 }
 
 // Standard input that is not a console, in place of the program's own.

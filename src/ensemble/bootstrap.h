@@ -11,7 +11,7 @@
 
 #include "control/model.h"
 #include "fit/iteration.h"
-#include "fit/keyboard.h"
+#include "platform/keyboard.h"
 
 struct BootstrapSettings {
   int replicates = 0;        ///< replicate data sets to fit

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "control/signals.h"
 #include "fit/workers.h"
+#include "platform/signals.h"
 
 bool SharedKeyboard::key_waiting() {
   if (pressed_.load()) return true;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <mutex>
 
-#include "fit/keyboard.h"
+#include "platform/keyboard.h"
 
 // The run's keyboard as every fit of an ensemble sees it: once a key has been
 // noticed, it stays pressed for every fit, so one key stops them all. Safe to call

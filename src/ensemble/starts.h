@@ -10,7 +10,7 @@
 
 #include "control/model.h"
 #include "fit/iteration.h"
-#include "fit/keyboard.h"
+#include "platform/keyboard.h"
 
 // Start `start` (0 is the given start, left unchanged): every free element of p
 // (fp nonzero), in order of v and then f, is multiplied by 0.5 + u with u drawn by

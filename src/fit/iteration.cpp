@@ -5,11 +5,11 @@
 #include <chrono>
 
 #include "control/failure.h"
-#include "control/signals.h"
 #include "fit/contribution.h"
 #include "fit/fit_monitor.h"
 #include "fit/profile_step.h"
 #include "fit/stop_line.h"
+#include "platform/signals.h"
 #include "robust/weights.h"
 
 FitOutcome run_fit(Model& m, Keyboard& keyboard, const FitOptions& options, std::FILE* console) {

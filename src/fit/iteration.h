@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "control/model.h"
-#include "fit/keyboard.h"
+#include "platform/keyboard.h"
 
 struct FitOptions {
   long passes = -1;         ///< stop as if a key had been noticed at the start of pass passes + 1; -1: no limit

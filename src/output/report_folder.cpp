@@ -7,8 +7,8 @@
 
 #include "control/failure.h"
 #include "output/diagnostic_tables.h"
-#include "output/safe_file.h"
 #include "output/same_file.h"
+#include "output/whole_file.h"
 #include "report/html_report.h"
 #include "report/report_input.h"
 #include "stats/diagnostics.h"

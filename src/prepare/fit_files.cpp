@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "control/failure.h"
+#include "output/whole_file.h"
 #include "platform/files.h"
-#include "output/safe_file.h"
 
 namespace {
 

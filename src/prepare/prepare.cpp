@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "control/failure.h"
-#include "control/signals.h"
 #include "measured/measured_table.h"
+#include "platform/signals.h"
 #include "prepare/fit_files.h"
 #include "prepare/known_profiles.h"
 #include "prepare/prepare_options.h"

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "control/signals.h"
-#include "fit/keyboard.h"
+#include "platform/keyboard.h"
+#include "platform/signals.h"
 
 namespace {
 

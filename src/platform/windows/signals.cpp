@@ -1,4 +1,4 @@
-#include "control/signals.h"
+#include "platform/signals.h"
 
 #include <windows.h>
 
