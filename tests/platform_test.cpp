@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "output/same_file.h"
+#include "output/sha256.h"
 #include "output/whole_file.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
@@ -88,6 +89,90 @@ TEST(Files, ReplaceIsWholeOrNothing) {
   EXPECT_FALSE(replace_file(dir.file("missing"), target));
   EXPECT_FALSE(last_error_text().empty());
   EXPECT_EQ(read_bytes(target), "new\n");
+}
+
+// Folders are made with every missing folder above them, under any name; a file
+// in the way is reported.
+TEST(Files, MakeDirectoriesMakesTheWholePath) {
+  TempDir dir;
+  const std::string muller = "M\xC3\xBCller";  // "Müller"
+  dir.write("plain", "x");
+  struct Row {
+    std::string path;  // in the scratch folder
+    bool made;
+  };
+  const Row rows[] = {
+      {muller, true},
+      {muller, true},  // there already
+      {muller + "/rep/figures", true},
+      {muller + "/\xC3\xA9t\xC3\xA9 2024/./a//b/", true},
+      {muller + "/missing/../c", true},
+      {"plain", false},
+      {"plain/sub", false},
+      {muller + "/rep/figures/../../../plain/sub/deeper", false},
+  };
+  for (const Row& row : rows) {
+    const std::string path = dir.file(row.path);
+    EXPECT_EQ(make_directories(path), row.made) << row.path;
+    if (!row.made && !kWindows) {
+      EXPECT_EQ(last_error_text(), "Not a directory") << row.path;
+    }
+    FileIdentity id;
+    EXPECT_EQ(file_identity(path, &id) && !InputFile(path).ok(), row.made) << row.path << " is a folder";
+  }
+  EXPECT_EQ(list_dir(dir.file(muller)), (std::vector<std::string>{"c", "missing", "rep", "\xC3\xA9t\xC3\xA9 2024"}));
+  EXPECT_FALSE(make_directories(""));
+}
+
+// The place of a file tells two spellings of one path apart from two files, also
+// before the file exists (a report file and the result not written yet).
+TEST(Files, PlaceIsTheSameForEverySpelling) {
+  TempDir dir;
+  const std::string base = dir.file("M\xC3\xBCller");
+  ASSERT_TRUE(make_directories(base + "/rep"));
+  const std::string data = dir.write("M\xC3\xBCller/data.tsv", "x\n");
+  struct Row {
+    std::string a, b;
+    bool same;
+  };
+  std::vector<Row> rows = {
+      {base + "/rep/run.json", base + "/rep/run.json", true},
+      {base + "/rep/run.json", base + "/./rep//run.json", true},
+      {base + "/rep/run.json", base + "/rep/", false},
+      {base + "/rep/run.json", base + "/rep/missing/../run.json", true},
+      {base + "/rep/run.json", base + "/missing/../rep/./run.json", true},
+      {base + "/rep/run.json", base + "/rep/missing/more/../../run.json", true},
+      {base + "/rep/run.json", base + "/missing/../missing/../rep/run.json", true},
+      {base + "/rep/run.json", base + "/rep/records.tsv", false},
+      {base + "/rep/run.json", base + "/run.json", false},
+      {base + "/rep/new/run.json", base + "/rep/new/./run.json", true},
+      {data, base + "/rep/../data.tsv", true},
+      {data, base + "/rep/data.tsv", false},
+      {data, base + "/missing/../data.tsv", true},
+  };
+  if (kWindows) {
+    rows.push_back({base + "/rep/r\xC3\xA9sum\xC3\xA9.json", base + "\\REP\\R\xC3\x89SUM\xC3\x89.JSON", true});
+    rows.push_back({data, dir.file("m\xC3\xBCLLER\\Data.TSV"), true});
+  } else {
+    rows.push_back({base + "/rep/run.json", base + "/rep/Run.json", false});
+  }
+  for (const Row& row : rows) {
+    FilePlace a;
+    FilePlace b;
+    ASSERT_TRUE(file_place(row.a, &a)) << row.a;
+    ASSERT_TRUE(file_place(row.b, &b)) << row.b;
+    EXPECT_EQ(a == b, row.same) << row.a << " and " << row.b;
+  }
+}
+
+// The run record's checksum reads an input by its UTF-8 name.
+TEST(Files, DigestOfANonAsciiName) {
+  TempDir dir;
+  ASSERT_TRUE(make_directories(dir.file("M\xC3\xBCller")));
+  const FileDigest digest = digest_file(dir.write("M\xC3\xBCller/\xC3\xA4.tsv", "abc"));
+  EXPECT_TRUE(digest.read);
+  EXPECT_EQ(digest.size, 3u);
+  EXPECT_EQ(digest.sha256, sha256_hex("abc"));
 }
 
 // Paths an input may not come from, as opened by the readers.

@@ -1,14 +1,13 @@
 #include "output/report_folder.h"
 
 #include <chrono>
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
 #include "control/failure.h"
 #include "output/diagnostic_tables.h"
 #include "output/same_file.h"
 #include "output/whole_file.h"
+#include "platform/files.h"
 #include "report/html_report.h"
 #include "report/report_input.h"
 #include "stats/diagnostics.h"
@@ -56,20 +55,18 @@ std::string report_path(const std::string& dir, const std::string& name) {
 
 void prepare_report_folder(const std::string& dir, const std::vector<std::string>& extra,
                            const std::vector<std::string>& inputs) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(dir) / "figures", error);
-  if (error || !std::filesystem::is_directory(std::filesystem::path(dir) / "figures", error)) {
-    fail("Error: Can't create the report folder %s!\n", dir.c_str());
-  }
+  if (!make_directories(report_path(dir, "figures"))) fail("Error: Can't create the report folder %s!\n", dir.c_str());
   std::vector<std::string> names(std::begin(kReportFiles), std::end(kReportFiles));
   names.insert(names.end(), extra.begin(), extra.end());
   for (const std::string& name : names) {
     const std::string path = report_path(dir, name);
     refuse_input_as_result(path, inputs);  // an existing file under another spelling
     // A file not written yet (the result) under another spelling of the same path.
-    const std::filesystem::path spelled = std::filesystem::weakly_canonical(path, error);
+    FilePlace place;
+    if (!file_place(path, &place)) continue;
     for (const std::string& input : inputs) {
-      if (!error && spelled == std::filesystem::weakly_canonical(input, error) && !error) {
+      FilePlace input_place;
+      if (file_place(input, &input_place) && input_place == place) {
         fail("Error: The report file %s is the file %s; it would be overwritten!\n", path.c_str(), input.c_str());
       }
     }
