@@ -24,9 +24,10 @@ class SafeFile {
   const std::string& path() const { return path_; }
   std::FILE* stream() { return out_; }
 
-  // Flushes the text to disk and puts it in the place of the target. False when
-  // any write failed, with the reason in *why (as the system words it); the target
-  // is then unchanged and the temporary file removed.
+  // Flushes the text to disk and puts it in the place of the target; once, and
+  // only for a file that ok() says was created. False when any write failed, with
+  // the reason in *why (as the system words it); the target is then unchanged and
+  // the temporary file removed.
   bool commit(std::string* why);
 
  private:

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <random>
 
-#include "platform/signals.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "platform/windows/wide_text.h"
 
 namespace {
