@@ -149,6 +149,9 @@ TEST(Files, PlaceIsTheSameForEverySpelling) {
       {data, base + "/rep/../data.tsv", true},
       {data, base + "/rep/data.tsv", false},
       {data, base + "/missing/../data.tsv", true},
+      // Relative to the current folder, where the first name does not exist yet.
+      {"tarnok-missing.tsv", "./tarnok-missing.tsv", true},
+      {"tarnok-missing/run.json", "tarnok-missing/./run.json", true},
   };
   if (kWindows) {
     rows.push_back({base + "/rep/r\xC3\xA9sum\xC3\xA9.json", base + "\\REP\\R\xC3\x89SUM\xC3\x89.JSON", true});

@@ -1,6 +1,7 @@
 #include "output/report_folder.h"
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 #include "control/failure.h"
@@ -39,6 +40,43 @@ std::vector<VariablePicture> pictures(const Diagnostics& d) {
     out.push_back(std::move(picture));
   }
   return out;
+}
+
+// A tab-separated text as a table: its first line the headings, a CR before a line
+// end dropped.
+TextTable table_of(const std::string& text) {
+  auto split = [](const std::string& line, char separator) {
+    std::vector<std::string> cells;
+    for (std::size_t begin = 0;;) {
+      const std::size_t end = line.find(separator, begin);
+      cells.push_back(line.substr(begin, end - begin));
+      if (end == std::string::npos) return cells;
+      begin = end + 1;
+    }
+  };
+  std::vector<std::string> lines = split(text, '\n');
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  for (std::string& line : lines) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  TextTable table;
+  if (lines.empty()) return table;
+  table.headings = split(lines[0], '\t');
+  for (std::size_t i = 1; i < lines.size(); ++i) table.rows.push_back(split(lines[i], '\t'));
+  return table;
+}
+
+// The whole text of a table this run wrote into the folder before.
+std::string read_back(const std::string& path) {
+  std::FILE* in = open_file(path, "rb");
+  if (in == nullptr) throw std::runtime_error("can't read " + path);
+  std::string text;
+  char buffer[1 << 16];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, got);
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) throw std::runtime_error("can't read " + path);
+  return text;
 }
 
 }  // namespace
@@ -80,22 +118,30 @@ void write_report_folder(const std::string& dir, Model& m, const RegressionTable
                          RunTimes times) {
   const auto started = std::chrono::steady_clock::now();
   const Diagnostics diagnostics = diagnose(m, regression);
-  write_whole_file(report_path(dir, "variables.tsv"), variables_table(m, diagnostics, regression));
-  write_whole_file(report_path(dir, "records.tsv"), records_table(m, diagnostics));
+  ReportInput input;
+  const std::string variables = variables_table(m, diagnostics, regression);
+  write_whole_file(report_path(dir, "variables.tsv"), variables);
+  input.variables = table_of(variables);
+  const std::string records = records_table(m, diagnostics);
+  write_whole_file(report_path(dir, "records.tsv"), records);
+  input.records = table_of(records);
   Apportionment shares;
   const bool apportioned = !options.total.empty();
   if (apportioned) shares = apportion(m, find_variable(m, options.total));
   times.diagnostics_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   times.end_utc = utc_now();
   const nlohmann::json record = run_record(m, argv, options, outcome, times, apportioned ? &shares : nullptr);
-  write_whole_file(dir + "/run.json", record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  const std::string record_text = record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  write_whole_file(dir + "/run.json", record_text);
+  // The report shows the record as written (any text that is not UTF-8 replaced).
+  input.run = nlohmann::json::parse(record_text);
 
-  ReportInput input;
+  // The tables of the starts and the bootstrap were written before the fit's own.
   try {
     std::vector<std::string> extra;
     if (options.starts > 0) extra.emplace_back("starts.tsv");
     if (options.bootstrap > 0) extra.insert(extra.end(), {"bootstrap.tsv", "bootstrap_mapping.tsv"});
-    input = load_report_input(dir, extra);
+    for (const std::string& name : extra) input.extra_tables.emplace_back(name, table_of(read_back(dir + "/" + name)));
   } catch (const std::exception& e) {
     fail("Error: Can't read the report folder back (%s)!\n", e.what());
   }
