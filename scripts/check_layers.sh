@@ -14,22 +14,22 @@ broken=0
 # (grep -E) unless it also matches ALLOWED (grep -E; empty: none is).
 rule() {
   local folder=$1 except=$2 forbidden=$3 allowed=$4 why=$5
-  local file skip path hit line text
-  while IFS= read -r file; do
+  local hit file rest line text path skip
+  while IFS= read -r hit; do
+    file=${hit%%:*}
+    rest=${hit#*:}
+    line=${rest%%:*}
+    text=${rest#*:}
     skip=0
     for path in $except; do
       [[ $file == "$path"* ]] && skip=1
     done
+    [[ $text =~ ^[[:space:]]*// ]] && skip=1
+    [ -n "$allowed" ] && [[ $text =~ $allowed ]] && skip=1
     [ $skip = 1 ] && continue
-    while IFS= read -r hit; do
-      line=${hit%%:*}
-      text=${hit#*:}
-      [[ $text =~ ^[[:space:]]*// ]] && continue
-      if [ -n "$allowed" ] && grep -qE -- "$allowed" <<<"$text"; then continue; fi
-      echo "$file:$line: $why: $text"
-      broken=1
-    done < <(grep -nE -- "$forbidden" "$file" || true)
-  done < <(find "$folder" -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
+    echo "$file:$line: $why: $text"
+    broken=1
+  done < <(grep -rnE --include='*.cpp' --include='*.h' -- "$forbidden" "$folder" | sort -t: -k1,1 -k2,2n || true)
 }
 
 # The report's reader of the folder is on its way out; until then it reads by itself.
