@@ -20,7 +20,7 @@
 #include "formats/profile_format.h"
 #include "measured/measured_table.h"
 #include "output/result_file.h"
-#include "platform/safe_file.h"
+#include "formats/whole_file.h"
 #include "output/same_file.h"
 #include "platform/keyboard.h"
 #include "robust/weights.h"

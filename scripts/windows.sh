@@ -3,7 +3,9 @@
 # and its tests with MinGW-w64, runs the tests under Wine, runs the Linux and the
 # Windows program on the bundled example and on generated problems (in a folder
 # named "Müller") and compares the console output and every file written byte for
-# byte, then builds the release packages and smoke-tests both (scripts/package.sh).
+# byte (a run record, run.json, but for its times, the program's path and the
+# thread count), then builds the release packages and smoke-tests both
+# (scripts/package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 TARNOK_NEED_WINDOWS=1 "$root/scripts/setup.sh"
@@ -65,9 +67,47 @@ cases=(
   "missing-file|--passes 5 n P/none.tsv P/st_louis/form.tsv P/st_louis/data.tsv P/result.tsv"
   "input-as-result|--passes 5 n P/st_louis/profile.tsv P/st_louis/form.tsv P/st_louis/data.tsv P/st_louis/data.tsv"
   "result-is-folder|--passes 5 n P/st_louis/profile.tsv P/st_louis/form.tsv P/st_louis/data.tsv P/st_louis"
+  "report|--passes 56 --report P/rep --total Mass n P/st_louis/profile.tsv P/st_louis/form.tsv P/st_louis/data.tsv P/result.tsv"
+  "report-is-result|--passes 5 --report P/rep n P/st_louis/profile.tsv P/st_louis/form.tsv P/st_louis/data.tsv P/rep/./run.json"
   "bad-option|--passes x n a b c d"
   "help|--help"
 )
+# A report folder of each program: its run record the same but for the times, the
+# program's path and the thread count, with every input read (size and checksum
+# known), and its page the same but for the rows that show those. The other files
+# are compared byte for byte.
+same_report() {
+  python3 - "$1" "$2" <<'EOF_PY'
+import json
+import re
+import sys
+
+records, pages = [], []
+for folder in sys.argv[1:]:
+    with open(folder + "/run.json", encoding="utf-8") as f:
+        record = json.load(f)
+    for key, entry in record["inputs"].items():
+        if entry["size"] is None or entry["sha256"] is None:
+            sys.exit(f"{folder}/run.json: the input {key} was not read")
+    del record["times"], record["threads"]
+    record["command_line"][0] = "tarnok"
+    records.append(record)
+    with open(folder + "/report.html", encoding="utf-8") as f:
+        page = f.read()
+    for row in ("threads", r"started, ended \(UTC\)", r"read, fit, output \(s\)"):
+        page = re.sub("(<td class=\"name\">" + row + "</td><td[^>]*>)[^<]*", r"\1", page)
+    page = re.sub("(<td class=\"name\">command line</td><td[^>]*>)[^ <]*", r"\1tarnok", page)
+    pages.append(page)
+if records[0] != records[1]:
+    for key in sorted(set(records[0]) | set(records[1])):
+        if records[0].get(key) != records[1].get(key):
+            print(f"run.json differs in {key}", file=sys.stderr)
+    sys.exit(1)
+if pages[0] != pages[1]:
+    sys.exit("report.html differs beyond the times, the program's path and the thread count")
+EOF_PY
+}
+
 failed=0
 for entry in "${cases[@]}"; do
   name=${entry%%|*}
@@ -84,9 +124,16 @@ for entry in "${cases[@]}"; do
       (cd "$run" && set +e; wine "$windows" $args >../$name.console 2>/dev/null </dev/null; echo "exit $?" >>../$name.console)
     fi
   done
-  if diff -r "$work/runs/linux/$name" "$work/runs/windows/$name" >/dev/null &&
-     cmp -s "$work/runs/linux/$name.console" "$work/runs/windows/$name.console"; then
-    echo "same bytes: $name ($(tail -n 1 "$work/runs/linux/$name.console"), $(find "$work/runs/linux/$name" -type f | wc -l) files)"
+  same=1
+  diff -r -x run.json -x report.html "$work/runs/linux/$name" "$work/runs/windows/$name" >/dev/null || same=0
+  cmp -s "$work/runs/linux/$name.console" "$work/runs/windows/$name.console" || same=0
+  reports=$(cd "$work/runs/linux/$name" && find . -name run.json -printf '%h\n' | sort)
+  [ "$reports" = "$(cd "$work/runs/windows/$name" && find . -name run.json -printf '%h\n' | sort)" ] || same=0
+  for report in $reports; do
+    same_report "$work/runs/linux/$name/$report" "$work/runs/windows/$name/$report" || same=0
+  done
+  if [ $same = 1 ]; then
+    echo "same bytes: $name ($(tail -n 1 "$work/runs/linux/$name.console"), $(find "$work/runs/linux/$name" -type f | wc -l) files${reports:+; run.json and report.html alike})"
   else
     echo "DIFFERENT: $name" >&2
     diff -r "$work/runs/linux/$name" "$work/runs/windows/$name" >&2 || true

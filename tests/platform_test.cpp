@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/keyboard.h"
-#include "platform/safe_file.h"
 #include "output/same_file.h"
+#include "output/sha256.h"
+#include "formats/whole_file.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
+#include "platform/keyboard.h"
+#include "platform/safe_file.h"
 #include "support.h"
 
 #ifdef _WIN32
@@ -89,6 +91,93 @@ TEST(Files, ReplaceIsWholeOrNothing) {
   EXPECT_EQ(read_bytes(target), "new\n");
 }
 
+// Folders are made with every missing folder above them, under any name; a file
+// in the way is reported.
+TEST(Files, MakeDirectoriesMakesTheWholePath) {
+  TempDir dir;
+  const std::string muller = "M\xC3\xBCller";  // "Müller"
+  dir.write("plain", "x");
+  struct Row {
+    std::string path;  // in the scratch folder
+    bool made;
+  };
+  const Row rows[] = {
+      {muller, true},
+      {muller, true},  // there already
+      {muller + "/rep/figures", true},
+      {muller + "/\xC3\xA9t\xC3\xA9 2024/./a//b/", true},
+      {muller + "/missing/../c", true},
+      {"plain", false},
+      {"plain/sub", false},
+      {muller + "/rep/figures/../../../plain/sub/deeper", false},
+  };
+  for (const Row& row : rows) {
+    const std::string path = dir.file(row.path);
+    EXPECT_EQ(make_directories(path), row.made) << row.path;
+    if (!row.made && !kWindows) {
+      EXPECT_EQ(last_error_text(), "Not a directory") << row.path;
+    }
+    FileIdentity id;
+    EXPECT_EQ(file_identity(path, &id) && !InputFile(path).ok(), row.made) << row.path << " is a folder";
+  }
+  EXPECT_EQ(list_dir(dir.file(muller)), (std::vector<std::string>{"c", "missing", "rep", "\xC3\xA9t\xC3\xA9 2024"}));
+  EXPECT_FALSE(make_directories(""));
+}
+
+// The place of a file tells two spellings of one path apart from two files, also
+// before the file exists (a report file and the result not written yet).
+TEST(Files, PlaceIsTheSameForEverySpelling) {
+  TempDir dir;
+  const std::string base = dir.file("M\xC3\xBCller");
+  ASSERT_TRUE(make_directories(base + "/rep"));
+  const std::string data = dir.write("M\xC3\xBCller/data.tsv", "x\n");
+  struct Row {
+    std::string a, b;
+    bool same;
+  };
+  std::vector<Row> rows = {
+      {base + "/rep/run.json", base + "/rep/run.json", true},
+      {base + "/rep/run.json", base + "/./rep//run.json", true},
+      {base + "/rep/run.json", base + "/rep/", false},
+      {base + "/rep/run.json", base + "/rep/missing/../run.json", true},
+      {base + "/rep/run.json", base + "/missing/../rep/./run.json", true},
+      {base + "/rep/run.json", base + "/rep/missing/more/../../run.json", true},
+      {base + "/rep/run.json", base + "/missing/../missing/../rep/run.json", true},
+      {base + "/rep/run.json", base + "/rep/records.tsv", false},
+      {base + "/rep/run.json", base + "/run.json", false},
+      {base + "/rep/new/run.json", base + "/rep/new/./run.json", true},
+      {data, base + "/rep/../data.tsv", true},
+      {data, base + "/rep/data.tsv", false},
+      {data, base + "/missing/../data.tsv", true},
+      // Relative to the current folder, where the first name does not exist yet.
+      {"tarnok-missing.tsv", "./tarnok-missing.tsv", true},
+      {"tarnok-missing/run.json", "tarnok-missing/./run.json", true},
+  };
+  if (kWindows) {
+    rows.push_back({base + "/rep/r\xC3\xA9sum\xC3\xA9.json", base + "\\REP\\R\xC3\x89SUM\xC3\x89.JSON", true});
+    rows.push_back({data, dir.file("m\xC3\xBCLLER\\Data.TSV"), true});
+  } else {
+    rows.push_back({base + "/rep/run.json", base + "/rep/Run.json", false});
+  }
+  for (const Row& row : rows) {
+    FilePlace a;
+    FilePlace b;
+    ASSERT_TRUE(file_place(row.a, &a)) << row.a;
+    ASSERT_TRUE(file_place(row.b, &b)) << row.b;
+    EXPECT_EQ(a == b, row.same) << row.a << " and " << row.b;
+  }
+}
+
+// The run record's checksum reads an input by its UTF-8 name.
+TEST(Files, DigestOfANonAsciiName) {
+  TempDir dir;
+  ASSERT_TRUE(make_directories(dir.file("M\xC3\xBCller")));
+  const FileDigest digest = digest_file(dir.write("M\xC3\xBCller/\xC3\xA4.tsv", "abc"));
+  EXPECT_TRUE(digest.read);
+  EXPECT_EQ(digest.size, 3u);
+  EXPECT_EQ(digest.sha256, sha256_hex("abc"));
+}
+
 // Paths an input may not come from, as opened by the readers.
 TEST(InputFile, OnlyRegularFilesAreRead) {
   TempDir dir;
@@ -137,8 +226,9 @@ TEST(SameFile, EverySpellingOfAnInputIsRefused) {
 }
 
 // Result paths that cannot be replaced whole are refused before the fit, and the
-// table replaces its target only on commit.
-TEST(ResultFile, RefusalsAndWholeReplacement) {
+// table replaces its target only on commit. The platform returns each failure; the
+// run words it.
+TEST(SafeFile, RefusalsAndWholeReplacement) {
   TempDir dir;
   ASSERT_TRUE(make_directory(dir.file("folder")));
   std::vector<std::string> refused = {dir.file("folder"), dir.file("missing/result.tsv"), dir.file("slash/"), ""};
@@ -155,21 +245,54 @@ TEST(ResultFile, RefusalsAndWholeReplacement) {
   refused.push_back(read_only);
 #endif
   for (const std::string& path : refused) {
+    EXPECT_FALSE(SafeFile(path).ok()) << path;
     EXPECT_EQ(failure_of([&] { ResultFile result(path); }), "Error: Can't create " + path + "!\n") << path;
   }
   EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 2u : 1u) << "no temporary file is left";
 
   const std::string target = dir.write("M\xC3\xBCller result.tsv", "earlier\n");
   {
-    ResultFile unfinished(target);
+    SafeFile unfinished(target);
+    ASSERT_TRUE(unfinished.ok());
     std::fputs("half a table\n", unfinished.stream());
   }
   EXPECT_EQ(read_bytes(target), "earlier\n") << "an unfinished table leaves the earlier result";
-  ResultFile result(target);
+  SafeFile result(target);
+  ASSERT_TRUE(result.ok());
   std::fputs("line 1\nline 2\n", result.stream());
-  result.commit();
+  std::string why;
+  EXPECT_TRUE(result.commit(&why)) << why;
   EXPECT_EQ(read_bytes(target), "line 1\nline 2\n");
   EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 3u : 2u) << "no temporary file is left";
+}
+
+// A table that cannot be put in place (a folder took the target's name meanwhile)
+// leaves no temporary file; the platform says why, and the run's message names the
+// path and the reason.
+TEST(SafeFile, FailedCommitSaysWhy) {
+  TempDir dir;
+  const std::string target = dir.file("M\xC3\xBCller.tsv");
+  {
+    SafeFile file(target);
+    ASSERT_TRUE(file.ok());
+    std::fputs("table\n", file.stream());
+    ASSERT_TRUE(make_directory(target));
+    std::string why;
+    EXPECT_FALSE(file.commit(&why));
+    EXPECT_FALSE(why.empty());
+    if (!kWindows) {
+      EXPECT_EQ(why, "Is a directory");
+    }
+  }
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"M\xC3\xBCller.tsv"}) << "no temporary file is left";
+  const std::string result = dir.file("result.tsv");
+  const std::string message = failure_of([&] {
+    ResultFile file(result);
+    ASSERT_TRUE(make_directory(result));
+    file.commit();
+  });
+  EXPECT_EQ(message.rfind("Error: Can't write " + result + " (", 0), 0u) << message;
+  EXPECT_NE(message.find(")! Any earlier result file is unchanged.\n"), std::string::npos) << message;
 }
 
 // Standard input that is not a console, in place of the program's own.

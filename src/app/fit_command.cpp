@@ -29,7 +29,7 @@
 #include "output/run_record.h"
 #include "output/same_file.h"
 #include "platform/keyboard.h"
-#include "platform/safe_file.h"
+#include "formats/whole_file.h"
 #include "platform/signals.h"
 #include "robust/summary.h"
 #include "robust/weights.h"

@@ -1,15 +1,14 @@
 #include "app/report_folder.h"
 
 #include <chrono>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "control/failure.h"
 #include "output/diagnostic_tables.h"
 #include "formats/profile_format.h"
-#include "platform/safe_file.h"
+#include "formats/whole_file.h"
 #include "output/same_file.h"
+#include "platform/files.h"
 #include "report/html_report.h"
 #include "report/report_input.h"
 #include "stats/diagnostics.h"
@@ -98,12 +97,7 @@ std::string ReportFolder::written_path(ReportFile file) const {
 ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const Options& options,
                            const std::vector<std::string>& inputs)
     : dir_(dir) {
-  const char* const figures_folder = report_file_name(ReportFile::figures);
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(dir) / figures_folder, error);
-  if (error || !std::filesystem::is_directory(std::filesystem::path(dir) / figures_folder, error)) {
-    fail("Error: Can't create the report folder %s!\n", dir.c_str());
-  }
+  if (!make_directories(file_path(ReportFile::figures))) fail("Error: Can't create the report folder %s!\n", dir.c_str());
   // Every file the run will write here: the four of every report, the tables of
   // starts and bootstrap, and the figures.
   std::vector<ReportFile> files = {ReportFile::run_record, ReportFile::variables, ReportFile::records,
@@ -123,9 +117,11 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
   for (const std::string& path : paths) {
     refuse_input_as_result(path, inputs);  // an existing file under another spelling
     // A file not written yet (the result) under another spelling of the same path.
-    const std::filesystem::path spelled = std::filesystem::weakly_canonical(path, error);
+    FilePlace place;
+    if (!file_place(path, &place)) continue;
     for (const std::string& input : inputs) {
-      if (!error && spelled == std::filesystem::weakly_canonical(input, error) && !error) {
+      FilePlace input_place;
+      if (file_place(input, &input_place) && input_place == place) {
         fail("Error: The report file %s is the file %s; it would be overwritten!\n", path.c_str(), input.c_str());
       }
     }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRound = {
@@ -94,7 +96,7 @@ std::string sha256_hex(std::string_view bytes) {
 
 FileDigest digest_file(const std::string& path) {
   FileDigest digest;
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = open_file(path, "rb");
   if (in == nullptr) return digest;
   Sha256 sha;
   std::vector<unsigned char> buffer(1 << 20);

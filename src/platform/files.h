@@ -23,6 +23,11 @@ bool remove_file(const std::string& path);
 // already.
 bool make_directory(const std::string& path);
 
+// Creates the folder `path` and every missing folder above it; true when `path` is
+// a folder afterwards (also when it was one already). On failure last_error_text()
+// says why; "Not a directory" on Linux when something along the path is a file.
+bool make_directories(const std::string& path);
+
 // The reason for the last failed call of this interface, as the system words it.
 std::string last_error_text();
 
@@ -36,3 +41,17 @@ struct FileIdentity {
 
 // The identity of the file or folder at `path`; false when there is none.
 bool file_identity(const std::string& path, FileIdentity* id);
+
+// Where a file is, or would be once written: the identity of the longest part of
+// its path that exists (the file itself when it exists), and the rest of the path
+// with "." and ".." taken out, its separators as '/' (on Windows in upper case, as
+// the file system does not tell the cases apart). Two paths with the same place
+// name the same file however they are spelled, also before the file exists.
+struct FilePlace {
+  FileIdentity found;
+  std::string rest;
+  bool operator==(const FilePlace&) const = default;
+};
+
+// The place of `path`; false when not even its first folder can be found.
+bool file_place(const std::string& path, FilePlace* place);

@@ -3,7 +3,7 @@
 // stop the fit and write the result, and a second one ends the run at once. Ending
 // at once restores the terminal and removes the unfinished result file. On Windows
 // Ctrl-C, Ctrl-Break and closing the console window play these parts.
-// One implementation per system, in src/platform.
+// One implementation per system, in src/platform/posix and src/platform/windows.
 #pragma once
 
 // Installs the handlers; SIGPIPE is ignored so that a closed console never costs

@@ -1,17 +1,14 @@
 #include "prepare/fit_files.h"
 
-
 #include <charconv>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "control/failure.h"
 #include "formats/data_format.h"
 #include "formats/form_format.h"
 #include "formats/profile_format.h"
+#include "formats/whole_file.h"
 #include "platform/files.h"
-#include "platform/safe_file.h"
 
 namespace {
 
@@ -69,12 +66,8 @@ std::vector<std::string> output_paths(const std::string& outdir) {
 }
 
 void prepare_output_folder(const std::string& outdir, bool force, const std::vector<std::string>& inputs) {
-  // Names are UTF-8 on every system; the path is made from them as such.
-  const std::u8string name(outdir.begin(), outdir.end());
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(name), ec);
-  if (!std::filesystem::is_directory(std::filesystem::path(name))) {
-    fail("Error: Can't create the folder %s%s%s!\n", outdir.c_str(), ec ? ": " : "", ec ? ec.message().c_str() : "");
+  if (!make_directories(outdir)) {
+    fail("Error: Can't create the folder %s: %s!\n", outdir.c_str(), last_error_text().c_str());
   }
   for (const std::string& path : output_paths(outdir)) {
     FileIdentity there;

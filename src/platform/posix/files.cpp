@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/path_names.h"
+
 namespace {
 
 thread_local int g_error = 0;
@@ -39,6 +41,29 @@ bool make_directory(const std::string& path) {
   return done(false);
 }
 
+bool make_directories(const std::string& path) {
+  if (path.empty()) {
+    g_error = EINVAL;
+    return false;
+  }
+  // Each folder along the path, the outermost first; one that exists already, as a
+  // folder, is passed.
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string folder = path.substr(0, end);
+    if (::mkdir(folder.c_str(), 0777) != 0) {
+      const int error = errno;
+      struct stat st {};
+      const bool exists = ::stat(folder.c_str(), &st) == 0;
+      if (!exists || !S_ISDIR(st.st_mode)) {
+        g_error = exists && error == EEXIST ? ENOTDIR : error;
+        return false;
+      }
+    }
+    if (end == std::string::npos) break;
+  }
+  return done(true);
+}
+
 std::string last_error_text() { return std::strerror(g_error); }
 
 bool file_identity(const std::string& path, FileIdentity* id) {
@@ -48,3 +73,7 @@ bool file_identity(const std::string& path, FileIdentity* id) {
   id->index = static_cast<unsigned long long>(st.st_ino);
   return done(true);
 }
+
+bool is_separator(char c) { return c == '/'; }
+
+std::string name_as_compared(const std::string& name) { return name; }

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "platform/signals.h"
 #include "platform/keyboard.h"
+#include "platform/signals.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "control/failure.h"
 #include "platform/signals.h"
 
 namespace {
@@ -18,7 +17,7 @@ constexpr std::size_t kOutputBuffer = 1 << 20;
 
 }  // namespace
 
-ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
+SafeFile::SafeFile(const std::string& path) : path_(path), target_(path) {
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
   struct stat lst {};
@@ -32,18 +31,21 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
   // to keep, and a rename would replace the device itself.
   if (exists && S_ISCHR(st.st_mode)) {
     out_ = std::fopen(path.c_str(), "w");
-    if (out_ == nullptr) fail("Error: Can't create %s!\n", path.c_str());
+    created_ = out_ != nullptr;
     return;
   }
   // Replacing a folder or a file that may not be written is refused, as opening
   // the file for writing would be; so is replacing anything else that is not a
   // regular file (a named pipe), which the rename would destroy.
   if (path.empty() || path.back() == '/' || (exists && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
-    fail("Error: Can't create %s!\n", path.c_str());
+    return;
   }
   temp_ = target_ + ".tmpXXXXXX";
   int fd = ::mkstemp(temp_.data());
-  if (fd < 0) fail("Error: Can't create %s!\n", path.c_str());
+  if (fd < 0) {
+    temp_.clear();
+    return;
+  }
   register_temp_file(temp_.c_str());
   mode_t mode;
   if (exists) {
@@ -58,16 +60,17 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
   if (out_ == nullptr) {
     ::close(fd);
     discard();
-    fail("Error: Can't create %s!\n", path.c_str());
+    return;
   }
   std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
+  created_ = true;
 }
 
-ResultFile::~ResultFile() {
+SafeFile::~SafeFile() {
   if (!committed_) discard();
 }
 
-void ResultFile::discard() {
+void SafeFile::discard() {
   register_temp_file(nullptr);
   if (out_ != nullptr) std::fclose(out_);
   out_ = nullptr;
@@ -75,7 +78,7 @@ void ResultFile::discard() {
   temp_.clear();
 }
 
-void ResultFile::commit() {
+bool SafeFile::commit(std::string* why) {
   int error = 0;
   if (std::fflush(out_) != 0 || std::ferror(out_)) error = errno ? errno : EIO;
   if (error == 0 && !temp_.empty() && ::fsync(::fileno(out_)) != 0) error = errno;
@@ -85,8 +88,10 @@ void ResultFile::commit() {
   if (error == 0 && !temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0) error = errno;
   if (error != 0) {
     discard();
-    fail("Error: Can't write %s (%s)! Any earlier result file is unchanged.\n", path_.c_str(), std::strerror(error));
+    *why = std::strerror(error);
+    return false;
   }
   register_temp_file(nullptr);
   committed_ = true;
+  return true;
 }

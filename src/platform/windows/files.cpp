@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "platform/path_names.h"
 #include "platform/windows/wide_text.h"
 
 namespace {
@@ -45,6 +46,35 @@ bool make_directory(const std::string& path) {
   return done(false);
 }
 
+bool make_directories(const std::string& path) {
+  if (path.empty()) {
+    g_error = ERROR_INVALID_NAME;
+    return false;
+  }
+  // Each folder along the path, the outermost first; one that exists already, as a
+  // folder, is passed (also a drive, "C:", and the share of a path "\\server\share").
+  std::size_t end = 0;
+  if (path.size() > 2 && is_separator(path[0]) && is_separator(path[1])) {
+    int separators = 0;  // past "\\server\share"
+    while (end < path.size() && separators < 4) separators += is_separator(path[end++]) ? 1 : 0;
+    if (separators < 4) end = path.size();
+  }
+  for (;; ++end) {
+    while (end < path.size() && !is_separator(path[end])) ++end;
+    const std::wstring folder = widen(path.substr(0, end));
+    if (!folder.empty() && !CreateDirectoryW(folder.c_str(), nullptr)) {
+      const DWORD error = GetLastError();
+      const DWORD attributes = GetFileAttributesW(folder.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        g_error = attributes != INVALID_FILE_ATTRIBUTES && error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error;
+        return false;
+      }
+    }
+    if (end >= path.size()) break;
+  }
+  return done(true);
+}
+
 std::string last_error_text() {
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -69,4 +99,12 @@ bool file_identity(const std::string& path, FileIdentity* id) {
   id->volume = info.dwVolumeSerialNumber;
   id->index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return done(true);
+}
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+std::string name_as_compared(const std::string& name) {
+  std::wstring wide = widen(name);
+  CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return narrow(wide.c_str());
 }

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "platform/signals.h"
 #include "platform/keyboard.h"
+#include "platform/signals.h"
 
 namespace {
 

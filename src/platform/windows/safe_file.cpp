@@ -7,9 +7,8 @@
 #include <cstdio>
 #include <random>
 
-#include "control/failure.h"
-#include "platform/signals.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "platform/windows/wide_text.h"
 
 namespace {
@@ -26,18 +25,16 @@ HANDLE create_new_file(const std::wstring& path) {
 
 }  // namespace
 
-ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
+SafeFile::SafeFile(const std::string& path) : path_(path), target_(path) {
   // A device (NUL, CON, "nul.txt", "\\.\...") is refused: the temporary file's
   // name would name the device too, and replacing it is not possible. A folder, a
   // file that may not be written (read-only) and a name ending in a separator are
   // refused as opening the file for writing would refuse them.
-  if (path.empty() || path.back() == '/' || path.back() == '\\' || names_device(path)) {
-    fail("Error: Can't create %s!\n", path.c_str());
-  }
+  if (path.empty() || path.back() == '/' || path.back() == '\\' || names_device(path)) return;
   const DWORD attributes = GetFileAttributesW(widen(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-    fail("Error: Can't create %s!\n", path.c_str());
+    return;
   }
   std::random_device random;
   HANDLE h = INVALID_HANDLE_VALUE;
@@ -48,7 +45,7 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
   }
   if (h == INVALID_HANDLE_VALUE) {
     temp_.clear();
-    fail("Error: Can't create %s!\n", path.c_str());
+    return;
   }
   register_temp_file(temp_.c_str());
   const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_WRONLY | _O_BINARY);
@@ -60,16 +57,17 @@ ResultFile::ResultFile(const std::string& path) : path_(path), target_(path) {
       CloseHandle(h);
     }
     discard();
-    fail("Error: Can't create %s!\n", path.c_str());
+    return;
   }
   std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
+  created_ = true;
 }
 
-ResultFile::~ResultFile() {
+SafeFile::~SafeFile() {
   if (!committed_) discard();
 }
 
-void ResultFile::discard() {
+void SafeFile::discard() {
   register_temp_file(nullptr);
   if (out_ != nullptr) std::fclose(out_);
   out_ = nullptr;
@@ -77,7 +75,7 @@ void ResultFile::discard() {
   temp_.clear();
 }
 
-void ResultFile::commit() {
+bool SafeFile::commit(std::string* why) {
   std::string reason;
   if (std::fflush(out_) != 0 || std::ferror(out_)) {
     reason = "a write failed";
@@ -90,8 +88,10 @@ void ResultFile::commit() {
   if (reason.empty() && !replace_file(temp_, target_)) reason = last_error_text();
   if (!reason.empty()) {
     discard();
-    fail("Error: Can't write %s (%s)! Any earlier result file is unchanged.\n", path_.c_str(), reason.c_str());
+    *why = reason;
+    return false;
   }
   register_temp_file(nullptr);
   committed_ = true;
+  return true;
 }

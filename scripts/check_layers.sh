@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The layers of the source, checked line by line: every system interface is behind
+# src/platform (nothing else opens a file or uses std::filesystem), and the
+# platform uses nothing of the program above it. Prints each line that breaks a
+# rule as FILE:LINE with the rule, and fails (status 1) when there is one.
+# Comment lines are not checked.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+broken=0
+
+# One rule: the C++ files under FOLDER, less those that start with one of the
+# EXCEPT paths (separated by spaces), must have no line that matches FORBIDDEN
+# (grep -E) unless it also matches ALLOWED (grep -E; empty: none is).
+rule() {
+  local folder=$1 except=$2 forbidden=$3 allowed=$4 why=$5
+  local hit file rest line text path skip
+  while IFS= read -r hit; do
+    file=${hit%%:*}
+    rest=${hit#*:}
+    line=${rest%%:*}
+    text=${rest#*:}
+    skip=0
+    for path in $except; do
+      [[ $file == "$path"* ]] && skip=1
+    done
+    [[ $text =~ ^[[:space:]]*// ]] && skip=1
+    [ -n "$allowed" ] && [[ $text =~ $allowed ]] && skip=1
+    [ $skip = 1 ] && continue
+    echo "$file:$line: $why: $text"
+    broken=1
+  done < <(grep -rnE --include='*.cpp' --include='*.h' -- "$forbidden" "$folder" | sort -t: -k1,1 -k2,2n || true)
+}
+
+# The report's reader of the folder is on its way out; until then it reads by itself.
+outside_platform="src/platform/ src/report/report_input.cpp"
+
+#    FOLDER         EXCEPT               FORBIDDEN                                     ALLOWED                       WHY
+rule src/           "$outside_platform"  'std::fopen|fopen[[:space:]]*\('              ''                            'files are opened through platform/files.h'
+rule src/           "$outside_platform"  'std::(i|o|)fstream'                          ''                            'files are opened through platform/files.h'
+rule src/           "$outside_platform"  'std::filesystem|#include[[:space:]]*<(filesystem|fstream)>' '' 'paths and folders go through platform/files.h'
+rule src/platform/  ""                   '#include[[:space:]]*"'                       '#include[[:space:]]*"platform/' 'the platform includes nothing above it'
+
+if [ $broken = 1 ]; then
+  echo "check_layers: the rules above are broken" >&2
+  exit 1
+fi
+echo "check_layers: every rule holds"
