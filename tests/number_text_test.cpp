@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "output/number_text.h"
+#include "formats/number_text.h"
 
 namespace {
 

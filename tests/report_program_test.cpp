@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "output/number_text.h"
+#include "formats/number_text.h"
 #include "output/sha256.h"
 #include "support.h"
 

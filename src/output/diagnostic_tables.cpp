@@ -1,6 +1,6 @@
 #include "output/diagnostic_tables.h"
 
-#include "output/number_text.h"
+#include "formats/number_text.h"
 #include "robust/summary.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "output/number_text.h"
+#include "formats/number_text.h"
 
 namespace {
 

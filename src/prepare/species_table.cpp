@@ -6,7 +6,7 @@
 
 #include "control/failure.h"
 #include "control/text_format.h"
-#include "output/number_text.h"
+#include "formats/number_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "output/number_text.h"
+#include "formats/number_text.h"
 
 #include <charconv>
 #include <cmath>
