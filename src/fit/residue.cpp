@@ -1,6 +1,9 @@
 #include "fit/residue.h"
 
+#include <cassert>
+
 void residue(const Problem& problem, FitState& state) {
+  assert(problem.consistent() && state.fits(problem));
   const std::size_t nvar = static_cast<std::size_t>(problem.nvar);
   const std::size_t nrec = static_cast<std::size_t>(problem.nrec);
   const float* dy = state.dy.data();

@@ -1,5 +1,6 @@
 #include "output/result_file.h"
 
+#include <cassert>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,7 @@ void write_result(const Problem& problem, const FitState& state, std::FILE* out,
 }
 
 void write_result(const Problem& problem, const FitState& state, std::FILE* out, const char* rotate_arg, const RegressionTable& regression) {
+  assert(problem.consistent() && state.fits(problem) && !problem.id_end.empty() == (problem.nrec > 0));
   const int nfakt = problem.nfakt;
   const auto nf = static_cast<std::size_t>(nfakt);
   TableText table(out);

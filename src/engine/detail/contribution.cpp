@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <cassert>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -543,6 +544,7 @@ SolvedRecords records_to_solve(const Problem& problem, const FitState& state) {
 }  // namespace
 
 void contribution_step(const Problem& problem, const FitSettings&, FitState& state, int s) {
+  assert(problem.consistent() && state.fits(problem) && s >= 0 && s < problem.nrec);
   const PassProfiles pass(problem, state);
   RecordSolver solver(problem, state, pass);
   const auto row = static_cast<std::size_t>(s) * static_cast<std::size_t>(problem.nvar);
@@ -556,6 +558,7 @@ void contribution_step(const Problem& problem, const FitSettings&, FitState& sta
 }
 
 void contribution_pass(const Problem& problem, const FitSettings& settings, FitState& state) {
+  assert(problem.consistent() && state.fits(problem) && settings.threads >= 1);
   const PassProfiles pass(problem, state);
   const SolvedRecords records = records_to_solve(problem, state);
   const std::vector<int>& solved = records.solved;

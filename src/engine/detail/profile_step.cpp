@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <cassert>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -310,6 +311,7 @@ void solve_variables_in_lanes(const Problem& problem, const FitSettings& setting
 }  // namespace
 
 void profile_step(const Problem& problem, const FitSettings& settings, FitState& state, int v) {
+  assert(problem.consistent() && state.fits(problem) && v >= 0 && v < problem.nvar);
   std::vector<CrossSums> sums{unscaled(v)};
   accumulate_cross_sums(problem, state, state.dy.data(), sums, 1);
   SolveScratch scratch(problem);
@@ -317,6 +319,7 @@ void profile_step(const Problem& problem, const FitSettings& settings, FitState&
 }
 
 void profile_pass(const Problem& problem, const FitSettings& settings, FitState& state) {
+  assert(problem.consistent() && state.fits(problem) && settings.threads >= 1);
   const double work = static_cast<double>(problem.nrec) * problem.nvar * problem.nfakt * (problem.nfakt + 1) / 2;
   const int threads = std::min(threads_for(work, settings.threads), problem.nvar);
   std::vector<CrossSums> sums;

@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <cassert>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -98,6 +99,7 @@ CrossSums all_factors(const FitState& state, int v, double chi) {
 }  // namespace
 
 void regressions(const Problem& problem, const FitState& state, int threads_wanted, double* chi, double* coef, double* se) {
+  assert(problem.consistent() && state.fits(problem) && threads_wanted >= 1);
   const double work = static_cast<double>(problem.nrec) * problem.nvar * problem.nfakt * (problem.nfakt + 1) / 2;
   const int threads = std::min(threads_for(work, threads_wanted), problem.nvar);
   const std::vector<double> chis = chi_squares(problem, state, threads);
@@ -115,6 +117,7 @@ void regressions(const Problem& problem, const FitState& state, int threads_want
 }
 
 double regression(const Problem& problem, const FitState& state, int v, double* coef, double* se) {
+  assert(problem.consistent() && state.fits(problem) && v >= 0 && v < problem.nvar);
   const double chi = add_chi_square(problem, state, static_cast<std::size_t>(v), 0, problem.nrec, 0.0);
   std::vector<CrossSums> sums{all_factors(state, v, chi)};
   accumulate_cross_sums(problem, state, problem.rawdata.data(), sums, 1);
