@@ -110,3 +110,92 @@ TEST(Iteration, StatisticsLineDescribesThePassesContributionStep) {
   // The final shortened pass subtracts the elements left free by pass 2.
   EXPECT_EQ(m.nytot, 4 * (3 - 2) - m.nfree);
 }
+
+namespace {
+
+// An observer that records what the loop tells it.
+class RecordingObserver : public FitObserver {
+ public:
+  void discard_key() override { ++discards; }
+  bool key_pressed() override { return ++polls >= key_at && key_at > 0; }
+  void pass_done(const PassLine& line) override { lines.push_back(line); }
+  void fit_done(const FitOutcome& outcome, const FitState& state) override {
+    ++ends;
+    end_pass = outcome.result_pass;
+    end_chi2 = state.chi2;
+  }
+  int key_at = 0;  ///< the key is seen from this poll on; 0: never
+  int discards = 0, polls = 0, ends = 0;
+  long end_pass = 0;
+  double end_chi2 = 0.0;
+  std::vector<PassLine> lines;
+};
+
+}  // namespace
+
+// Every pass reaches the observer, in order, with the numbers of the outcome's
+// lines, and the end is told once, with the final state.
+TEST(Iteration, PassesAndTheEndGoToTheObserverOnly) {
+  struct Case {
+    const char* what;
+    long passes;
+    int key_at;
+    long lines;
+  };
+  const Case cases[] = {{"pass limit", 5, 0, 5}, {"key at the fourth poll", -1, 4, 3}, {"no pass", 0, 0, 0}};
+  for (const Case& c : cases) {
+    TestModel m = small_problem();
+    FitSettings settings = m;
+    settings.passes = c.passes;
+    RecordingObserver observer;
+    observer.key_at = c.key_at;
+    const FitOutcome outcome = run_fit(m, settings, m, observer);
+    EXPECT_EQ(observer.discards, 1) << c.what;
+    ASSERT_EQ(observer.lines.size(), static_cast<std::size_t>(c.lines)) << c.what;
+    ASSERT_EQ(outcome.lines.size(), observer.lines.size()) << c.what;
+    for (std::size_t k = 0; k < observer.lines.size(); ++k) {
+      EXPECT_EQ(observer.lines[k].chi2, outcome.lines[k].chi2) << c.what << " pass " << k + 1;
+      EXPECT_EQ(observer.lines[k].nytot, outcome.lines[k].nytot) << c.what << " pass " << k + 1;
+    }
+    EXPECT_EQ(observer.ends, 1) << c.what;
+    EXPECT_EQ(observer.end_pass, outcome.result_pass) << c.what;
+    EXPECT_EQ(observer.end_chi2, m.chi2) << c.what;
+  }
+}
+
+// The state of a fit is made from the problem alone, and the checks of both
+// catch every table whose size disagrees with the dimensions.
+TEST(Iteration, StateIsSizedByTheProblemAndSizesAreChecked) {
+  const TestModel m = make_model(3, 4, 5);
+  const Problem& problem = m;
+  const FitState state = FitState::sized_for(problem);
+  EXPECT_TRUE(problem.consistent());
+  EXPECT_TRUE(state.fits(problem));
+  EXPECT_EQ(state.p, problem.starting_p);
+  EXPECT_EQ(state.damp, 10);
+  struct Case {
+    const char* what;
+    void (*spoil)(Problem&, FitState&);
+    bool problem_ok;
+  };
+  const Case cases[] = {
+      {"usik one short", [](Problem& p, FitState&) { p.usik.pop_back(); }, false},
+      {"form of another factor count", [](Problem& p, FitState&) { p.fp.resize(4 * 2); }, false},
+      {"a factor name too many", [](Problem& p, FitState&) { p.faktnavn.emplace_back("extra"); }, false},
+      {"mode neither 0 nor 1", [](Problem& p, FitState&) { p.offset = 2; }, false},
+      {"copy_of of another record count", [](Problem& p, FitState&) { p.copy_of.assign(4, 0); }, false},
+      {"contributions one short", [](Problem&, FitState& s) { s.x.pop_back(); }, true},
+      {"residuals of another shape", [](Problem&, FitState& s) { s.dy.resize(4 * 4); }, true},
+      {"weights of another shape", [](Problem&, FitState& s) { s.ueff.assign(3, 1.0f); }, true},
+      {"sum2 one short", [](Problem&, FitState& s) { s.sum2.pop_back(); }, true},
+  };
+  for (const Case& c : cases) {
+    Problem spoilt_problem = problem;
+    FitState spoilt_state = state;
+    c.spoil(spoilt_problem, spoilt_state);
+    EXPECT_EQ(spoilt_problem.consistent(), c.problem_ok) << c.what;
+    if (c.problem_ok) {
+      EXPECT_FALSE(spoilt_state.fits(spoilt_problem)) << c.what;
+    }
+  }
+}
