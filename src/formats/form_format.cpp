@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "control/failure.h"
+#include "formats/factor_table.h"
 #include "formats/name_check.h"
 #include "formats/scanner.h"
 
@@ -49,17 +50,5 @@ void read_form(Problem& problem, const std::string& path) {
 
 std::string form_text(const std::vector<std::string>& faktnavn, const std::vector<std::string>& varnavn,
                       const std::vector<int>& fp) {
-  std::string out;
-  for (const std::string& name : faktnavn) out += "\t" + name;
-  out += '\n';
-  const std::size_t nfakt = faktnavn.size();
-  for (std::size_t v = 0; v < varnavn.size(); ++v) {
-    out += varnavn[v];
-    for (std::size_t f = 0; f < nfakt; ++f) {
-      out += '\t';
-      out += fp[v * nfakt + f] != 0 ? '1' : '0';
-    }
-    out += '\n';
-  }
-  return out;
+  return factor_table_text(faktnavn, varnavn, [&fp](std::string& out, std::size_t e) { out += fp[e] != 0 ? '1' : '0'; });
 }

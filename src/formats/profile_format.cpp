@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "control/failure.h"
+#include "formats/factor_table.h"
 #include "formats/fields.h"
 #include "formats/scanner.h"
 
@@ -91,19 +92,9 @@ void read_profile(Problem& problem, const std::string& path) {
 
 std::string profile_text(const std::vector<std::string>& faktnavn, const std::vector<std::string>& varnavn,
                          const std::vector<double>& p) {
-  std::string out;
-  for (const std::string& name : faktnavn) out += "\t" + name;
-  out += '\n';
-  const std::size_t nfakt = faktnavn.size();
-  for (std::size_t v = 0; v < varnavn.size(); ++v) {
-    out += varnavn[v];
-    for (std::size_t f = 0; f < nfakt; ++f) {
-      char buf[40];
-      const auto result = std::to_chars(buf, buf + sizeof buf, p[v * nfakt + f]);  // shortest exact text
-      out += '\t';
-      out.append(buf, result.ptr);
-    }
-    out += '\n';
-  }
-  return out;
+  return factor_table_text(faktnavn, varnavn, [&p](std::string& out, std::size_t e) {
+    char buf[40];
+    const auto result = std::to_chars(buf, buf + sizeof buf, p[e]);  // shortest exact text
+    out.append(buf, result.ptr);
+  });
 }
