@@ -31,7 +31,7 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
   unsigned long long row_moves[kMaxLaneOrder];  // per step i: the rows below i that some lane exchanged with
   unsigned long long col_moves[kMaxLaneOrder];
   LaneQuadMask halted = {0, 0, 0, 0};
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
   for (int i = 0; i < n; ++i) {
     // Pivot: Matrixinv takes the first element, row by row, whose magnitude is
     // strictly greater than every one before it, which for values that are not NaN
@@ -44,7 +44,7 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     LaneQuadMask at0 = {}, at1 = {}, at2 = {}, at3 = {};
     const int first = i * kPosition + i;
     auto sweep = [&](LaneQuad& largest, LaneQuadMask& position, int j) {
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
       for (int k = i; k < n; ++k) {
         const long long e = static_cast<long long>(j) * kPosition + k;
         const LaneQuad mag = LANE_MAGNITUDE(at(j, k));
@@ -54,7 +54,7 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
       }
     };
     // Sweep q takes the rows i + q, i + q + 4, ...
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
     for (int j = i; j < n; j += 4) {
       sweep(most0, at0, j);
       if (j + 1 < n) sweep(most1, at1, j + 1);
@@ -90,7 +90,7 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     for (unsigned long long rest = rows >> i >> 1; rest != 0; rest &= rest - 1) {
       const int r = i + 1 + __builtin_ctzll(rest);
       const LaneQuadMask swap = row == r;
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
       for (int k = 0; k < n; ++k) {
         const LaneQuad hold = at(i, k);
         const LaneQuad other = at(r, k);
@@ -102,7 +102,7 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     for (unsigned long long rest = cols >> i >> 1; rest != 0; rest &= rest - 1) {
       const int c = i + 1 + __builtin_ctzll(rest);
       const LaneQuadMask swap = col == c;
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
       for (int j = 0; j < n; ++j) {
         const LaneQuad hold = at(j, i);
         const LaneQuad other = at(j, c);
@@ -114,20 +114,20 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
     // value leaving row i, or column i, is the one negated).
     const LaneQuad amax = at(i, i);
     // Pivot column, reduction of the other rows by the pivot row, pivot row.
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
     for (int j = 0; j < n; ++j) {
       if (j != i) at(j, i) = -at(j, i) / amax;
     }
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
     for (int j = 0; j < n; ++j) {
       if (j == i) continue;
       const LaneQuad f = at(j, i);
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
       for (int k = 0; k < n; ++k) {
         if (k != i) at(j, k) = f * at(i, k) + at(j, k);
       }
     }
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
     for (int k = 0; k < n; ++k) {
       if (k != i) at(i, k) = at(i, k) / amax;
     }
@@ -168,7 +168,7 @@ inline __attribute__((always_inline)) unsigned invert_order(LaneQuad* a, int ord
   // independent sums, so that the additions do not wait on each other.
   LaneQuad check0 = {}, check1 = {}, check2 = {}, check3 = {};
   int e = 0;
-#pragma GCC unroll 4
+TARNOK_UNROLL(4)
   for (; e + 4 <= n * n; e += 4) {
     check0 = check0 + (a[e] - a[e]);
     check1 = check1 + (a[e + 1] - a[e + 1]);

@@ -15,6 +15,16 @@
 
 #include <cstring>
 
+// Asks GCC to unroll the next loop n times. Other compilers choose for themselves:
+// clang warns where it cannot follow such a request (a loop of an order known only
+// at run time), and unrolling never changes a result.
+#define TARNOK_STRINGIFY(text) #text
+#if defined(__GNUC__) && !defined(__clang__)
+#define TARNOK_UNROLL(n) _Pragma(TARNOK_STRINGIFY(GCC unroll n))
+#else
+#define TARNOK_UNROLL(n)
+#endif
+
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
 #define TARNOK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #define TARNOK_VECTOR_BODY(name) name

@@ -67,7 +67,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const d
     const __m256d r_hi = _mm256_set1_pd(r_his[v]);
     const __m256d r_lo = _mm256_set1_pd(r_los[v]);
     const __m256d yv = _mm256_set1_pd(static_cast<double>(y[v]) - offset_factor * pv[0]);
-#pragma GCC unroll 2
+TARNOK_UNROLL(2)
     for (int q = 0; q < width_lanes; ++q) {
       const __m256d term = quotient(quotient(_mm256_mul_pd(yv, _mm256_loadu_pd(pv + 4 * q)), r_hi, r_lo), r_hi, r_lo);
       if (fixed) {
@@ -76,7 +76,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline void sum_terms(const d
         _mm256_storeu_pd(rhs + 4 * q, _mm256_add_pd(_mm256_loadu_pd(rhs + 4 * q), term));
       }
     }
-#pragma GCC unroll 8
+TARNOK_UNROLL(8)
     for (int q = 0; q < pair_lanes; ++q) {
       const __m256d term = quotient(quotient(_mm256_loadu_pd(products + 4 * q), r_hi, r_lo), r_hi, r_lo);
       if (fixed) {
