@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -190,7 +191,7 @@ TEST(EngineIdentity, FourBlocksSideBySideMatchLiteralInversionOrAreHandedBack) {
       for (int k = 0; k < n; ++k) at(n - 1, k) = at(0, k);
     }
     if (kind == kZero) std::fill(b.begin(), b.end(), 0.0);
-    if (kind == kInfinite) at(n / 2, n - 1) = INFINITY;
+    if (kind == kInfinite) at(n / 2, n - 1) = std::numeric_limits<double>::infinity();
     return b;
   };
   for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 13, 20, 64}) {

@@ -85,21 +85,21 @@ TEST(Mapping, PermutedFactorsMapBackAndWeakOnesStayUnmapped) {
   std::vector<double> replicate(nrec * nfakt);
   for (int s = 0; s < nrec; ++s) {
     for (int j = 0; j < nfakt; ++j) {
-      replicate[s * nfakt + j] = 3.0 * base[s * nfakt + perm[j]] + 0.05 * amount(gen);
+      replicate[static_cast<std::size_t>(s * nfakt + j)] = 3.0 * base[static_cast<std::size_t>(s * nfakt + perm[j])] + 0.05 * amount(gen);
     }
   }
   std::vector<FactorMatch> mapped = map_factors({base.data(), nrec, nfakt}, {replicate.data(), nrec, nfakt}, 0.6, 0);
   for (int j = 0; j < nfakt; ++j) {
-    EXPECT_EQ(mapped[perm[j]].factor, j);
-    EXPECT_GT(mapped[perm[j]].r, 0.99);
+    EXPECT_EQ(mapped[static_cast<std::size_t>(perm[j])].factor, j);
+    EXPECT_GT(mapped[static_cast<std::size_t>(perm[j])].r, 0.99);
   }
   // best_matches finds the same pairs from the other side.
   std::vector<FactorMatch> matches = best_matches({base.data(), nrec, nfakt}, {replicate.data(), nrec, nfakt});
-  for (int j = 0; j < nfakt; ++j) EXPECT_EQ(matches[perm[j]].factor, j);
+  for (int j = 0; j < nfakt; ++j) EXPECT_EQ(matches[static_cast<std::size_t>(perm[j])].factor, j);
 
   // Replicate factor 1 replaced by noise: base factor 0 loses its match; in
   // offset mode factor 0 is the offset and always maps to factor 0.
-  for (int s = 0; s < nrec; ++s) replicate[s * nfakt + 1] = amount(gen);
+  for (int s = 0; s < nrec; ++s) replicate[static_cast<std::size_t>(s * nfakt + 1)] = amount(gen);
   mapped = map_factors({base.data(), nrec, nfakt}, {replicate.data(), nrec, nfakt}, 0.6, 0);
   EXPECT_EQ(mapped[0].factor, -1);
   EXPECT_EQ(mapped[2].factor, 0);
@@ -140,7 +140,7 @@ TEST(Statistics, BlockLengthGrowsWithDependence) {
   const int n = 400;
   std::vector<double> independent(n), dependent(n), constant(n, 2.0);
   double level = 0.0;
-  for (int i = 0; i < n; ++i) {
+  for (std::size_t i = 0; i < independent.size(); ++i) {
     independent[i] = noise(gen);
     level = 0.9 * level + noise(gen);
     dependent[i] = level;
@@ -155,7 +155,7 @@ TEST(Statistics, BlockLengthGrowsWithDependence) {
   // The model's rule: mean over the factors, rounded, at least 1.
   TestModel m = make_model(2, 3, n);
   for (int s = 0; s < n; ++s) {
-    m.x[static_cast<std::size_t>(2 * s)] = dependent[s];
+    m.x[static_cast<std::size_t>(2 * s)] = dependent[static_cast<std::size_t>(s)];
     m.x[static_cast<std::size_t>(2 * s + 1)] = 2.0;  // constant: left out
   }
   EXPECT_EQ(automatic_block_length(m), static_cast<int>(std::round(long_length)));

@@ -28,7 +28,7 @@ ReportInput small_input(const std::vector<std::string>& ids) {
     r.t.push_back(0.5);
   }
   r.p = {1, 0.1, 0.2, 1, 0.5, 0.5};
-  r.r = {0.1f, -0.2f, 0.0f};
+  r.r = {static_cast<double>(0.1f), static_cast<double>(-0.2f), 0.0};
   return in;
 }
 

@@ -83,7 +83,7 @@ TEST(MeasuredTable, LargeTablesCrossBlocksAndBuffers) {
   for (int j = 0; j < 40; ++j) text += ",S" + std::to_string(j);
   text += "\r\n";
   for (int s = 0; s < 20000; ++s) {
-    text += "sample-" + std::to_string(s) + std::string(s % 97, 'x');
+    text += "sample-" + std::to_string(s) + std::string(static_cast<std::size_t>(s % 97), 'x');
     for (int j = 0; j < 40; ++j) text += "," + std::to_string(s + j);
     text += "\r\n";
   }

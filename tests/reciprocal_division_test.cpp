@@ -98,11 +98,11 @@ TEST(ReciprocalDivision, QuotientsEqualTheDividersBitForBit) {
       for (double& p : pp) p = std::fabs(random_double(rng, -300, 299));
       ASSERT_TRUE(reciprocal_normal_equations(pp.data(), pij.data(), 4, kPerDivisor, kPerDivisor, &yf, &uf, 4, 1, 0,
                                               g.data(), rhs.data(), &r_hi, &r_lo));
-      for (int k = 0; k < kPerDivisor; ++k, ++checked) {
+      for (std::size_t k = 0; k < static_cast<std::size_t>(kPerDivisor); ++k, ++checked) {
         const double want = 0.0 + pij[k] / u / u;
         ASSERT_EQ(bits(g[k]), bits(want)) << c.name << ": " << std::hexfloat << pij[k] << " / " << u << " / " << u;
       }
-      for (int k = 0; k < 4; ++k) {
+      for (std::size_t k = 0; k < 4; ++k) {
         const double want = 0.0 + (y - 0 * pp[0]) * pp[k] / u / u;
         ASSERT_EQ(bits(rhs[k]), bits(want)) << c.name << ": " << std::hexfloat << y << " * " << pp[k] << " / " << u;
       }
