@@ -16,7 +16,6 @@
 
 #include "app/console_observer.h"
 #include "app/report_folder.h"
-#include "formats/profile_format.h"
 #include "control/failure.h"
 #include "control/options.h"
 #include "ensemble/bootstrap.h"
@@ -25,11 +24,12 @@
 #include "fit/residue.h"
 #include "formats/data_format.h"
 #include "formats/form_format.h"
+#include "formats/profile_format.h"
+#include "formats/whole_file.h"
 #include "output/result_file.h"
 #include "output/run_record.h"
 #include "output/same_file.h"
 #include "platform/keyboard.h"
-#include "formats/whole_file.h"
 #include "platform/signals.h"
 #include "robust/summary.h"
 #include "robust/weights.h"
@@ -195,19 +195,48 @@ void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& stat
   report.write_bootstrap(problem, state, run);
 }
 
+// The fit, once or from several starts: the state the result table is written
+// from, and how its fit ended.
+FitRun fit(const Problem& problem, const FitPlan& plan, ConsoleObserver& observer, FitState unfitted) {
+  if (plan.options.starts > 0) return fit_starts(problem, plan, observer);
+  FitRun run{std::move(unfitted), {}, {}};
+  run.outcome = run_fit(problem, plan.settings, run.state, observer);
+  return run;
+}
+
+// After the fit: a fit without a result ends the run; a stop by input that is not
+// a terminal is explained; a robust fit says what it down-weighted.
+void close_fit(const FitPlan& plan, const Problem& problem, const FitRun& run, const RobustWeighting* robust) {
+  fail_without_result(run.outcome);
+  explain_stop_without_terminal(plan, run.outcome);
+  if (robust == nullptr) return;
+  std::fputs(robust_line(summarize_robust(problem, run.state, robust->alpha())).c_str(), stdout);
+  std::fflush(stdout);
+}
+
+int print_help_or_version(const Options& options) {
+  if (options.help) {
+    std::fputs(usage_text(), stdout);
+  } else {
+    std::printf("tarnok %s\n", TARNOK_VERSION);
+  }
+  return 0;
+}
+
+// The seconds since `start`; with --timing also printed on standard error as the
+// time of `phase`.
+double phase_time(const Options& options, const char* phase, std::chrono::steady_clock::time_point start) {
+  const double seconds = seconds_since(start);
+  if (options.timing) std::fprintf(stderr, "timing\t%s\t%.6f\n", phase, seconds);
+  return seconds;
+}
+
 }  // namespace
 
 int run_fit_command(int argc, char** argv) {
   FitPlan plan = plan_from_options(argc, argv);
   const Options& options = plan.options;
-  if (options.help) {
-    std::fputs(usage_text(), stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("tarnok %s\n", TARNOK_VERSION);
-    return 0;
-  }
+  if (options.help || options.version) return print_help_or_version(options);
   RunTimes times;
   times.start_utc = utc_now();
   echo_arguments(plan);
@@ -220,8 +249,7 @@ int run_fit_command(int argc, char** argv) {
   const auto reading = std::chrono::steady_clock::now();
   const Problem problem = read_problem(plan);
   FitState unfitted = allocate_state(problem);
-  times.read_seconds = seconds_since(reading);
-  if (options.timing) std::fprintf(stderr, "timing\tparse\t%.6f\n", times.read_seconds);
+  times.read_seconds = phase_time(options, "parse", reading);
   std::optional<ReportFolder> report = check_outputs(plan, problem);
   ResultFile result(plan.result);
 
@@ -229,30 +257,17 @@ int run_fit_command(int argc, char** argv) {
   ConsoleObserver observer(*keyboard, stdout, options.converge > 0 || options.keep_best || options.robust > 0);
   enter_fit_phase();
   const auto fitting = std::chrono::steady_clock::now();
-  FitRun run;
-  if (options.starts > 0) {
-    run = fit_starts(problem, plan, observer);
-  } else {
-    run = {std::move(unfitted), {}, {}};
-    run.outcome = run_fit(problem, plan.settings, run.state, observer);
-  }
+  FitRun run = fit(problem, plan, observer, std::move(unfitted));
   if (options.bootstrap == 0) keyboard.reset();
-  fail_without_result(run.outcome);
-  explain_stop_without_terminal(plan, run.outcome);
-  if (robust) {
-    std::fputs(robust_line(summarize_robust(problem, run.state, robust->alpha())).c_str(), stdout);
-    std::fflush(stdout);
-  }
-  times.fit_seconds = seconds_since(fitting);
+  close_fit(plan, problem, run, robust ? &*robust : nullptr);
   if (options.timing) {
     for (double pass : run.outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
-    std::fprintf(stderr, "timing\tfit\t%.6f\n", seconds_since(fitting));
   }
+  times.fit_seconds = phase_time(options, "fit", fitting);
 
   const auto writing = std::chrono::steady_clock::now();
   const RegressionTable regression = write_result_table(plan, problem, run.state, result);
-  times.output_seconds = seconds_since(writing);
-  if (options.timing) std::fprintf(stderr, "timing\toutput\t%.6f\n", times.output_seconds);
+  times.output_seconds = phase_time(options, "output", writing);
   if (options.starts > 0 && report) report->write_starts(problem, run.starts);
   if (options.bootstrap > 0) {
     bootstrap(plan, problem, run.state, observer, *report);  // --bootstrap needs --report
@@ -262,7 +277,7 @@ int run_fit_command(int argc, char** argv) {
     const auto reporting = std::chrono::steady_clock::now();
     report->write_report(problem, run.state, plan.settings, regression, plan.command_line, options, run.outcome,
                          times);
-    if (options.timing) std::fprintf(stderr, "timing\treport\t%.6f\n", seconds_since(reporting));
+    phase_time(options, "report", reporting);
   }
   return 0;
 }
