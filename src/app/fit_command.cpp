@@ -161,7 +161,6 @@ FitRun fit_starts(const Problem& problem, const FitPlan& plan, ConsoleObserver& 
   return run;
 }
 
-
 // A fit that a key stopped, where the key was standard input that is not a terminal.
 void explain_stop_without_terminal(const FitPlan& plan, const FitOutcome& outcome) {
   if (plan.unattended || stdin_is_terminal() || outcome.reason != StopReason::key) return;

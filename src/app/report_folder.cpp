@@ -40,13 +40,6 @@ std::vector<VariablePicture> pictures(const Diagnostics& d) {
   return out;
 }
 
-// Writes `text` to `path` through a temporary file renamed over it.
-void write_whole_file(const std::string& path, const std::string& text) {
-  ResultFile file(path);
-  std::fwrite(text.data(), 1, text.size(), file.stream());
-  file.commit();
-}
-
 // The path of `name` in folder `dir`, with one slash between them.
 std::string report_path(const std::string& dir, const std::string& name) {
   return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;

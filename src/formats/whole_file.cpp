@@ -12,3 +12,9 @@ void ResultFile::commit() {
     fail("Error: Can't write %s (%s)! Any earlier result file is unchanged.\n", file_.path().c_str(), why.c_str());
   }
 }
+
+void write_whole_file(const std::string& path, std::string_view text) {
+  ResultFile file(path);
+  std::fwrite(text.data(), 1, text.size(), file.stream());
+  file.commit();
+}

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "platform/safe_file.h"
 
@@ -24,3 +25,6 @@ class ResultFile {
  private:
   SafeFile file_;
 };
+
+// Writes `text` to `path` whole or not at all, as a ResultFile.
+void write_whole_file(const std::string& path, std::string_view text);

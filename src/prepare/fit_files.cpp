@@ -1,6 +1,5 @@
 #include "prepare/fit_files.h"
 
-#include <charconv>
 #include <cstdio>
 
 #include "control/failure.h"
@@ -19,6 +18,13 @@ void flush(std::string& text, ResultFile& file) {
   text.clear();
 }
 
+// The names the species in the fit have in the fit's files.
+std::vector<std::string> fit_names(const std::vector<const Species*>& in_fit) {
+  std::vector<std::string> names;
+  for (const Species* s : in_fit) names.push_back(s->fit_name);
+  return names;
+}
+
 std::vector<const Species*> fitted(const std::vector<Species>& species) {
   std::vector<const Species*> in_fit;
   for (const Species& s : species) {
@@ -30,31 +36,15 @@ std::vector<const Species*> fitted(const std::vector<Species>& species) {
 void write_data(const std::string& path, const FitFiles& files, const std::vector<const Species*>& in_fit,
                 const MeasuredTable& values, const MeasuredTable& uncertainties) {
   ResultFile file(path);
-  std::vector<std::string> names;
   std::vector<int> columns;
-  for (const Species* s : in_fit) {
-    names.push_back(s->fit_name);
-    columns.push_back(s->column);
-  }
-  std::string text = data_heading_text(files.title, values.id_heading, names);
+  for (const Species* s : in_fit) columns.push_back(s->column);
+  std::string text = data_heading_text(files.title, values.id_heading, fit_names(in_fit));
   for (int r = 0; r < values.nsamples(); ++r) {
     append_data_record(text, values.id(r), values.row(r), uncertainties.row(r), columns);
     if (text.size() >= kFlushAt) flush(text, file);
   }
   flush(text, file);
   file.commit();
-}
-
-void write_text(const std::string& path, std::string text) {
-  ResultFile file(path);
-  flush(text, file);
-  file.commit();
-}
-
-std::vector<std::string> fit_names(const std::vector<const Species*>& in_fit) {
-  std::vector<std::string> names;
-  for (const Species* s : in_fit) names.push_back(s->fit_name);
-  return names;
 }
 
 }  // namespace
@@ -87,8 +77,8 @@ void write_fit_files(const std::string& outdir, const FitFiles& files, const std
   const std::vector<std::string> paths = output_paths(outdir);
   const std::vector<const Species*> in_fit = fitted(species);
   write_data(paths[0], files, in_fit, values, uncertainties);
-  write_text(paths[1], profile_text(files.factors, fit_names(in_fit), files.p));
-  write_text(paths[2], form_text(files.factors, fit_names(in_fit), files.fp));
+  write_whole_file(paths[1], profile_text(files.factors, fit_names(in_fit), files.p));
+  write_whole_file(paths[2], form_text(files.factors, fit_names(in_fit), files.fp));
   ResultFile table(paths[3]);
   write_species_table(species, table.stream(), false);
   table.commit();
