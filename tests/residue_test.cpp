@@ -58,3 +58,17 @@ TEST(Residue, PerfectFitOrNothingMeasuredGivesNoResidue) {
     EXPECT_EQ(m->t, (std::vector<double>{0, 0}));
   }
 }
+
+TEST(Residue, RecordWithNothingMeasuredHoldsNoResidue) {
+  // The example of the first test with an unmeasured record between its two: that
+  // record gets t = 0 and the others are as without it.
+  TestModel m = make_model(1, 2, 3);
+  m.dy = {1, 2, 5, 7, 2, 4};
+  m.usik = {1, 1, 0, -1, 1, 1};
+  residue(m);
+  EXPECT_DOUBLE_EQ(m.t[0], 1.0 / 3);
+  EXPECT_EQ(m.t[1], 0.0);
+  EXPECT_DOUBLE_EQ(m.t[2], 2.0 / 3);
+  EXPECT_EQ(m.r[0], 3.0f);
+  EXPECT_EQ(m.r[1], 6.0f);
+}

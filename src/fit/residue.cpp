@@ -1,6 +1,7 @@
 #include "fit/residue.h"
 
 #include <cassert>
+#include <vector>
 
 void residue(const Problem& problem, FitState& state) {
   assert(problem.consistent() && state.fits(problem));
@@ -44,10 +45,14 @@ void residue(const Problem& problem, FitState& state) {
     state.r[v] = static_cast<float>(sum / chimax);
   }
 
+  // A record with nothing measured holds nothing of the residue: its contribution
+  // is 0 and it takes no part in the sum that normalises the others.
   double ttot = 0.0;
+  std::vector<bool> unmeasured(nrec, false);
   for (std::size_t s = 0; s < nrec; ++s) {
     double num = 0.0;
     double den = 0.0;
+    bool measured = false;
     for (std::size_t v = 0; v < nvar; ++v) {
       const std::size_t cell = s * nvar + v;
       if (usik[cell] > 0) {
@@ -55,11 +60,19 @@ void residue(const Problem& problem, FitState& state) {
         const double rv = static_cast<double>(state.r[v]);
         num += static_cast<double>(dy[cell]) * rv / u / u;
         den += rv * rv / u / u;
+        measured = true;
       }
+    }
+    if (!measured) {
+      state.t[s] = 0.0;
+      unmeasured[s] = true;
+      continue;
     }
     state.t[s] = num / den;
     ttot = ttot + state.t[s];
   }
-  for (std::size_t s = 0; s < nrec; ++s) state.t[s] = state.t[s] / ttot;
+  for (std::size_t s = 0; s < nrec; ++s) {
+    if (!unmeasured[s]) state.t[s] = state.t[s] / ttot;
+  }
   for (std::size_t v = 0; v < nvar; ++v) state.r[v] = static_cast<float>(static_cast<double>(state.r[v]) * ttot);
 }
