@@ -83,6 +83,15 @@ TEST(Robust, RefreshAndSummaryOfOneRecord) {
   EXPECT_EQ(&plain.fit_usik(), &plain.usik);
 }
 
+TEST(Robust, AlphaTooSmallForTheDataIsRefused) {
+  // The residual 16 at uncertainty 1 is raised to sqrt(16 / alpha): 1.26e38 for
+  // alpha 1e-75, a float still; 4e38 for alpha 1e-76, beyond the largest float.
+  EXPECT_EQ(refreshed_record(1e-75).ueff[2], static_cast<float>(std::sqrt(16 / 1e-75)));
+  EXPECT_EQ(failure_of([] { refreshed_record(1e-76); }),
+            "Error: --robust 1e-76 is too small for these data: the value of V2 in record 1 'r0' (residual 16, "
+            "uncertainty 1) would get an uncertainty beyond the range of a float, so weight 0; give a larger ALPHA!\n");
+}
+
 TEST(Robust, OptionTakesAnOptionalAlpha) {
   struct Case {
     std::vector<const char*> argv;
@@ -97,12 +106,17 @@ TEST(Robust, OptionTakesAnOptionalAlpha) {
       {{"tarnok", "--robust", ".5", "--passes", "3", "n", "p", "f", "d", "r"}, 0.5, 5, ""},
       {{"tarnok", "--robust=1e1", "o", "p", "f", "d", "r", "0.3"}, 10.0, 6, ""},
       {{"tarnok", "--robust", "--keep-best", "n", "p", "f", "d", "r"}, 4.0, 5, ""},
+      {{"tarnok", "--robust", "+4", "n", "p", "f", "d", "r"}, 4.0, 5, ""},  // a sign, as for other numbers
+      {{"tarnok", "--robust=+.5", "n", "p", "f", "d", "r"}, 0.5, 5, ""},
       {{"tarnok", "--robust"}, 4.0, 0, ""},
       {{"tarnok", "--robust", "-1", "n"}, 0.0, 0, "Error: --robust needs a positive number, not '-1'!\n"},
       {{"tarnok", "--robust", "0", "n"}, 0.0, 0, "Error: --robust needs a positive number, not '0'!\n"},
       {{"tarnok", "--robust", "4x", "n"}, 0.0, 0, "Error: --robust needs a positive number, not '4x'!\n"},
       {{"tarnok", "--robust=", "n"}, 0.0, 0, "Error: --robust needs a positive number, not ''!\n"},
       {{"tarnok", "--robust=nan", "n"}, 0.0, 0, "Error: --robust needs a positive number, not 'nan'!\n"},
+      // Spellings of numbers that are not finite are taken as ALPHA and refused, not as the mode.
+      {{"tarnok", "--robust", "nan", "n"}, 0.0, 0, "Error: --robust needs a positive number, not 'nan'!\n"},
+      {{"tarnok", "--robust", "-Infinity", "n"}, 0.0, 0, "Error: --robust needs a positive number, not '-Infinity'!\n"},
   };
   for (const Case& c : cases) {
     std::string where;
