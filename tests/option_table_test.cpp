@@ -27,6 +27,8 @@ const Sample kSamples[] = {
     {OptionValue::flag, "", true, "", ""},
     {OptionValue::count, "7", 7, "-1", "Error: NAME needs a whole number of at least 0, not '-1'!\n"},
     {OptionValue::positive_count, "3", 3, "0", "Error: NAME needs a whole number of at least 1, not '0'!\n"},
+    {OptionValue::seed, "18446744073709551615", 18446744073709551615u, "-1",
+     "Error: NAME needs a whole number from 0 to 18446744073709551615, not '-1'!\n"},
     {OptionValue::positive, "0.25", 0.25, "0", "Error: NAME needs a positive number, not '0'!\n"},
     {OptionValue::fraction, "0.25", 0.25, "1.5", "Error: NAME needs a number above 0 and at most 1, not '1.5'!\n"},
     {OptionValue::optional_positive, "2.5", 2.5, "-1", "Error: NAME needs a positive number, not '-1'!\n"},
@@ -149,6 +151,42 @@ TEST(OptionTable, ParserRefusesEachKindWithItsMessage) {
       EXPECT_GT(row.implied, 0.0) << name;
     } else {
       EXPECT_EQ(failure_of([&] { parse(command({name})); }), "Error: " + name + " needs a value!\n");
+    }
+  }
+}
+
+TEST(OptionTable, WholeNumbersAreDecimalDigitsWithAnOptionalPlus) {
+  struct Case {
+    std::vector<std::string> given;
+    std::string key;          // the run record's key of the option given
+    nlohmann::json shown;     // its value there, when accepted
+    std::string message;      // the refusal, or "" when accepted
+  };
+  const Case cases[] = {
+      {{"--seed", "020"}, "seed", 20, ""},  // leading zeros are decimal
+      {{"--seed", "+5"}, "seed", 5, ""},
+      {{"--seed=18446744073709551615"}, "seed", 18446744073709551615u, ""},
+      {{"--seed", "18446744073709551616"}, "", nullptr,
+       "Error: --seed needs a whole number from 0 to 18446744073709551615, not '18446744073709551616'!\n"},
+      {{"--seed", "0x10"}, "", nullptr, "Error: --seed needs a whole number from 0 to 18446744073709551615, not '0x10'!\n"},
+      {{"--seed", " 5"}, "", nullptr, "Error: --seed needs a whole number from 0 to 18446744073709551615, not ' 5'!\n"},
+      {{"--passes", "+3"}, "passes", 3, ""},
+      {{"--passes", "+"}, "", nullptr, "Error: --passes needs a whole number of at least 0, not '+'!\n"},
+      {{"--block", "-1"}, "", nullptr, "Error: --block needs a whole number of at least 1, not '-1'!\n"},
+      {{"--starts", "100000"}, "starts", 100000, ""},
+      {{"--starts", "100001"}, "", nullptr, "Error: --starts needs a whole number from 1 to 100000, not '100001'!\n"},
+      {{"--bootstrap", "2147483648"}, "", nullptr,
+       "Error: --bootstrap needs a whole number from 1 to 100000, not '2147483648'!\n"},
+      {{"--bootstrap", "99999999999999999999"}, "", nullptr,
+       "Error: --bootstrap needs a whole number from 1 to 100000, not '99999999999999999999'!\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.given;
+    args.push_back("n");
+    Options options;
+    EXPECT_EQ(failure_of([&] { options = parse(command(args)); }), c.message) << c.given[0];
+    if (c.message.empty()) {
+      EXPECT_EQ(options_record(options)[c.key], c.shown) << c.given[0];
     }
   }
 }

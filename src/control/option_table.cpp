@@ -9,6 +9,10 @@ namespace {
 using enum OptionValue;
 using enum RecordAs;
 
+// The most fits --starts and --bootstrap may ask for: each keeps its profiles
+// until the end of the run, and the counts are held as int.
+constexpr long kMostFits = 100000;
+
 constexpr OptionRow kRows[] = {
     {"--passes", count, &Options::passes, null_at_default,
      "  --passes N   stop after N passes (a key still stops earlier on a terminal;\n"
@@ -50,14 +54,16 @@ constexpr OptionRow kRows[] = {
     {"--starts", positive_count, &Options::starts, null_at_default,
      "  --starts N   fit N starts (the given profiles and N - 1 whose free elements\n"
      "               are each multiplied by a factor from [0.5, 1.5]) and write the\n"
-     "               one with the lowest final chi2; needs --passes or --converge\n"},
-    {"--seed", count, &Options::seed, value,
+     "               one with the lowest final chi2; needs --passes or --converge\n",
+     0.0, kMostFits},
+    {"--seed", seed, &Options::seed, value,
      "  --seed S     seed of the starts and of the bootstrap (default 1)\n"},
     {"--bootstrap", positive_count, &Options::bootstrap, null_at_default,
      "  --bootstrap N\n"
      "               after the fit, fit N replicates of blocks of records drawn with\n"
      "               replacement and write the spread of the profiles to the report\n"
-     "               folder; needs --report and --passes or --converge\n"},
+     "               folder; needs --report and --passes or --converge\n",
+     0.0, kMostFits},
     {"--block", positive_count, &Options::block, null_at_default,
      "  --block L    records per bootstrap block (default: from the contributions)\n"},
     {"--min-r", fraction, &Options::min_r, value,
@@ -85,6 +91,8 @@ constexpr bool field_fits_value(const OptionRow& row) {
     case count:
     case positive_count:
       return std::holds_alternative<long Options::*>(row.field);
+    case seed:
+      return std::holds_alternative<std::uint64_t Options::*>(row.field);
     case positive:
     case fraction:
     case optional_positive:

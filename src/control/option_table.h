@@ -5,6 +5,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,7 +17,8 @@
 enum class OptionValue {
   flag,               ///< nothing: sets a bool; "--name=value" is an unknown option
   count,              ///< a whole number of at least 0 (long)
-  positive_count,     ///< a whole number of at least 1 (long)
+  positive_count,     ///< a whole number of at least 1 (long), at most the row's `most` where that is set
+  seed,               ///< a whole number from 0 to 2^64 - 1 (std::uint64_t)
   positive,           ///< a finite number above 0 (double)
   fraction,           ///< a number above 0 and at most 1 (double)
   optional_positive,  ///< as `positive`, given as --name=VALUE or as the next argument when that
@@ -33,7 +35,8 @@ enum class RecordAs {
 };
 
 // Where the parser stores an option: a member of Options of the type its OptionValue reads.
-using OptionField = std::variant<bool Options::*, long Options::*, double Options::*, std::string Options::*>;
+using OptionField =
+    std::variant<bool Options::*, long Options::*, std::uint64_t Options::*, double Options::*, std::string Options::*>;
 
 struct OptionRow {
   std::string_view name;   ///< as typed, e.g. "--passes"; the record's key drops "--" and spells '-' as '_'
@@ -42,6 +45,7 @@ struct OptionRow {
   RecordAs record;         ///< how the run record shows it
   std::string_view help;   ///< its lines of --help, verbatim, each with its line end
   double implied = 0.0;    ///< optional_positive only: the value when none is given
+  long most = 0;           ///< positive_count only: the largest value accepted; 0: no limit
 };
 
 // Every option of the fit, in the order of --help.

@@ -1,9 +1,12 @@
 #include "control/options.h"
 
+#include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "control/failure.h"
@@ -42,21 +45,59 @@ constexpr const char* kUsageTail =
     "Exit status: 0 when the result file was written (or for --help, --version),\n"
     "1 on any error, 128+n when ended at once by signal n (a second Ctrl-C).\n";
 
+// The digits of a whole number as typed, without the one '+' it may start with;
+// empty when the text is not an optional '+' and decimal digits only (leading
+// zeros are decimal: 020 is 20).
+std::string_view decimal_digits(const std::string& text) {
+  std::string_view digits(text);
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return {};
+  return digits;
+}
+
 long parse_count(const std::string& option, const std::string& text) {
   long value = -1;
-  const char* first = text.c_str();
-  const char* last = first + text.size();
-  auto [ptr, ec] = std::from_chars(first, last, value);
-  if (text.empty() || ec != std::errc() || ptr != last || value < 0) {
+  const std::string_view digits = decimal_digits(text);
+  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size()) {
     fail("Error: %s needs a whole number of at least 0, not '%s'!\n", option.c_str(), text.c_str());
+  }
+  return value;
+}
+
+// A whole number of at least 1 and, where `most` is set, at most `most`.
+long parse_positive(const std::string& option, const std::string& text, long most) {
+  long value = 0;
+  const std::string_view digits = decimal_digits(text);
+  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  const bool read = !digits.empty() && ptr == digits.data() + digits.size();
+  if (most > 0 && read && (ec == std::errc::result_out_of_range || value > most)) {
+    fail("Error: %s needs a whole number from 1 to %ld, not '%s'!\n", option.c_str(), most, text.c_str());
+  }
+  if (!read || ec != std::errc() || value < 1) {
+    fail("Error: %s needs a whole number of at least 1, not '%s'!\n", option.c_str(), text.c_str());
+  }
+  return value;
+}
+
+// A seed: decimal digits (after an optional '+') from 0 to 2^64 - 1.
+std::uint64_t parse_seed(const std::string& option, const std::string& text) {
+  std::uint64_t value = 0;
+  const std::string_view digits = decimal_digits(text);
+  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size()) {
+    fail("Error: %s needs a whole number from 0 to %ju, not '%s'!\n", option.c_str(),
+         static_cast<std::uintmax_t>(UINT64_MAX), text.c_str());
   }
   return value;
 }
 
 double parse_tolerance(const std::string& option, const std::string& text) {
   double value = 0.0;
+  // A '+' may lead, as in "+4"; the number itself follows.
   const char* first = text.c_str();
-  const char* last = first + text.size();
+  if (*first == '+' && first[1] != '+' && first[1] != '-') ++first;
+  const char* last = text.c_str() + text.size();
   auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
   if (text.empty() || ec != std::errc() || ptr != last || !std::isfinite(value) || !(value > 0)) {
     fail("Error: %s needs a positive number, not '%s'!\n", option.c_str(), text.c_str());
@@ -66,16 +107,15 @@ double parse_tolerance(const std::string& option, const std::string& text) {
 
 // Whether the argument after an option whose value may be left out (--robust) is
 // that value: a number, which starts with a digit or a point (after an optional
-// sign). The mode argument never does.
+// sign), or a spelling of one that is not finite ("nan", "inf", "infinity"), which
+// is then refused as a value. The mode argument never starts with a digit or a
+// point, and the mode words "nan" and "inf" are not taken.
 bool looks_like_number(const char* text) {
   if (*text == '+' || *text == '-') ++text;
-  return (*text >= '0' && *text <= '9') || *text == '.';
-}
-
-long parse_positive(const std::string& option, const std::string& text) {
-  const long value = parse_count(option, text);
-  if (value < 1) fail("Error: %s needs a whole number of at least 1, not '%s'!\n", option.c_str(), text.c_str());
-  return value;
+  if ((*text >= '0' && *text <= '9') || *text == '.') return true;
+  std::string word(text);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return word == "nan" || word == "inf" || word == "infinity";
 }
 
 // Reads and checks the value of one option and stores it where its row says.
@@ -88,7 +128,10 @@ void store_value(Options& options, const OptionRow& row, const std::string& name
       options.*std::get<long Options::*>(row.field) = parse_count(name, text);
       break;
     case OptionValue::positive_count:
-      options.*std::get<long Options::*>(row.field) = parse_positive(name, text);
+      options.*std::get<long Options::*>(row.field) = parse_positive(name, text, row.most);
+      break;
+    case OptionValue::seed:
+      options.*std::get<std::uint64_t Options::*>(row.field) = parse_seed(name, text);
       break;
     case OptionValue::positive:
     case OptionValue::optional_positive:

@@ -2,6 +2,7 @@
 // mode, profile, form, data, result and an optional rotate strength.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ struct Options {
   double robust = 0.0;               ///< --robust [ALPHA]: down-weight values beyond ALPHA (default 4); 0: off
   bool timing = false;               ///< --timing: phase times on standard error
   long starts = 0;                   ///< --starts N: fit N starts, write the best; 0: one fit
-  long seed = 1;                     ///< --seed S: seed of the starts and bootstrap draws
+  std::uint64_t seed = 1;            ///< --seed S: seed of the starts and bootstrap draws
   long bootstrap = 0;                ///< --bootstrap N: N bootstrap replicates after the fit; 0: none
   long block = 0;                    ///< --block L: records per bootstrap block; 0: from the data
   double min_r = 0.6;                ///< --min-r R: least correlation that maps a replicate factor
