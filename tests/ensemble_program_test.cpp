@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <thread>
 
@@ -202,4 +204,45 @@ TEST(EnsembleProgram, CtrlCStopsEveryStartAndKeepsWhatWasReached) {
   EXPECT_NE(console.find("2 fitted, 0 failed, 2 not run.\n"), std::string::npos) << console;
   EXPECT_FALSE(read_file(result).empty());
   EXPECT_EQ(lines_of(read_file(report + "/starts.tsv")).size(), 5u);
+}
+
+TEST(EnsembleProgram, CtrlCDuringTheBootstrapIsStatedInTheReport) {
+  // 200 replicates on two threads: Ctrl-C once the result table is written stops
+  // the two running replicates part-way; they are not counted as fitted, and the
+  // run record and the page say how far the bootstrap came.
+  TempDir dir;
+  const std::string out = dir.file("stdout");
+  const std::string result = dir.file("result.tsv");
+  const std::string report = dir.file("report");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, STDOUT_FILENO);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    execl(TARNOK_BINARY, TARNOK_BINARY, "--passes", "200", "--threads", "2", "--bootstrap", "200", "--report",
+          report.c_str(), "n", (kExample + "profile.tsv").c_str(), (kExample + "form.tsv").c_str(),
+          (kExample + "data.tsv").c_str(), result.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int i = 0; i < 6000 && !file_exists(result); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(pid, SIGINT);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+  const std::string console = read_file(out);
+  EXPECT_NE(console.find("stopped part-way (not used)"), std::string::npos) << console;
+  const nlohmann::json record = nlohmann::json::parse(read_file(report + "/run.json"));
+  ASSERT_TRUE(record.contains("bootstrap_stopped")) << record.dump();
+  const nlohmann::json& cut = record["bootstrap_stopped"];
+  EXPECT_EQ(cut["replicates"], 200);
+  EXPECT_GE(cut["stopped_part_way"].get<int>(), 1);
+  EXPECT_GE(cut["not_run"].get<int>(), 1);
+  EXPECT_EQ(cut["fitted"].get<int>() + cut["failed"].get<int>() + cut["stopped_part_way"].get<int>() +
+                cut["not_run"].get<int>(),
+            200);
+  const std::string page = read_file(report + "/report.html");
+  EXPECT_NE(page.find("The bootstrap was stopped: of 200 replicates"), std::string::npos);
 }

@@ -325,3 +325,25 @@ TEST(Ensemble, OneKeyStopsEveryFitAndNoneBeginsAfterIt) {
   EXPECT_TRUE(shared.key_pressed());
   EXPECT_TRUE(shared.stopped());
 }
+
+TEST(Ensemble, ReplicateStoppedPartWayIsNotCountedAsFitted) {
+  // One thread, 20 passes per replicate: the key, seen at look 30, stops the
+  // second replicate part-way, and no later one begins.
+  TestModel m = synthetic(40, 7);
+  KeyAtLook keyboard(30);
+  FitOptions options;
+  options.passes = 20;
+  BootstrapSettings settings;
+  settings.replicates = 5;
+  settings.block = 2;
+  settings.threads = 1;
+  std::fill(m.x.begin(), m.x.end(), 1.0);
+  const BootstrapRun run = run_bootstrap(m, keyboard, options, settings);
+  EXPECT_EQ(run.fitted, 1);
+  EXPECT_EQ(run.stopped, 1);
+  EXPECT_EQ(run.not_run, 3);
+  for (std::size_t e = 0; e < run.values.size(); ++e) EXPECT_LE(run.values[e].size(), 1u) << e;
+  const std::string summary = bootstrap_summary(m, run);
+  EXPECT_EQ(summary.rfind("Bootstrap: 5 replicates in blocks of 2 records: 1 fitted, 0 failed, 1 stopped part-way "
+                          "(not used), 3 not run (stopped); ", 0), 0u) << summary;
+}

@@ -136,6 +136,11 @@ void ReportFolder::write_bootstrap(const Problem& problem, const FitState& state
   write_whole_file(file_path(ReportFile::bootstrap), tsv_text(*bootstrap_));
   bootstrap_mapping_ = mapping_table(problem, bootstrap);
   write_whole_file(file_path(ReportFile::bootstrap_mapping), tsv_text(*bootstrap_mapping_));
+  if (bootstrap.stopped > 0 || bootstrap.not_run > 0) {
+    bootstrap_cut_short_ = {{"replicates", bootstrap.replicates}, {"fitted", bootstrap.fitted},
+                            {"failed", bootstrap.failed},         {"stopped_part_way", bootstrap.stopped},
+                            {"not_run", bootstrap.not_run}};
+  }
 }
 
 void ReportFolder::write_report(const Problem& problem, const FitState& state, const FitSettings& settings,
@@ -153,7 +158,8 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   if (apportioned) shares = apportion(problem, state, find_variable(problem, options.total));
   times.diagnostics_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   times.end_utc = utc_now();
-  const nlohmann::json record = run_record(problem, state, settings, argv, options, outcome, times, apportioned ? &shares : nullptr);
+  nlohmann::json record = run_record(problem, state, settings, argv, options, outcome, times, apportioned ? &shares : nullptr);
+  if (!bootstrap_cut_short_.is_null()) record["bootstrap_stopped"] = bootstrap_cut_short_;
   const std::string record_text = record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   write_whole_file(written_path(ReportFile::run_record), record_text);
 

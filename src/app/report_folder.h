@@ -52,7 +52,8 @@ class ReportFolder {
   // of the starts for the page.
   void write_starts(const Problem& problem, const StartsRun& starts);
 
-  // After the bootstrap: writes its tables and keeps them for the page.
+  // After the bootstrap: writes its tables and keeps them for the page; a bootstrap
+  // a key or Ctrl-C cut short is also stated in the run record and on the page.
   void write_bootstrap(const Problem& problem, const FitState& state, const BootstrapRun& bootstrap);
 
   // Last: computes the diagnostics, writes the tables and the run record, and
@@ -72,4 +73,5 @@ class ReportFolder {
   std::optional<TextTable> starts_;              ///< the table of the starts, once written
   std::optional<TextTable> bootstrap_;           ///< the table of the bootstrap, once written
   std::optional<TextTable> bootstrap_mapping_;   ///< its mapping table, once written
+  nlohmann::json bootstrap_cut_short_;           ///< the counts of a bootstrap a stop cut short; null otherwise
 };

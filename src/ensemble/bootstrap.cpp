@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::uint64_t kFirstReplicateStream = std::uint64_t{1} << 32;
 
-enum class Fate { not_run, failed, fitted };
+enum class Fate { not_run, stopped, failed, fitted };
 
 struct Replicate {
   Fate fate = Fate::not_run;
@@ -47,6 +47,12 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
     FitState fit = FitState::sized_for(replicate);
     const FitOutcome outcome = run_fit(replicate, one_thread, fit, shared);
     Replicate& slot = replicates[static_cast<std::size_t>(i)];
+    // A fit a key or Ctrl-C ended before its own stop rule is not a replicate of
+    // the base fit: it is counted apart and its profiles are not used.
+    if (outcome.reason == StopReason::key || outcome.reason == StopReason::interrupted) {
+      slot.fate = Fate::stopped;
+      return;
+    }
     if (outcome.failed || !std::isfinite(fit.chi2)) {
       slot.fate = Fate::failed;
       return;
@@ -68,6 +74,10 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
   for (const Replicate& replicate : replicates) {
     if (replicate.fate == Fate::not_run) {
       ++run.not_run;
+      continue;
+    }
+    if (replicate.fate == Fate::stopped) {
+      ++run.stopped;
       continue;
     }
     if (replicate.fate == Fate::failed) {
@@ -92,6 +102,7 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
 std::string bootstrap_summary(const Problem& problem, const BootstrapRun& run) {
   std::string out = format_text("Bootstrap: %d replicates in blocks of %d records: %d fitted, %d failed",
                                 run.replicates, run.block, run.fitted, run.failed);
+  if (run.stopped > 0) out += format_text(", %d stopped part-way (not used)", run.stopped);
   if (run.not_run > 0) out += format_text(", %d not run (stopped)", run.not_run);
   if (run.fitted > 0) {
     out += format_text("; %.0f passes per replicate on average", static_cast<double>(run.passes) / run.fitted);

@@ -28,6 +28,7 @@ struct BootstrapRun {
   int replicates = 0;                   ///< replicates asked for
   int fitted = 0;                       ///< replicates with a result
   int failed = 0;                       ///< replicates whose fit has no result
+  int stopped = 0;                      ///< replicates stopped part-way (a key or Ctrl-C): not used
   int not_run = 0;                      ///< replicates stopped before they began
   long passes = 0;                      ///< statistics lines of all fitted replicates
   std::vector<int> mapped;              ///< per base factor: fitted replicates mapped to it

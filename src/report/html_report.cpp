@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "control/text_format.h"
 #include "report/bootstrap_charts.h"
 #include "report/dates.h"
 #include "report/report_charts.h"
@@ -454,6 +455,13 @@ ReportPages make_report(const ReportInput& in) {
     page.add("<p class=\"note\">Each profile element over the bootstrap replicates mapped to its factor: box from "
              "the 25th to the 75th percentile, whiskers from the 5th to the 95th, the line the median, the dot "
              "the value of this fit.</p>");
+    if (const auto cut = in.run.find("bootstrap_stopped"); cut != in.run.end()) {
+      page.add(format_text("<p class=\"note\">The bootstrap was stopped: of %d replicates, %d were fitted, %d failed, "
+                           "%d were stopped part-way and %d were not run. The spread rests on the %d fitted "
+                           "replicates only.</p>",
+                           cut->value("replicates", 0), cut->value("fitted", 0), cut->value("failed", 0),
+                           cut->value("stopped_part_way", 0), cut->value("not_run", 0), cut->value("fitted", 0)));
+    }
     std::size_t k = 0;
     for (const auto& [factor, svg] : bootstrap_charts(*in.bootstrap)) page.figure(bootstrap_figure(k++), svg);
     page.table(*in.bootstrap, nullptr, 2);
