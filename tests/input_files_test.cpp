@@ -83,7 +83,9 @@ TEST(ProfileFile, UnusableFilesAreRejectedNamingTheFile) {
   }
   EXPECT_EQ(failure_of([&] { TestModel m; read_profile(m, dir.file("missing")); }),
             "Error: Can't find " + dir.file("missing") + "!\n");
-  EXPECT_EQ(failure_of([&] { TestModel m; read_profile(m, dir.path()); }), "Error: Can't find " + dir.path() + "!\n");
+  // Only a file that is not there is "Can't find"; a folder is named as one.
+  EXPECT_EQ(failure_of([&] { TestModel m; read_profile(m, dir.path()); }),
+            "Error: Can't read " + dir.path() + ": it is a folder, not a file!\n");
 }
 
 TEST(FormFile, NonzeroMeansFreeAndRowsMatchByPosition) {

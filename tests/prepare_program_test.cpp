@@ -216,6 +216,11 @@ TEST(PrepareProgram, RefusesWithItsMessageAndWritesNothing) {
        "Error: {P}: no profile row for the species Cl, Mass!\n"},
       {"names do not match factors", {"--uncertainties", "{U}", "--factors", "3", "--names", "A,B", "{V}", "{O}"}, v,
        u, "Error: prepare: 2 names for 3 factors!\n"},
+      {"values saved as UTF-16", {"--uncertainties", "{U}", "--factors", "2", "{V}", "{O}"},
+       std::string("\xFF\xFE" "D\0a\0t\0e\0", 10), u,
+       "Error: {V}: the file is UTF-16 text (a NUL byte in every character); save it as UTF-8!\n"},
+      {"a folder as uncertainties", {"--uncertainties", "/", "--factors", "2", "{V}", "{O}"}, v, u,
+       "Error: Can't read /: it is a folder, not a file!\n"},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.name);

@@ -27,3 +27,12 @@ std::string quote_cell(std::string_view cell) {
   if (cell.size() > kShown) out += "...";
   return out;
 }
+
+void refuse_utf16(const std::string& path, std::string_view first_bytes) {
+  if (first_bytes.size() < 2) return;
+  const bool mark = first_bytes.substr(0, 2) == "\xFF\xFE" || first_bytes.substr(0, 2) == "\xFE\xFF";
+  const bool nul_beside_character = (first_bytes[0] == '\0') != (first_bytes[1] == '\0');
+  if (mark || nul_beside_character) {
+    fail("Error: %s: the file is UTF-16 text (a NUL byte in every character); save it as UTF-8!\n", path.c_str());
+  }
+}

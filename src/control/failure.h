@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 class Failure : public std::runtime_error {
  public:
@@ -23,3 +24,8 @@ class Failure : public std::runtime_error {
 
 // Cuts a text for quoting in a message so that a huge cell does not flood the console.
 std::string quote_cell(std::string_view cell);
+
+// Fails, naming the file, when its first bytes are UTF-16 text (a UTF-16
+// byte-order mark, or a NUL byte beside a character in the first two bytes):
+// such a file holds a NUL byte in every character and must be saved as UTF-8.
+void refuse_utf16(const std::string& path, std::string_view first_bytes);

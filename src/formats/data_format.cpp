@@ -124,18 +124,6 @@ void create_tables(Problem& problem) {
   create(problem.usik, cells, "No memory for usik. Reduce number of records.\n");
 }
 
-// Line `number` of the file at `path`, as it stands (the line ends made LF).
-std::string line_of(const std::string& path, long number) {
-  Scanner in(path);
-  for (long k = 1; k < number && !in.at_end(); ++k) {
-    in.skip_until('\n');
-    in.get();
-  }
-  std::string line;
-  in.read_until(&line, '\n');
-  return line;
-}
-
 // A record line with too few or too many numbers. Where a cell of the line is
 // empty, the message names its column (cells counted from 1 at tabs, the
 // identifier's included): that is where a value went missing.
@@ -144,20 +132,8 @@ std::string line_of(const std::string& path, long number) {
   const long expected = 2L * problem.nvar;
   std::string empty;
   if (found < expected) {
-    const std::string text = line_of(in.path(), line);
-    long column = 1;
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t tab = text.find('\t', start);
-      const std::size_t end = tab == std::string::npos ? text.size() : tab;
-      if (text.find_first_not_of(" \v\f", start) >= end) {
-        empty = "; column " + std::to_string(column) + " is empty";
-        break;
-      }
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-      ++column;
-    }
+    const long column = first_empty_column(line_of(in.path(), line));
+    if (column > 0) empty = "; column " + std::to_string(column) + " is empty";
   }
   fail("Error: %s line %ld: %ld number%s where %ld %s expected (a value and an uncertainty for each of %d "
        "variable%s)%s!\n",

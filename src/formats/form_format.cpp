@@ -30,6 +30,16 @@ void check_label(const Problem& problem, Scanner& in, const std::string& label, 
        in.path().c_str(), line, quote_cell(shown).c_str(), quote_cell(variable).c_str());
 }
 
+// The numbers of a row are read by count, so a row may go on on the next line;
+// but where the row's own line has an empty cell, a flag is missing there, and
+// the row is refused at that line instead of taking the next row's cells.
+void refuse_empty_cell(const Problem& problem, const std::string& path, long row_line, int read) {
+  const long column = first_empty_column(line_of(path, row_line));
+  if (column == 0) return;
+  fail("Error: %s line %ld: %d number%s where %d %s expected (one per factor); column %ld is empty!\n", path.c_str(),
+       row_line, read, read == 1 ? "" : "s", problem.nfakt, problem.nfakt == 1 ? "is" : "are", column);
+}
+
 }  // namespace
 
 void read_form(Problem& problem, const std::string& path) {
@@ -40,8 +50,10 @@ void read_form(Problem& problem, const std::string& path) {
     label.clear();
     in.read_until(&label, '\t');  // the label cell
     check_label(problem, in, label, k);
+    const long row_line = in.line();
     in.skip_space();
     for (int f = 0; f < problem.nfakt; ++f) {
+      if (in.line() > row_line) refuse_empty_cell(problem, in.path(), row_line, f);
       problem.fp[static_cast<std::size_t>(k) * static_cast<std::size_t>(problem.nfakt) + static_cast<std::size_t>(f)] =
           in.read_int();
     }

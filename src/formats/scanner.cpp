@@ -36,7 +36,7 @@ long count_newlines(const char* first, const char* last) {
 
 Scanner::Scanner(const std::string& path) : path_(path), file_(std::make_unique<InputFile>(path)) {
   // Every input is read more than once, so only a regular file will do.
-  if (!file_->ok()) fail("Error: Can't find %s!\n", path.c_str());
+  if (!file_->ok()) fail("%s", not_open_message(path, *file_).c_str());
   // A small file gets a small buffer: the tables are read five times per run, and
   // a megabyte cleared for a file of a few hundred bytes is most of the work.
   const auto size = static_cast<std::size_t>(file_->size());
@@ -72,6 +72,7 @@ bool Scanner::refill() {
   char* base = buf_.data();
   if (first_read_) {
     first_read_ = false;
+    refuse_utf16(path_, std::string_view(base + start, end_ - start));
     if (end_ - start >= 3 && std::memcmp(base + start, "\xEF\xBB\xBF", 3) == 0) start += 3, pos_ = start;
   }
   // CR LF becomes LF and a lone CR becomes LF; a CR at the end of the bytes read
@@ -270,4 +271,28 @@ int Scanner::read_int() {
   pos_ += cell.size();
   skip_space();
   return value;
+}
+
+std::string line_of(const std::string& path, long number) {
+  Scanner in(path);
+  for (long k = 1; k < number && !in.at_end(); ++k) {
+    in.skip_until('\n');
+    in.get();
+  }
+  std::string line;
+  in.read_until(&line, '\n');
+  return line;
+}
+
+long first_empty_column(std::string_view line) {
+  long column = 1;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    const std::size_t end = tab == std::string_view::npos ? line.size() : tab;
+    if (line.find_first_not_of(" \v\f", start) >= end) return column;
+    if (tab == std::string_view::npos) return 0;
+    start = tab + 1;
+    ++column;
+  }
 }

@@ -17,8 +17,9 @@ class InputFile;
 
 class Scanner {
  public:
-  // Opens `path` for reading; fails with "Error: Can't find %s!" naming the
-  // file as typed when it cannot be opened or is not a regular file.
+  // Opens `path` for reading; fails naming the file as typed when it cannot be
+  // opened or is not a regular file ("Error: Can't find %s!" when it is not
+  // there, see not_open_message), and on the first read when it is UTF-16 text.
   explicit Scanner(const std::string& path);
   ~Scanner();
   Scanner(const Scanner&) = delete;
@@ -86,3 +87,10 @@ class Scanner {
   bool held_cr_ = false;          // a CR ended the last read and awaits its LF
   long lines_before_ = 0;         // line ends in bytes already discarded
 };
+
+// Line `number` of the file at `path`, as it stands (the line ends made LF).
+std::string line_of(const std::string& path, long number);
+
+// The column (counted from 1, cells cut at tabs) of the first cell of `line` that
+// is empty or blank, or 0 when none is.
+long first_empty_column(std::string_view line);

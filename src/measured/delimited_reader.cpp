@@ -25,7 +25,7 @@ bool DelimitedRow::blank() const {
 
 DelimitedReader::DelimitedReader(const std::string& path, char delimiter) : path_(path), delimiter_(delimiter) {
   file_ = std::make_unique<InputFile>(path);
-  if (!file_->ok()) fail("Error: Can't find %s!\n", path.c_str());
+  if (!file_->ok()) fail("%s", not_open_message(path, *file_).c_str());
   // Blocks of 1 MB, or less for a small file.
   const auto size = static_cast<std::size_t>(file_->size());
   buf_.resize(std::clamp<std::size_t>(size + 1, 4096, kBlock));
@@ -57,6 +57,7 @@ bool DelimitedReader::next_line(std::string_view* line) {
   if (first_) {
     while (end_ < 3 && refill()) {
     }
+    refuse_utf16(path_, std::string_view(buf_.data(), end_));
     if (end_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
     first_ = false;
   }

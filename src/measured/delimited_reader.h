@@ -22,8 +22,9 @@ struct DelimitedRow {
 
 class DelimitedReader {
  public:
-  // Opens `path` (as typed) for reading; fails with "Error: Can't find %s!" when it
-  // cannot be opened or is not a regular file. `delimiter` '\0' detects it from the
+  // Opens `path` (as typed) for reading; fails when it cannot be opened or is not a
+  // regular file (see not_open_message), and on the first read when it is UTF-16
+  // text. `delimiter` '\0' detects it from the
   // first row: a tab if that row holds one, otherwise the more frequent of
   // semicolon and comma outside quotes (comma when there is neither).
   DelimitedReader(const std::string& path, char delimiter);
