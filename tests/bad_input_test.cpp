@@ -56,6 +56,7 @@ struct Case {
   const TempDir& dir;
   std::string profile, form, data, result;
   std::string mode = "n";
+  std::vector<std::string> options;  // options before the mode, besides --passes 2
   std::vector<std::string> extra;  // arguments after the result path
   std::string skip;                // set by a setup that cannot make its case here
   bool as_nobody = false;          // run the program as an unprivileged user
@@ -63,7 +64,9 @@ struct Case {
   bool earlier_result = true;      // an earlier result file stands at the result path
 
   std::vector<std::string> args() const {
-    std::vector<std::string> a = {"--passes", "2", mode, profile, form, data, result};
+    std::vector<std::string> a = {"--passes", "2"};
+    a.insert(a.end(), options.begin(), options.end());
+    a.insert(a.end(), {mode, profile, form, data, result});
     a.insert(a.end(), extra.begin(), extra.end());
     return a;
   }
@@ -276,19 +279,19 @@ const Row kRows[] = {
        ::chmod(r.profile.c_str(), 0);
        enforce_permissions(r, r.profile, R_OK);
      },
-     false, Names::profile, 0, "Can't find"},
+     false, Names::profile, 0, "Permission denied"},
     {"FormUnreadable",
      [](Case& r) {
        ::chmod(r.form.c_str(), 0);
        enforce_permissions(r, r.form, R_OK);
      },
-     false, Names::form, 0, "Can't find"},
+     false, Names::form, 0, "Permission denied"},
     {"DataUnreadable",
      [](Case& r) {
        ::chmod(r.data.c_str(), 0);
        enforce_permissions(r, r.data, R_OK);
      },
-     false, Names::data, 0, "Can't find"},
+     false, Names::data, 0, "Permission denied"},
     // A result file that may be written but not read is simply replaced.
     {"ResultUnreadableIsReplaced",
      [](Case& r) {
@@ -305,9 +308,13 @@ const Row kRows[] = {
        enforce_permissions(r, r.result, W_OK);
      },
      false, Names::result, 0, "Can't create"},
-    {"ProfileIsFolder", [](Case& r) { r.profile = r.dir.path(); }, false, Names::profile, 0, "Can't find"},
-    {"FormIsFolder", [](Case& r) { r.form = r.dir.path(); }, false, Names::form, 0, "Can't find"},
-    {"DataIsFolder", [](Case& r) { r.data = r.dir.path(); }, false, Names::data, 0, "Can't find"},
+    // Only a file that is not there is "Can't find"; for any other the message says what is wrong.
+    {"ProfileIsFolder", [](Case& r) { r.profile = r.dir.path(); }, false, Names::profile, 0,
+     ": it is a folder, not a file!"},
+    {"FormIsFolder", [](Case& r) { r.form = r.dir.path(); }, false, Names::form, 0,
+     ": it is a folder, not a file!"},
+    {"DataIsFolder", [](Case& r) { r.data = r.dir.path(); }, false, Names::data, 0,
+     ": it is a folder, not a file!"},
     {"ResultIsFolder",
      [](Case& r) {
        std::filesystem::create_directory(r.dir.file("out"));
@@ -365,7 +372,7 @@ const Row kRows[] = {
        r.profile = r.dir.file("pipe");
        ::mkfifo(r.profile.c_str(), 0644);
      },
-     false, Names::profile, 0, "Can't find"},
+     false, Names::profile, 0, ": it is not a regular file"},
     {"ResultIsNamedPipe",
      [](Case& r) {
        r.result = r.dir.file("pipe");
@@ -402,6 +409,14 @@ const Row kRows[] = {
      Names::form, 4, "'0.5' is not an integer"},
     {"FormTruncatedInRow", [](Case& r) { r.dir.write("form.tsv", "\tSoil\tSea\nNa\t1\t1\nCl\t1"); }, false, Names::form,
      3, "ends before all numbers"},
+    // A row's numbers are read by count, but an empty cell on its line is a missing
+    // flag, named there, not a row that goes on with the next row's label.
+    {"FormEmptyCell", [](Case& r) { r.dir.write("form.tsv", replace_all(kForm, "Cl\t1\t1", "Cl\t\t1")); }, false,
+     Names::form, 3, "1 number where 2 are expected (one per factor); column 2 is empty"},
+    {"FormEmptyLastCell", [](Case& r) { r.dir.write("form.tsv", replace_all(kForm, "Cl\t1\t1", "Cl\t1\t")); }, false,
+     Names::form, 3, "1 number where 2 are expected (one per factor); column 3 is empty"},
+    {"FormRowGoesOnOnTheNextLine", [](Case& r) { r.dir.write("form.tsv", replace_all(kForm, "Cl\t1\t1", "Cl\t1\n1")); },
+     true, Names::none, 0, "Soil", true},
     {"FormMoreRowsThanVariablesIgnored",
      [](Case& r) { r.dir.write("form.tsv", std::string(kForm) + "Extra\t1\t1\nMore\tx\ty\n"); }, true, Names::none, 0,
      "Soil", true},
@@ -487,6 +502,19 @@ const Row kRows[] = {
      Names::none, 0, "Harbour samples"},
     {"DataEveryUncertaintyZero", [](Case& r) { r.dir.write("data.tsv", replace_all(kData, "\t0.1", "\t0")); }, true,
      Names::none, 0, "Harbour samples"},
+    // A record with nothing measured has contributions and residue 0; the other
+    // records' residue stays finite (it was -nan in every record).
+    {"DataRecordWithNothingMeasured",
+     [](Case& r) { r.dir.write("data.tsv", data_with("d3\t0.5\t0.1\t0.7\t0.1\t2.01\t0.1", "d3\t0.5\t0\t0.7\t-1\t2.01\t0")); },
+     true, Names::none, 0, "\nd3\t0\t0\t0\n"},
+    // Fewer records than factors: negative degrees of freedom and standard errors
+    // that are not numbers.
+    {"DataFewerRecordsThanFactors",
+     [](Case& r) { r.dir.write("data.tsv", std::string(kData).substr(0, std::string(kData).find("d2"))); }, false, Names::data, 0,
+     "1 record but 2 factors; there must be at least as many records as factors"},
+    {"DataAsManyRecordsAsFactors",
+     [](Case& r) { r.dir.write("data.tsv", std::string(kData).substr(0, std::string(kData).find("d3"))); }, true, Names::none, 0,
+     "\nd2\t"},
 
     // Size.
     {"ThousandsOfFactors", [](Case& r) { write_sized(r, 3000, 2); }, false, Names::profile, 1, "3000 factors"},
@@ -541,6 +569,20 @@ const Row kRows[] = {
      false, Names::form, 3, "NUL byte"},
     {"DataNulByte", [](Case& r) { r.dir.write("data.tsv", data_with("d4", std::string("d\0", 2))); }, false, Names::data,
      6, "NUL byte"},
+    {"DataUtf16",
+     [](Case& r) {
+       std::string wide = "\xFF\xFE";
+       for (char c : std::string(kData)) wide += std::string{c, '\0'};
+       r.dir.write("data.tsv", wide);
+     },
+     false, Names::data, 0, "is UTF-16 text (a NUL byte in every character); save it as UTF-8"},
+    {"ProfileUtf16WithoutByteOrderMark",
+     [](Case& r) {
+       std::string wide;
+       for (char c : std::string(kProfile)) wide += std::string{'\0', c};
+       r.dir.write("profile.tsv", wide);
+     },
+     false, Names::profile, 0, "is UTF-16 text"},
     {"DataNulByteAfterLoneCrLineEnds",
      [](Case& r) { r.dir.write("data.tsv", replace_all(data_with("d4", std::string("d\0", 2)), "\n", "\r")); }, false,
      Names::data, 6, "NUL byte"},
@@ -593,6 +635,20 @@ const Row kRows[] = {
     // The rotate argument.
     {"RotateNan", [](Case& r) { r.extra = {"nan"}; }, false, Names::none, 0, "rotate"},
     {"RotateBeyondFloatRange", [](Case& r) { r.extra = {"1e39"}; }, false, Names::none, 0, "rotate"},
+
+    // Options whose limit the files set.
+    // Raised uncertainties beyond the range of a float weighed every value 0: an all-zero fit.
+    {"RobustAlphaTooSmallForTheData", [](Case& r) { r.options = {"--robust", "1e-80"}; }, false, Names::none, 0,
+     "Error: --robust 1e-80 is too small for these data"},
+    {"RobustAlphaSmallButRepresentable", [](Case& r) { r.options = {"--robust", "1e-30"}; }, true, Names::none, 0,
+     "Harbour samples"},
+    // A block longer than the records was cut to them: every replicate the data, every band of width 0.
+    {"BootstrapBlockMoreThanRecords",
+     [](Case& r) { r.options = {"--bootstrap", "2", "--block", "6", "--report", r.dir.file("report")}; }, false,
+     Names::data, 0, "--block 6 is more than the 5 records of"},
+    // Seeds are decimal: a leading '+' and leading zeros read as written.
+    {"SeedWithPlusAndLeadingZeros", [](Case& r) { r.options = {"--starts", "2", "--seed", "+007"}; }, true,
+     Names::none, 0, "Harbour samples"},
 };
 
 class BadInput : public ::testing::TestWithParam<Row> {};

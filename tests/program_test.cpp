@@ -57,9 +57,12 @@ TEST(Program, ArgumentAndModeErrors) {
   };
   const std::string count = "Wrong number of arguments (O/N profile form data result [rotate])\n";
   const Case cases[] = {
-      {{}, count},
-      {{"n", "a", "b", "c"}, count},
-      {{"n", "a", "b", "c", "d", "e", "f"}, count},
+      // The fixed line, then what was given.
+      {{}, count + "0 arguments after the options, where 5 or 6 are needed\n"},
+      {{"n", "a", "b", "c"}, count + "4 arguments after the options, where 5 or 6 are needed: 'n' 'a' 'b' 'c'\n"},
+      {{"n", "a", "b", "c", "d", "e", "f"},
+       count + "7 arguments after the options, where 5 or 6 are needed: 'n' 'a' 'b' 'c' 'd' 'e' 'f'\n"},
+      {{"n"}, count + "1 argument after the options, where 5 or 6 are needed: 'n'\n"},
       {{"x", "a", "b", "c", "d"}, "Wrong argument! Not x, but N(ormal) or O(ffset).\n"},
       {{"", "a", "b", "c", "d"}, "Wrong argument! Not , but N(ormal) or O(ffset).\n"},
       {{"--bogus", "n", "a", "b", "c", "d"}, "Error: Unknown option --bogus! See tarnok --help.\n"},

@@ -53,6 +53,18 @@ struct FitPlan {
   bool unattended = false;  ///< the fit ends by itself (--passes or --converge)
 };
 
+// The fixed line, and a second one that says what was given instead (an option
+// after the first positional argument is taken as a positional one).
+[[noreturn]] void fail_argument_count(const std::vector<std::string>& args) {
+  constexpr std::size_t kShown = 8;
+  std::string seen;
+  for (std::size_t k = 0; k < args.size() && k < kShown; ++k) seen += " '" + quote_cell(args[k]) + "'";
+  if (args.size() > kShown) seen += " ...";
+  fail("Wrong number of arguments (O/N profile form data result [rotate])\n"
+       "%zu argument%s after the options, where 5 or 6 are needed%s%s\n",
+       args.size(), args.size() == 1 ? "" : "s", args.empty() ? "" : ":", seen.c_str());
+}
+
 FitPlan plan_from_options(int argc, char** argv) {
   FitPlan plan;
   plan.options = parse_options(argc, argv);
@@ -60,7 +72,7 @@ FitPlan plan_from_options(int argc, char** argv) {
   const Options& options = plan.options;
   if (options.help || options.version) return plan;
   const std::vector<std::string>& args = options.args;
-  if (args.size() != 5 && args.size() != 6) fail("Wrong number of arguments (O/N profile form data result [rotate])\n");
+  if (args.size() != 5 && args.size() != 6) fail_argument_count(args);
   switch (args[0].empty() ? '\0' : args[0][0]) {
     case 'n':
     case 'N':
@@ -111,6 +123,36 @@ Problem read_problem(const FitPlan& plan) {
   return problem;
 }
 
+// Fewer records than factors leave every variable's profile elements and its
+// regression on the contributions undetermined (negative degrees of freedom,
+// standard errors that are not numbers).
+void refuse_fewer_records_than_factors(const Problem& problem, const std::string& data) {
+  if (problem.nrec >= problem.nfakt) return;
+  fail("Error: %s: %d record%s but %d factors; there must be at least as many records as factors!\n", data.c_str(),
+       problem.nrec, problem.nrec == 1 ? "" : "s", problem.nfakt);
+}
+
+// A record with nothing measured (every uncertainty 0 or less) is fitted with
+// contributions 0 and holds no residue: said on standard error, naming the first.
+void warn_unmeasured_records(const Problem& problem, const std::string& data) {
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
+  int count = 0;
+  int first = -1;
+  for (int s = 0; s < problem.nrec; ++s) {
+    const float* u = problem.usik.data() + static_cast<std::size_t>(s) * nvar;
+    if (std::none_of(u, u + nvar, [](float value) { return value > 0; })) {
+      if (count++ == 0) first = s;
+    }
+  }
+  if (count == 0) return;
+  std::fprintf(stderr,
+               "tarnok: %s: %d record%s with nothing measured (every uncertainty 0 or less), the first record %d "
+               "'%s': %s contributions%s and residue are 0 and %s no part in the fit.\n",
+               data.c_str(), count, count == 1 ? "" : "s", first + 1, quote_cell(problem.id(first)).c_str(),
+               count == 1 ? "its" : "their", problem.offset != 0 ? " (but the offset's 1)" : "",
+               count == 1 ? "it takes" : "they take");
+}
+
 FitState allocate_state(const Problem& problem) {
   try {
     return FitState::sized_for(problem);
@@ -120,11 +162,15 @@ FitState allocate_state(const Problem& problem) {
   }
 }
 
-// Before the fit: no output may replace an input, and every file of the report
-// folder must be writable.
+// Before the fit: no output may replace an input, a bootstrap block fits in the
+// records, and every file of the report folder must be writable.
 std::optional<ReportFolder> check_outputs(const FitPlan& plan, const Problem& problem) {
   const Options& options = plan.options;
   refuse_input_as_result(plan.result, {plan.profile, plan.form, plan.data});
+  if (options.block > problem.nrec) {
+    fail("Error: --block %ld is more than the %d record%s of %s; a block holds at most every record!\n", options.block,
+         problem.nrec, problem.nrec == 1 ? "" : "s", plan.data.c_str());
+  }
   if (options.report.empty()) return std::nullopt;
   if (!options.total.empty() && find_variable(problem, options.total) < 0) {
     fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), plan.profile.c_str());
@@ -153,7 +199,7 @@ FitRun fit_starts(const Problem& problem, const FitPlan& plan, ConsoleObserver& 
     std::fflush(stdout);
   };
   run.starts = run_starts(problem, plan.settings, observer, static_cast<int>(plan.options.starts),
-                          static_cast<std::uint64_t>(plan.options.seed), print);
+                          plan.options.seed, print);
   print(best_start_line(run.starts));
   if (run.starts.best < 0) fail("Error: No start has a result; no result was written.\n");
   run.outcome = run.starts.starts[static_cast<std::size_t>(run.starts.best)].outcome;
@@ -184,8 +230,8 @@ void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& stat
   const Options& options = plan.options;
   BootstrapSettings settings;
   settings.replicates = static_cast<int>(options.bootstrap);
-  settings.block = static_cast<int>(std::min(options.block, static_cast<long>(problem.nrec)));
-  settings.seed = static_cast<std::uint64_t>(options.seed);
+  settings.block = static_cast<int>(options.block);  // at most nrec, checked before the fit
+  settings.seed = options.seed;
   settings.min_r = options.min_r;
   settings.threads = plan.settings.threads;
   const BootstrapRun run = run_bootstrap(problem, state, plan.settings, observer, settings);
@@ -247,6 +293,8 @@ int run_fit_command(int argc, char** argv) {
 
   const auto reading = std::chrono::steady_clock::now();
   const Problem problem = read_problem(plan);
+  refuse_fewer_records_than_factors(problem, plan.data);
+  warn_unmeasured_records(problem, plan.data);
   FitState unfitted = allocate_state(problem);
   times.read_seconds = phase_time(options, "parse", reading);
   std::optional<ReportFolder> report = check_outputs(plan, problem);
