@@ -71,4 +71,15 @@ TEST(Residue, RecordWithNothingMeasuredHoldsNoResidue) {
   EXPECT_DOUBLE_EQ(m.t[2], 2.0 / 3);
   EXPECT_EQ(m.r[0], 3.0f);
   EXPECT_EQ(m.r[1], 6.0f);
+
+  // The third record measured only in a variable whose residue profile is 0
+  // (its residuals cross those of the worst variable nowhere): t = 0 too.
+  TestModel blind = make_model(1, 3, 3);
+  blind.dy = {1, 2, 0, 2, 4, 0, 0, 0, 1};
+  blind.usik = {1, 1, 1, 1, 1, 1, 0, 0, 1};
+  residue(blind);
+  EXPECT_DOUBLE_EQ(blind.t[0], 1.0 / 3);
+  EXPECT_EQ(blind.t[2], 0.0);
+  EXPECT_DOUBLE_EQ(blind.t[1], 2.0 / 3);
+  EXPECT_EQ(blind.r, (std::vector<float>{3, 6, 0}));
 }

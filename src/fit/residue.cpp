@@ -45,10 +45,11 @@ void residue(const Problem& problem, FitState& state) {
     state.r[v] = static_cast<float>(sum / chimax);
   }
 
-  // A record with nothing measured holds nothing of the residue: its contribution
-  // is 0 and it takes no part in the sum that normalises the others.
+  // A record with nothing measured, or measured only where the residue profile is
+  // 0, holds nothing of the residue: its contribution is 0 and it takes no part in
+  // the sum that normalises the others.
   double ttot = 0.0;
-  std::vector<bool> unmeasured(nrec, false);
+  std::vector<bool> unseen(nrec, false);
   for (std::size_t s = 0; s < nrec; ++s) {
     double num = 0.0;
     double den = 0.0;
@@ -63,16 +64,16 @@ void residue(const Problem& problem, FitState& state) {
         measured = true;
       }
     }
-    if (!measured) {
+    if (!measured || den == 0.0) {
       state.t[s] = 0.0;
-      unmeasured[s] = true;
+      unseen[s] = true;
       continue;
     }
     state.t[s] = num / den;
     ttot = ttot + state.t[s];
   }
   for (std::size_t s = 0; s < nrec; ++s) {
-    if (!unmeasured[s]) state.t[s] = state.t[s] / ttot;
+    if (!unseen[s]) state.t[s] = state.t[s] / ttot;
   }
   for (std::size_t v = 0; v < nvar; ++v) state.r[v] = static_cast<float>(static_cast<double>(state.r[v]) * ttot);
 }

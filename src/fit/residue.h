@@ -8,5 +8,6 @@
 // Fills r and t from the residuals dy of the final contribution step. When no
 // variable has a positive weighted residual sum (a perfect fit, or nothing
 // measured), there is no residue: r and t are all zero. A record with nothing
-// measured gets t = 0 and is left out of the normalisation of the others.
+// measured, or measured only where r is 0, gets t = 0 and is left out of the
+// normalisation of the others.
 void residue(const Problem& problem, FitState& state);
