@@ -43,7 +43,7 @@ std::vector<std::pair<std::string, std::string>> bootstrap_charts(const TextTabl
       }
     }
     if (!(hi > 0)) lo = 1e-3, hi = 1.0;
-    Chart chart(720, 300, "Bootstrap spread of " + factor + " (box 25-75 %, whiskers 5-95 %, dot: base)");
+    Chart chart(880, 340, "Bootstrap spread of " + factor + " (box 25-75 %, whiskers 5-95 %, dot: base)");
     chart.x_categories(names, "variable");
     chart.y_axis(lo / 2, hi * 2, true, "profile (log)");
     chart.boxes(boxes, factor_colour(index));

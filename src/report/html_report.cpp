@@ -17,16 +17,32 @@ namespace {
 constexpr std::size_t kPairFactors = 12;   // pair plots for the first this many factors
 constexpr std::size_t kWorstRecords = 20;  // records listed by chi2
 
+// The page holds at any width from about 1,000 pixels: the body takes the window
+// up to a comfortable line length, a table too wide for it scrolls inside its own
+// box with its first column fixed, charts shrink to the width they get, and the
+// per-species charts flow in a grid. In print, every chart and table row stays on
+// one page and the tables give up their scroll boxes.
 const char* const kStyle =
-    "body{font-family:Helvetica,Arial,sans-serif;margin:1.5em auto;max-width:60em;color:#222}"
+    "body{font-family:Helvetica,Arial,sans-serif;margin:1.5em auto;padding:0 1em;max-width:90em;color:#222}"
     "h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:2em}h3{font-size:1em}"
-    "table{border-collapse:collapse;font-size:0.8em;margin:0.5em 0}"
-    "td,th{border:1px solid #ccc;padding:2px 5px;text-align:right}td{white-space:nowrap}th{background:#eee}"
-    "td.name,th.name{text-align:left}td.wrap{text-align:left;overflow-wrap:anywhere}tr.poor td{background:#fde0c5}"
-    "div.table{overflow-x:auto}"
-    "figure{margin:0.5em 0;display:inline-block}svg{max-width:100%;height:auto}"
-    "nav a{margin-right:1em}.note{font-size:0.85em;color:#555}"
-    "@media print{body{max-width:none}figure,table,h3{break-inside:avoid}nav{display:none}}";
+    "table{border-collapse:separate;border-spacing:0;font-size:0.8em;margin:0.5em 0}"
+    "td,th{border:1px solid #ccc;padding:2px 5px;text-align:right;background:#fff}td{white-space:nowrap}"
+    "th{background:#eee}"
+    "td.name,th.name{text-align:left}td.wrap{text-align:left;white-space:normal;overflow-wrap:anywhere}"
+    "tr.poor td{background:#fde0c5}"
+    "div.table{overflow-x:auto;max-width:100%}div.table td:first-child,div.table th:first-child"
+    "{position:sticky;left:0;z-index:1}"
+    "figure{margin:0.5em 0;display:inline-block;max-width:100%}svg{max-width:100%;height:auto}"
+    "div.grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(17em,1fr));gap:0.5em}"
+    "div.grid figure{margin:0}"
+    "nav{display:flex;flex-wrap:wrap;gap:0.3em 1em;padding:0.4em 0;border-bottom:1px solid #ccc}"
+    ".note{font-size:0.85em;color:#555}"
+    "div.warnings{border:2px solid #d55e00;background:#fff4ec;padding:0.2em 1em;margin:1em 0}"
+    "div.warnings h2{border:none;margin-top:0.5em}div.warnings li{margin:0.3em 0}"
+    "@media print{@page{margin:1.5cm}body{max-width:none;margin:0;padding:0;font-size:10pt}nav{display:none}"
+    "div.table{overflow:visible}div.table td:first-child,div.table th:first-child{position:static}"
+    "td{white-space:normal}figure,tr,h3,div.warnings{break-inside:avoid}h2,h3{break-after:avoid}"
+    "div.grid{grid-template-columns:repeat(3,1fr)}section{break-before:auto}}";
 
 std::string text_of(const nlohmann::json& value) {
   if (value.is_string()) return value.get<std::string>();
@@ -51,14 +67,18 @@ class Page {
  public:
   explicit Page(std::vector<Figure>* figures) : figures_(figures) {}
   void add(std::string_view html) { html_ += html; }
-  // Opens section `id` (closing the one before); with a navigation label the
-  // section gets a link in the navigation bar, in the order the sections come.
+  // Opens section `id` (closing the one before); the section gets a link in the
+  // navigation bar, in the order the sections come, labelled `nav_label` or, without
+  // one, its heading.
   void section(const std::string& id, const std::string& heading, const char* nav_label = nullptr) {
     if (open_) html_ += "</section>";
     html_ += "<section id=\"" + id + "\"><h2>" + escape_text(heading) + "</h2>";
     open_ = true;
-    if (nav_label != nullptr) links_.push_back({id, nav_label});
+    links_.push_back({id, nav_label != nullptr ? std::string(nav_label) : heading});
   }
+  // Figures added between these two flow in a grid.
+  void begin_grid() { html_ += "<div class=\"grid\">"; }
+  void end_grid() { html_ += "</div>"; }
   void figure(const std::string& name, std::string svg) {
     html_ += "<figure>" + svg + "</figure>";
     figures_->push_back({name, std::move(svg)});
@@ -238,7 +258,7 @@ void apportionment(Page& page, const nlohmann::json& run, const std::vector<std:
   if (!run.contains("apportionment")) return;
   const nlohmann::json& a = run["apportionment"];
   const std::string variable = text_of(a.value("variable", nlohmann::json()));
-  page.section("apportionment", "Apportionment of " + variable);
+  page.section("apportionment", "Apportionment of " + variable, "Apportionment");
   TextTable t;
   t.headings = {"factor", "mean " + variable, "percent"};
   std::vector<double> means;
@@ -340,7 +360,7 @@ void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, con
 void pairs(Page& page, const ResultNumbers& r, const std::vector<std::string>& factors) {
   const auto nf = static_cast<std::size_t>(r.nfakt);
   if (nf < 2) return;
-  page.section("pairs", "Contributions of factor pairs");
+  page.section("pairs", "Contributions of factor pairs", "Pairs");
   const std::size_t shown = std::min(nf, kPairFactors);
   if (shown < nf) {
     page.add("<p class=\"note\">Pairs among the first " + std::to_string(shown) + " factors.</p>");
@@ -349,11 +369,13 @@ void pairs(Page& page, const ResultNumbers& r, const std::vector<std::string>& f
   for (std::size_t s = 0; s < static_cast<std::size_t>(r.nrec); ++s) {
     for (std::size_t f = 0; f < shown; ++f) columns[f][s] = r.x[s * nf + f];
   }
+  page.begin_grid();
   for (std::size_t f = 0; f < shown; ++f) {
     for (std::size_t g = f + 1; g < shown; ++g) {
       page.figure(pair_figure(f, g), pair_chart(factors[f], factors[g], columns[f], columns[g]));
     }
   }
+  page.end_grid();
 }
 
 void variables_section(Page& page, const ReportInput& in, const std::vector<std::string>& variables) {
@@ -374,14 +396,16 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
            "observed values.</p>");
   page.table(t, &poor);
   if (in.pictures.empty()) return;
+  page.add("<h3>Fitted against observed, and the scaled residuals, per species</h3>");
+  page.begin_grid();
   for (std::size_t v = 0; v < variables.size() && v < in.pictures.size(); ++v) {
     const VariablePicture& picture = in.pictures[v];
-    page.add("<h3>" + escape_text(variables[v]) + "</h3>");
     page.figure(numbered_figure(kFitFigures, v),
                 fit_chart(variables[v], picture.observed, picture.fitted,
                           v < t.rows.size() && r2 < t.rows[v].size() ? t.rows[v][r2] : ""));
     page.figure(numbered_figure(kResidualFigures, v), residual_chart(variables[v], picture.edges, picture.counts));
   }
+  page.end_grid();
 }
 
 void records_section(Page& page, const ReportInput& in, const TimeAxis& time) {
@@ -444,14 +468,14 @@ ReportPages make_report(const ReportInput& in) {
   records_section(page, in, time);
   residue_section(page, r, time, variables);
   if (in.starts) {
-    page.section("starts", "Starts");
+    page.section("starts", "Starts", "Starts");
     page.add("<p class=\"note\">Every start of the run: its stop, chi2 and, per factor of the best start, the "
              "correlation of its contributions with the best-matching factor of that start. The result table "
              "is the start with the lowest chi2.</p>");
     page.table(*in.starts);
   }
   if (in.bootstrap) {
-    page.section("bootstrap", "Bootstrap spread");
+    page.section("bootstrap", "Bootstrap spread", "Bootstrap");
     page.add("<p class=\"note\">Each profile element over the bootstrap replicates mapped to its factor: box from "
              "the 25th to the 75th percentile, whiskers from the 5th to the 95th, the line the median, the dot "
              "the value of this fit.</p>");
@@ -467,7 +491,7 @@ ReportPages make_report(const ReportInput& in) {
     page.table(*in.bootstrap, nullptr, 2);
   }
   if (in.bootstrap_mapping) {
-    page.section("bootstrap_mapping", "Bootstrap mapping");
+    page.section("bootstrap_mapping", "Bootstrap mapping", "Mapping");
     page.add("<p class=\"note\">Replicates whose factor correlated best with each factor of this fit. Marked: "
              "mapped in fewer than 80 % of the fitted replicates, so its spread rests on few of them.</p>");
     const std::vector<bool> weak = weakly_mapped(*in.bootstrap_mapping);

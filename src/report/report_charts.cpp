@@ -123,6 +123,7 @@ std::string variable_bars(const std::string& title, const std::vector<std::strin
     chart.y_axis(lo, hi, false, label);
   }
   chart.bars(values, colour);
+  if (log) chart.zero_marks(values);
   return chart.svg();
 }
 
@@ -185,7 +186,7 @@ std::string time_chart(const std::string& title, const TimeAxis& time, const std
 
 std::string pair_chart(const std::string& fname, const std::string& gname, const std::vector<double>& xf,
                        const std::vector<double>& xg) {
-  Chart chart(240, 220, fname + " / " + gname);
+  Chart chart(290, 260, fname + " / " + gname);
   double xlo, xhi, ylo, yhi;
   linear_from_zero(xf, &xlo, &xhi);
   linear_from_zero(xg, &ylo, &yhi);
@@ -199,7 +200,7 @@ std::string pair_chart(const std::string& fname, const std::string& gname, const
 
 std::string fit_chart(const std::string& variable, const std::vector<double>& observed,
                       const std::vector<double>& fitted, const std::string& r2) {
-  Chart chart(290, 260, variable + ": fitted against observed");
+  Chart chart(290, 260, variable);
   Range r;
   for (double v : observed) r.add(v);
   for (double v : fitted) r.add(v);

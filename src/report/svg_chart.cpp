@@ -46,6 +46,36 @@ std::size_t utf8_length(std::string_view text, std::size_t i) {
   return n;
 }
 
+// Pixels a text of `size` px takes, roughly (Helvetica averages a little over half
+// its size per character; bytes that continue a UTF-8 character do not count).
+double text_width(std::string_view text, double size) {
+  double characters = 0;
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xc0) == 0x80 ? 0.0 : 1.0;
+  return characters * size * 0.58;
+}
+
+// The text content of a label: the name, or when it is longer than `longest`
+// characters its shortened form with the full name as the tooltip.
+std::string label_content(std::string_view name, std::size_t longest) {
+  const std::string shown = shortened_name(name, longest);
+  if (shown == name) return escape_text(name);
+  return "<title>" + escape_text(name) + "</title>" + escape_text(shown);
+}
+
+// The decades of a log axis that carry a label: every one when they are at least
+// `gap` pixels apart, otherwise every second, fifth or tenth.
+int decade_stride(double pixels_per_decade, double gap) {
+  for (int stride : {1, 2, 5, 10}) {
+    if (pixels_per_decade * stride >= gap) return stride;
+  }
+  return 20;
+}
+
+bool labelled_decade(double tick, int stride) {
+  const long k = std::lround(std::log10(tick));
+  return k % stride == 0;
+}
+
 }  // namespace
 
 std::string escape_text(std::string_view text) {
@@ -102,9 +132,16 @@ std::vector<double> log_ticks(double lo, double hi) {
   if (!(lo > 0) || !std::isfinite(hi) || hi < lo) return ticks;
   const int first = static_cast<int>(std::floor(std::log10(lo) + 1e-9));
   const int last = static_cast<int>(std::ceil(std::log10(hi) - 1e-9));
-  const int step = std::max(1, (last - first + 5) / 6);
-  for (int k = first; k <= last; k += step) ticks.push_back(power_of_ten(k));
+  for (int k = first; k <= last; ++k) ticks.push_back(power_of_ten(k));
   return ticks;
+}
+
+std::string shortened_name(std::string_view name, std::size_t longest) {
+  if (name.size() <= longest) return std::string(name);
+  std::size_t cut = longest - 1;
+  // Never cut a UTF-8 sequence: back up to the start of a character.
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xc0) == 0x80) --cut;
+  return std::string(name.substr(0, cut)) + "\xe2\x80\xa6";
 }
 
 std::string tick_label(double value) {
@@ -179,11 +216,14 @@ void Chart::x_axis(double lo, double hi, bool log, std::string_view label) {
   if (!(hi > lo)) hi = lo + (log ? lo : 1.0);
   x_lo_ = lo, x_hi_ = hi, x_log_ = log;
   const double y = height_ - bottom_;
+  const int stride = log ? decade_stride((width_ - left_ - right_) / (std::log10(hi) - std::log10(lo)), 36) : 1;
   for (double t : log ? log_ticks(lo, hi) : linear_ticks(lo, hi, 6)) {
     if (t < lo || t > hi) continue;
     axes_ += "<line class=\"tick\" x1=\"" + coord(px(t)) + "\" y1=\"" + coord(y) + "\" x2=\"" + coord(px(t)) +
-             "\" y2=\"" + coord(y + 4) + "\"/><text x=\"" + coord(px(t)) + "\" y=\"" + coord(y + 16) +
-             "\" text-anchor=\"middle\">" + tick_label(t) + "</text>";
+             "\" y2=\"" + coord(y + 4) + "\"/>";
+    if (log && !labelled_decade(t, stride)) continue;
+    axes_ += "<text x=\"" + coord(px(t)) + "\" y=\"" + coord(y + 16) + "\" text-anchor=\"middle\">" +
+             tick_label(t) + "</text>";
   }
   axes_ += "<text x=\"" + coord((left_ + width_ - right_) / 2) + "\" y=\"" + coord(height_ - 8.0) +
            "\" text-anchor=\"middle\">" + escape_text(label) + "</text>";
@@ -205,12 +245,25 @@ void Chart::x_dates(double lo, double hi, std::string_view label) {
 void Chart::x_categories(const std::vector<std::string>& names, std::string_view label) {
   categories_ = names.size();
   x_lo_ = 0, x_hi_ = static_cast<double>(std::max<std::size_t>(names.size(), 1)), x_log_ = false;
-  bottom_ = 74;
+  // Names run down at 50 degrees, or straight down when the categories are too
+  // narrow for slanted labels to clear each other; the bottom margin grows to the
+  // longest name shown. A name longer than kLongestLabel is shortened, the full
+  // name its tooltip.
+  const double slot = (width_ - left_ - right_) / x_hi_;
+  const bool upright = slot < 17;
+  const double size = slot < 12 ? 9 : 11;
+  double longest = 0;
+  for (const std::string& name : names) longest = std::max(longest, text_width(shortened_name(name, kLongestLabel), size));
+  const double drop = upright ? longest : longest * 0.77;
+  bottom_ = std::max(46.0, std::ceil(drop) + 28);
+  if (!upright) left_ = std::max(left_, std::ceil(longest * 0.64 - slot / 2 + 4));
+  const std::string angle = upright ? "-90" : "-50";
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const double x = px(static_cast<double>(i) + 0.5);
+    const double x = px(static_cast<double>(i) + 0.5) + (upright ? size / 3 : 0);
     const double y = height_ - bottom_ + 10;
-    axes_ += "<text x=\"" + coord(x) + "\" y=\"" + coord(y) + "\" text-anchor=\"end\" transform=\"rotate(-50 " +
-             coord(x) + " " + coord(y) + ")\">" + escape_text(names[i].substr(0, 12)) + "</text>";
+    axes_ += "<text x=\"" + coord(x) + "\" y=\"" + coord(y) + "\" font-size=\"" + coord(size) +
+             "\" text-anchor=\"end\" transform=\"rotate(" + angle + " " + coord(x) + " " + coord(y) + ")\">" +
+             label_content(names[i], kLongestLabel) + "</text>";
   }
   axes_ += "<text x=\"" + coord((left_ + width_ - right_) / 2) + "\" y=\"" + coord(height_ - 4.0) +
            "\" text-anchor=\"middle\">" + escape_text(label) + "</text>";
@@ -219,11 +272,14 @@ void Chart::x_categories(const std::vector<std::string>& names, std::string_view
 void Chart::y_axis(double lo, double hi, bool log, std::string_view label) {
   if (!(hi > lo)) hi = lo + (log ? lo : 1.0);
   y_lo_ = lo, y_hi_ = hi, y_log_ = log;
+  const int stride = log ? decade_stride((height_ - top_ - bottom_) / (std::log10(hi) - std::log10(lo)), 13) : 1;
   for (double t : log ? log_ticks(lo, hi) : linear_ticks(lo, hi, 5)) {
     if (t < lo || t > hi) continue;
     axes_ += "<line class=\"grid\" x1=\"" + coord(left_) + "\" y1=\"" + coord(py(t)) + "\" x2=\"" +
-             coord(width_ - right_) + "\" y2=\"" + coord(py(t)) + "\"/><text x=\"" + coord(left_ - 5) + "\" y=\"" +
-             coord(py(t) + 4) + "\" text-anchor=\"end\">" + tick_label(t) + "</text>";
+             coord(width_ - right_) + "\" y2=\"" + coord(py(t)) + "\"/>";
+    if (log && !labelled_decade(t, stride)) continue;
+    axes_ += "<text x=\"" + coord(left_ - 5) + "\" y=\"" + coord(py(t) + 4) + "\" text-anchor=\"end\">" +
+             tick_label(t) + "</text>";
   }
   const double mid = (top_ + height_ - bottom_) / 2;
   axes_ += "<text x=\"14\" y=\"" + coord(mid) + "\" text-anchor=\"middle\" transform=\"rotate(-90 14 " + coord(mid) +
@@ -274,6 +330,19 @@ void Chart::bars(const std::vector<double>& values, const char* colour, int slot
     body_ += "<rect fill=\"" + std::string(colour) + "\" x=\"" + coord(x0) + "\" y=\"" + coord(y0) + "\" width=\"" +
              coord(x1 - x0) + "\" height=\"" + coord(std::max(y1 - y0, 0.5)) + "\"/>";
   }
+}
+
+void Chart::zero_marks(const std::vector<double>& values) {
+  std::string d;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (values[i] != 0.0) continue;
+    const double x = px(static_cast<double>(i) + 0.5);
+    const double y = height_ - bottom_ - 4;
+    d += "M" + coord(x - 3.5) + " " + coord(y + 3) + "L" + coord(x) + " " + coord(y - 3) + "L" + coord(x + 3.5) + " " +
+         coord(y + 3) + "Z";
+  }
+  if (d.empty()) return;
+  body_ += "<path class=\"zero\" fill=\"#fff\" stroke=\"#333\" d=\"" + d + "\"><title>0</title></path>";
 }
 
 void Chart::boxes(const std::vector<Box>& values, const char* colour) {
@@ -340,15 +409,15 @@ void Chart::legend(const std::vector<std::string>& names) {
   double x = left_;
   double y = 30;
   for (std::size_t k = 0; k < names.size(); ++k) {
-    const std::string shown = names[k].substr(0, 16);
-    const double w = 18 + 6.5 * static_cast<double>(shown.size());
+    const std::string shown = shortened_name(names[k], kLongestLegend);
+    const double w = 22 + text_width(shown, 11);
     if (x + w > width_ - right_) {
       x = left_;
       y += 14;
     }
     body_ += "<rect fill=\"" + std::string(factor_colour(k)) + "\" x=\"" + coord(x) + "\" y=\"" + coord(y - 9) +
              "\" width=\"10\" height=\"10\"/><text x=\"" + coord(x + 13) + "\" y=\"" + coord(y) + "\">" +
-             escape_text(shown) + "</text>";
+             label_content(names[k], kLongestLegend) + "</text>";
     x += w;
   }
   top_ = y + 10;
@@ -363,8 +432,13 @@ std::string Chart::svg() const {
   out += "<title>" + escape_text(title_) + "</title>";
   out += "<style>.grid{stroke:#ddd}.tick{stroke:#333}</style>";
   out += "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>";
-  out += "<text x=\"" + coord(left_) + "\" y=\"16\" font-size=\"13\" font-weight=\"bold\">" + escape_text(title_) +
-         "</text>";
+  // A title wider than the chart is squeezed to fit rather than cut at the edge.
+  const double room = width_ - left_ - 4;
+  const std::string squeeze = text_width(title_, 13) * 1.1 > room
+                                  ? " textLength=\"" + coord(room) + "\" lengthAdjust=\"spacingAndGlyphs\""
+                                  : std::string();
+  out += "<text x=\"" + coord(left_) + "\" y=\"16\" font-size=\"13\" font-weight=\"bold\"" + squeeze + ">" +
+         escape_text(title_) + "</text>";
   out += axes_;
   out += body_;
   out += "<rect fill=\"none\" stroke=\"#333\" x=\"" + coord(left_) + "\" y=\"" + coord(top_) + "\" width=\"" +

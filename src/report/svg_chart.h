@@ -18,8 +18,15 @@ double power_of_ten(int k);
 // Round-number ticks covering [lo, hi]: about `target` of them, steps of 1, 2 or
 // 5 times a power of ten.
 std::vector<double> linear_ticks(double lo, double hi, int target = 5);
-// Powers of ten within [lo, hi] (lo > 0); at least the two around the range.
+// Every power of ten within [lo, hi] (lo > 0), and the two around the range; the
+// axes label every decade, or every second or fifth when they lie too close.
 std::vector<double> log_ticks(double lo, double hi);
+
+// Names on axes and legends: a longer name is shown shortened to this many
+// characters (the last an ellipsis), with the full name as its tooltip.
+constexpr std::size_t kLongestLabel = 18;
+constexpr std::size_t kLongestLegend = 24;
+std::string shortened_name(std::string_view name, std::size_t longest);
 // A tick's label: at most 6 significant digits, no trailing zeros.
 std::string tick_label(double value);
 
@@ -52,6 +59,9 @@ class Chart {
   // Bars of category i from the axis floor (0, or the bottom of a log axis) to
   // values[i]; `slot` of `slots` side by side within each category.
   void bars(const std::vector<double>& values, const char* colour, int slot = 0, int slots = 1);
+  // On a log axis: an open triangle at the floor of category i for each values[i]
+  // that is exactly 0, which no bar can show there.
+  void zero_marks(const std::vector<double>& values);
   // Bars of category i stacked from 0: part k of category i is parts[k][i].
   void stacked_bars(const std::vector<std::vector<double>>& parts);
   // Bars between numeric x edges (a histogram): bar i spans [edges[i], edges[i + 1]).
