@@ -11,6 +11,7 @@
 #include "report/dates.h"
 #include "report/report_charts.h"
 #include "report/svg_chart.h"
+#include "report/warnings.h"
 
 namespace {
 
@@ -172,6 +173,36 @@ std::size_t column(const TextTable& t, std::string_view heading) {
 double cell_number(const TextTable& t, std::size_t row, std::size_t col) {
   if (col == std::string::npos || row >= t.rows.size() || col >= t.rows[row].size()) return std::nan("");
   return std::strtod(t.rows[row][col].c_str(), nullptr);
+}
+
+// The link text of a warning's section.
+std::string section_label(const std::string& id) {
+  static const char* const kLabels[][2] = {{"convergence", "Convergence"}, {"summary", "Run summary"},
+                                           {"starts", "Starts"},           {"bootstrap_mapping", "Bootstrap mapping"},
+                                           {"variables", "Variables"},     {"records", "Records"}};
+  for (const auto& label : kLabels) {
+    if (id == label[0]) return label[1];
+  }
+  return id;
+}
+
+// The box at the top: what the analyst must notice, each linking its section, and
+// the conditions checked.
+void warnings_section(Page& page, const ReportInput& in) {
+  page.section("warnings", "To notice first", "To notice");
+  const std::vector<Warning> found = report_warnings(in);
+  page.add("<div class=\"warnings\">");
+  if (found.empty()) {
+    page.add("<p>Nothing: none of the checks below found anything.</p>");
+  } else {
+    page.add("<ul>");
+    for (const Warning& w : found) {
+      page.add("<li>" + escape_text(w.text) + " <a href=\"#" + w.section + "\">" + section_label(w.section) +
+               "</a></li>");
+    }
+    page.add("</ul>");
+  }
+  page.add("<p class=\"note\">" + escape_text(warning_conditions()) + "</p></div>");
 }
 
 void summary(Page& page, const nlohmann::json& run) {
@@ -455,6 +486,7 @@ ReportPages make_report(const ReportInput& in) {
   const std::string title = text_of(run.value("title", nlohmann::json()));
   const TimeAxis time = time_axis(r.ids);
 
+  warnings_section(page, in);
   summary(page, run);
   convergence(page, run);
   apportionment(page, run, factors);
