@@ -6,6 +6,7 @@
 
 #include "control/failure.h"
 #include "measured/delimited_reader.h"
+#include "measured/species_unit.h"
 
 namespace {
 
@@ -32,7 +33,9 @@ void read_heading(const DelimitedRow& row, MeasuredTable* t) {
     if (name.empty()) {
       fail("Error: %s line %ld column %zu: the species name is empty!\n", t->path.c_str(), row.line, c + 1);
     }
-    t->species.emplace_back(name);
+    NameAndUnit split = split_unit(name);
+    t->species.push_back(std::move(split.name));
+    t->units.push_back(std::move(split.unit));
     t->species_column.push_back(static_cast<long>(c + 1));
   }
   if (t->species.empty()) fail("Error: %s line %ld: no species columns after the first!\n", t->path.c_str(), row.line);
@@ -47,6 +50,10 @@ void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long li
       fail("Error: %s line %ld column %zu: species '%s' where %s has '%s'; both tables must hold the same species "
            "in the same order!\n",
            t.path.c_str(), line, j + 2, show(mine).c_str(), pattern.path.c_str(), show(theirs).c_str());
+    }
+    if (!t.units[j].empty() && !pattern.units[j].empty() && t.units[j] != pattern.units[j]) {
+      fail("Error: %s line %ld column %zu: species '%s' in %s where %s has it in %s!\n", t.path.c_str(), line, j + 2,
+           show(mine).c_str(), show(t.units[j]).c_str(), pattern.path.c_str(), show(pattern.units[j]).c_str());
     }
   }
 }

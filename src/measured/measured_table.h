@@ -22,6 +22,7 @@ struct MeasuredTable {
   long heading_line = 0;              ///< 1-based line of the heading row
   std::string id_heading;             ///< heading of the identifier column
   std::vector<std::string> species;   ///< full species names in column order
+  std::vector<std::string> units;     ///< per species, the unit its heading gives ("" when none)
   std::vector<long> species_column;   ///< 1-based column of each species
   std::string ids;                    ///< sample identifiers back to back
   std::vector<std::uint64_t> id_end;  ///< nsamples: identifier s is ids[id_end[s-1] .. id_end[s])

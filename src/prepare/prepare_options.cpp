@@ -59,6 +59,10 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
   auto* factors = app.add_option("--factors", o.factors, "number of factors of the starting model")
                       ->check(CLI::Range(1, 20));
   app.add_option("--names", names, "factor names, comma-separated (default F1 ... FK)")->allow_extra_args(false);
+  app.add_option("--unit", o.units,
+                 "the unit of the species whose heading gives none (e.g. ug/m3), or NAME=UNIT for one species; "
+                 "a heading such as 'Mass (ug/m3)' or 'SO4 [ug/m3]' gives its own")
+      ->allow_extra_args(false);
   app.add_option("--seed", o.seed, "seed of the starting model (default 1)");
   app.add_option("--start", o.start, "construction of the starting profiles: spread-nmf (default), spread or nmf")
       ->check(CLI::IsMember({"spread", "nmf", "spread-nmf"}));

@@ -18,6 +18,7 @@ struct PrepareOptions {
   std::string total;                       ///< --total NAME
   int factors = 0;                         ///< --factors K
   std::vector<std::string> names;          ///< --names A,B,...
+  std::vector<std::string> units;          ///< --unit UNIT or NAME=UNIT, any number
   std::uint64_t seed = 1;                  ///< --seed N
   std::string start = "spread-nmf";        ///< --start spread|nmf|spread-nmf: construction of the starting profiles
   std::string profiles;                    ///< --profiles FILE: known source profiles

@@ -20,6 +20,7 @@ MeasuredTable uncertainties_from_limits(const MeasuredTable& values, const std::
   MeasuredTable u;
   u.path = values.path;
   u.species = values.species;
+  u.units = values.units;
   u.species_column = values.species_column;
   u.block_rows = values.block_rows;
   u.id_end.assign(values.id_end.size(), 0);
@@ -129,12 +130,14 @@ PreparedTables read_prepared_tables(const PrepareOptions& o) {
       std::rethrow_exception(uncertainty_error);
     }
     check_same_shape(t.u, t.values);
+    assign_units(t.species, t.values.units, t.u.units, o.units);
   } else {
     t.values = read_measured(o.concentrations, o.delimiter, missing);
     t.species = classify_species(t.values, o.bad, o.weak, o.total);
     std::vector<DetectionLimit> limits = read_detection_limits(o.mdl, o.delimiter, t.values.species);
     for (const DetectionLimit& l : limits) t.mdl.push_back(l.mdl);
     t.u = uncertainties_from_limits(t.values, limits);
+    assign_units(t.species, t.values.units, {}, o.units);
   }
   return t;
 }

@@ -85,6 +85,35 @@ std::vector<Species> classify_species(const MeasuredTable& values, const std::ve
   return species;
 }
 
+void assign_units(std::vector<Species>& species, const std::vector<std::string>& from_values,
+                  const std::vector<std::string>& from_uncertainties, const std::vector<std::string>& given) {
+  for (Species& s : species) {
+    const auto j = static_cast<std::size_t>(s.column);
+    s.unit = j < from_values.size() ? from_values[j] : std::string();
+    if (s.unit.empty() && j < from_uncertainties.size()) s.unit = from_uncertainties[j];
+  }
+  std::string everyone;
+  for (const std::string& option : given) {
+    const std::size_t equals = option.find('=');
+    if (equals == std::string::npos) {
+      everyone = option;
+      continue;
+    }
+    const std::string name = option.substr(0, equals);
+    const std::string unit = option.substr(equals + 1);
+    auto it = std::find_if(species.begin(), species.end(), [&](const Species& s) { return s.name == name; });
+    if (it == species.end()) fail("Error: --unit %s: no species named %s!\n", option.c_str(), name.c_str());
+    if (!it->unit.empty() && it->unit != unit) {
+      fail("Error: --unit %s: the heading of %s gives the unit %s!\n", option.c_str(), name.c_str(),
+           it->unit.c_str());
+    }
+    it->unit = unit;
+  }
+  for (Species& s : species) {
+    if (s.unit.empty()) s.unit = everyone;
+  }
+}
+
 void describe_species(std::vector<Species>& species, const MeasuredTable& values, const MeasuredTable& uncertainties,
                       const std::vector<double>& mdl) {
   const int n = values.nsamples();
@@ -138,6 +167,8 @@ void write_species_table(const std::vector<Species>& species, std::FILE* out, bo
   std::vector<std::vector<std::string>> rows;
   rows.push_back({"species", "name in fit", "category", "S/N", "missing", "below MDL", "minimum", "median", "maximum",
                   "suggested"});
+  const bool units = std::any_of(species.begin(), species.end(), [](const Species& s) { return !s.unit.empty(); });
+  if (units) rows.back().emplace_back("unit");
   for (const Species& s : species) {
     auto number = [](double x) {
       if (std::isnan(x)) return std::string("-");
@@ -157,6 +188,7 @@ void write_species_table(const std::vector<Species>& species, std::FILE* out, bo
     row.push_back(number(s.median));
     row.push_back(number(s.maximum));
     row.emplace_back(category_name(s.suggested));
+    if (units) row.push_back(s.unit.empty() ? std::string("-") : s.unit);
     rows.push_back(row);
   }
   std::vector<std::size_t> width(rows[0].size(), 0);
