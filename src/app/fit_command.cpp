@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/console_observer.h"
+#include "app/factor_names.h"
 #include "app/report_folder.h"
 #include "control/failure.h"
 #include "control/options.h"
@@ -120,6 +121,7 @@ Problem read_problem(const FitPlan& plan) {
   read_profile(problem, plan.profile);
   read_form(problem, plan.form);
   read_data(problem, plan.data);
+  if (!plan.options.names.empty()) problem.faktnavn = factor_names(plan.options.names, problem.nfakt);
   return problem;
 }
 

@@ -1,6 +1,7 @@
 #include "app/report_folder.h"
 
 #include <chrono>
+#include <cmath>
 #include <utility>
 
 #include "control/failure.h"
@@ -9,6 +10,7 @@
 #include "formats/whole_file.h"
 #include "output/same_file.h"
 #include "platform/files.h"
+#include "readback/report_files.h"
 #include "report/html_report.h"
 #include "report/report_input.h"
 #include "stats/diagnostics.h"
@@ -40,12 +42,42 @@ std::vector<VariablePicture> pictures(const Diagnostics& d) {
   return out;
 }
 
-// The path of `name` in folder `dir`, with one slash between them.
-std::string report_path(const std::string& dir, const std::string& name) {
-  return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+// Per variable its measured values over the records, NaN where not measured.
+std::vector<std::vector<double>> observed_values(const Problem& problem) {
+  std::vector<std::vector<double>> out(static_cast<std::size_t>(problem.nvar));
+  for (int v = 0; v < problem.nvar; ++v) {
+    std::vector<double>& values = out[static_cast<std::size_t>(v)];
+    values.reserve(static_cast<std::size_t>(problem.nrec));
+    for (int s = 0; s < problem.nrec; ++s) {
+      const std::size_t c = static_cast<std::size_t>(s) * static_cast<std::size_t>(problem.nvar) + static_cast<std::size_t>(v);
+      values.push_back(problem.usik[c] > 0 ? static_cast<double>(problem.rawdata[c]) : std::nan(""));
+    }
+  }
+  return out;
+}
+
+// The units of the variables: from --units FILE, or else from species.tsv beside the
+// data file when tarnok prepare wrote one there; none when neither gives them.
+std::vector<std::string> variable_units(const Problem& problem, const Options& options) {
+  std::string path = options.units;
+  if (path.empty()) {
+    const std::string& data = options.args[3];
+    const std::size_t slash = data.find_last_of("/\\");
+    path = (slash == std::string::npos ? std::string() : data.substr(0, slash + 1)) + "species.tsv";
+  }
+  std::string text;
+  if (!read_text_file(path, &text)) {
+    if (!options.units.empty()) fail("Error: Can't read the species table %s!\n", path.c_str());
+    return {};
+  }
+  return units_of_species(table_of_tsv(text), problem.varnavn);
 }
 
 }  // namespace
+
+std::string report_path(const std::string& dir, const std::string& name) {
+  return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
 
 const char* report_file_name(ReportFile file) {
   switch (file) {
@@ -67,6 +99,8 @@ const char* report_file_name(ReportFile file) {
       return "bootstrap.tsv";
     case ReportFile::bootstrap_mapping:
       return "bootstrap_mapping.tsv";
+    case ReportFile::page_numbers:
+      return "page_numbers.json";
   }
   return "";
 }
@@ -94,7 +128,7 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
   // Every file the run will write here: the four of every report, the tables of
   // starts and bootstrap, and the figures.
   std::vector<ReportFile> files = {ReportFile::run_record, ReportFile::variables, ReportFile::records,
-                                   ReportFile::page};
+                                   ReportFile::page, ReportFile::page_numbers};
   if (options.starts > 0) files.insert(files.end(), {ReportFile::starts, ReportFile::best_start_profile});
   if (options.bootstrap > 0) files.insert(files.end(), {ReportFile::bootstrap, ReportFile::bootstrap_mapping});
   std::vector<std::string> paths;
@@ -171,6 +205,10 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   input.starts = std::move(starts_);
   input.bootstrap = std::move(bootstrap_);
   input.bootstrap_mapping = std::move(bootstrap_mapping_);
+  input.units = variable_units(problem, options);
+  input.observed = observed_values(problem);
+  write_whole_file(file_path(ReportFile::page_numbers),
+                   page_numbers(input).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
   const ReportPages pages = make_report(input);
   const std::string figures = written_path(ReportFile::figures) + "/";
   for (const Figure& figure : pages.figures) write_whole_file(figures + figure.name, figure.svg);

@@ -33,10 +33,14 @@ enum class ReportFile {
   best_start_profile,  ///< with --starts: the profiles the best start began from
   bootstrap,           ///< with --bootstrap: percentiles of every profile element
   bootstrap_mapping,   ///< with --bootstrap: per factor, the replicates mapped to it
+  page_numbers,        ///< the page's numbers the tables do not hold, for tarnok report
 };
 
 // The name of a file (or of the figures' folder) in the report folder.
 const char* report_file_name(ReportFile file);
+
+// The path of `name` in folder `dir`, with one slash between them.
+std::string report_path(const std::string& dir, const std::string& name);
 
 class ReportFolder {
  public:

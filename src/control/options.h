@@ -20,6 +20,8 @@ struct Options {
   double min_r = 0.6;                ///< --min-r R: least correlation that maps a replicate factor
   std::string report;                ///< --report DIR: run record, diagnostics and report.html into DIR; "": none
   std::string total;                 ///< --total NAME: the variable apportioned among the factors in the report
+  std::string units;                 ///< --units FILE: species table giving the variables' units in the report
+  std::string names;                 ///< --names A,B,...: the factors' names for this run
   bool help = false;                 ///< --help
   bool version = false;              ///< --version
   std::vector<std::string> args;     ///< positional arguments, as typed

@@ -40,8 +40,23 @@ struct ReportInput {
   TextTable records;                      ///< per record: how well it is fitted
   ResultNumbers result;                   ///< the numbers of the result table
   std::vector<VariablePicture> pictures;  ///< per variable; empty when not known
+  std::vector<std::string> units;         ///< per variable its unit, "" when not known; empty: none known
+  /// Measured values, nvar x nrec (observed[v][s]), NaN where not measured; empty
+  /// when not known. The total's row gives its observed series.
+  std::vector<std::vector<double>> observed;
   // Shown at the end, each when the run made it.
   std::optional<TextTable> starts;             ///< every start: stop, chi2, correlations
   std::optional<TextTable> bootstrap;          ///< percentiles of each profile element
   std::optional<TextTable> bootstrap_mapping;  ///< per factor: replicates mapped to it
 };
+
+// The apportionment of variable v as the run record holds it: the mean measured
+// value and per factor its mean contribution (profile element times the factor's
+// mean contribution) and percent, summed in the order the fit sums them. Needs
+// in.observed.
+nlohmann::json apportionment_record(const ReportInput& in, std::size_t v);
+
+// Gives the factors new names everywhere the input holds them: the run record (its
+// factors and apportionment), the headings of the variables and starts tables and
+// the factor column of the bootstrap tables. `names` holds one name per factor.
+void rename_factors(ReportInput* in, const std::vector<std::string>& names);
