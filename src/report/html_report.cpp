@@ -133,6 +133,9 @@ std::string two_digits(std::size_t k) {
 // from 1 in the names.
 const char* const kRatioFigure = "convergence_chi2_per_ny.svg";
 const char* const kChi2Figure = "convergence_chi2.svg";
+const char* const kLateFigure = "convergence_late.svg";
+const char* const kStackedFigure = "concentrations_stacked.svg";
+const char* const kTotalFigure = "concentrations_total.svg";
 const char* const kApportionmentFigure = "apportionment.svg";
 const char* const kFingerprintFigure = "fingerprint.svg";
 const char* const kRecordsFigure = "records_chi2.svg";
@@ -143,6 +146,7 @@ const char* const kResidueContributionsFigure = "residue_contributions.svg";
 const char* const kProfileFigures = "profile_";
 const char* const kShareFigures = "share_";
 const char* const kContributionFigures = "contributions_";
+const char* const kConcentrationFigures = "concentration_";
 const char* const kFitFigures = "fit_";
 const char* const kResidualFigures = "residuals_";
 
@@ -272,6 +276,11 @@ void convergence(Page& page, const nlohmann::json& run) {
   }
   page.figure(kRatioFigure, pass_chart("chi2/ny per pass", ratio, "chi2/ny"));
   page.figure(kChi2Figure, pass_chart("chi2 per pass", chi2, "chi2"));
+  // The late passes on their own scale, where a slow drift shows.
+  const std::size_t first = ratio.size() / 2;
+  page.figure(kLateFigure, pass_chart("chi2/ny over the second half of the passes (" + std::to_string(first + 1) + " to " +
+                                          std::to_string(ratio.size()) + ")",
+                                      ratio, "chi2/ny", first));
 }
 
 // Mean contribution of each factor over the records.
@@ -285,13 +294,17 @@ std::vector<double> mean_contributions(const ResultNumbers& r) {
   return mean;
 }
 
-void apportionment(Page& page, const nlohmann::json& run, const std::vector<std::string>& factors) {
+void apportionment(Page& page, const nlohmann::json& run, const std::vector<std::string>& factors,
+                   const std::vector<std::string>& variables, const std::vector<std::string>& units) {
   if (!run.contains("apportionment")) return;
   const nlohmann::json& a = run["apportionment"];
   const std::string variable = text_of(a.value("variable", nlohmann::json()));
+  const auto v = static_cast<std::size_t>(std::find(variables.begin(), variables.end(), variable) - variables.begin());
+  const std::string unit = v < units.size() ? units[v] : std::string();
+  const std::string label = unit.empty() ? variable : variable + " (" + unit + ")";
   page.section("apportionment", "Apportionment of " + variable, "Apportionment");
   TextTable t;
-  t.headings = {"factor", "mean " + variable, "percent"};
+  t.headings = {"factor", "mean " + label, "percent"};
   std::vector<double> means;
   for (const nlohmann::json& f : a.value("factors", nlohmann::json::array())) {
     const nlohmann::json mean = f.value("mean", nlohmann::json());
@@ -302,17 +315,29 @@ void apportionment(Page& page, const nlohmann::json& run, const std::vector<std:
   }
   const nlohmann::json observed = a.value("observed_mean", nlohmann::json());
   page.add("<p>Mean measured " + escape_text(variable) + ": " +
-           (observed.is_number() ? number_text(observed.get<double>()) : std::string("none")) +
+           (observed.is_number() ? number_text(observed.get<double>()) + (unit.empty() ? "" : " " + escape_text(unit))
+                                 : std::string("none")) +
            "; sum of the factors' means: " +
            number_text(std::accumulate(means.begin(), means.end(), 0.0)) + ".</p>");
   page.table(t);
-  page.figure(kApportionmentFigure, apportionment_chart(variable, factors, means));
+  page.figure(kApportionmentFigure, apportionment_chart(variable, factors, means, label));
+}
+
+// The unit of a profile axis: the species' common unit, or a note that each
+// species has its own.
+std::string profile_label(const std::vector<std::string>& units) {
+  const bool known = std::any_of(units.begin(), units.end(), [](const std::string& u) { return !u.empty(); });
+  if (!known) return "profile (the species' units)";
+  const bool common = std::all_of(units.begin(), units.end(), [&](const std::string& u) { return u == units[0]; });
+  return common ? "profile (" + units[0] + ")" : "profile (each species' unit)";
 }
 
 void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>& factors,
-              const std::vector<std::string>& variables, std::vector<std::vector<double>>* percent_by_factor) {
+              const std::vector<std::string>& variables, const std::vector<std::string>& units,
+              std::vector<std::vector<double>>* percent_by_factor) {
   page.section("profiles", "Factor profiles", "Profiles");
-  page.add("<p class=\"note\">Per factor: its profile (logarithmic axis; elements not above 0 are left out) and "
+  page.add("<p class=\"note\">Per factor: its profile (logarithmic axis; an element of 0 is marked by an open "
+           "triangle at the foot of the axis, one below 0 is left out) and "
            "its share of each species' total, the factor's mean contribution times its profile element over the "
            "sum of these across the factors.</p>");
   const auto nf = static_cast<std::size_t>(r.nfakt);
@@ -331,7 +356,7 @@ void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>
     for (std::size_t v = 0; v < nv; ++v) profile[v] = r.p[v * nf + f];
     page.add("<h3>" + escape_text(factors[f]) + "</h3>");
     page.figure(numbered_figure(kProfileFigures, f),
-                variable_bars("Profile of " + factors[f], variables, profile, true, factor_colour(f), "profile"));
+                variable_bars("Profile of " + factors[f], variables, profile, true, factor_colour(f), profile_label(units)));
     page.figure(numbered_figure(kShareFigures, f),
                 variable_bars("Share of each species' total: " + factors[f], variables, (*percent_by_factor)[f], false,
                               factor_colour(f), "% of species total", 100.0));
@@ -339,8 +364,10 @@ void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>
 }
 
 // Means of each factor per month (1..12) or weekday (0..6) of the record dates.
+// Each record's contribution of factor f counts times scale[f]: 1 for the
+// contributions themselves, the total's profile element for concentrations.
 void calendar_means(Page& page, const ResultNumbers& r, const TimeAxis& time, const std::vector<std::string>& factors,
-                    bool by_month) {
+                    bool by_month, const std::vector<double>& scale, const std::string& what) {
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
   const std::size_t groups = by_month ? 12 : 7;
@@ -350,7 +377,7 @@ void calendar_means(Page& page, const ResultNumbers& r, const TimeAxis& time, co
   for (std::size_t s = 0; s < static_cast<std::size_t>(r.nrec); ++s) {
     const auto g = static_cast<std::size_t>(by_month ? month_of(time.at[s]) - 1 : weekday_of(time.at[s]));
     ++count[g];
-    for (std::size_t f = 0; f < nf; ++f) sum[g * nf + f] += r.x[s * nf + f];
+    for (std::size_t f = 0; f < nf; ++f) sum[g * nf + f] += r.x[s * nf + f] * scale[f];
   }
   TextTable t;
   t.headings.push_back("factor");
@@ -365,7 +392,7 @@ void calendar_means(Page& page, const ResultNumbers& r, const TimeAxis& time, co
   std::vector<std::string> records = {"records"};
   for (std::size_t g = 0; g < groups; ++g) records.push_back(std::to_string(count[g]));
   t.rows.push_back(records);
-  page.add(by_month ? "<h3>Monthly means</h3>" : "<h3>Weekday means</h3>");
+  page.add("<h3>" + std::string(by_month ? "Monthly means" : "Weekday means") + escape_text(what) + "</h3>");
   page.table(t);
 }
 
@@ -383,8 +410,54 @@ void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, con
                 time_chart("Contribution of " + factors[f], time, series, factor_colour(f), "contribution"));
   }
   if (time.dates) {
-    calendar_means(page, r, time, factors, true);
-    calendar_means(page, r, time, factors, false);
+    const std::vector<double> ones(nf, 1.0);
+    calendar_means(page, r, time, factors, true, ones, "");
+    calendar_means(page, r, time, factors, false, ones, "");
+  }
+}
+
+// With a total: what each factor adds to it over time, in its units, stacked and
+// one by one, and the observed total against the sum of the factors' parts.
+void concentrations(Page& page, const ReportInput& in, const TimeAxis& time, const std::vector<std::string>& factors,
+                    const std::vector<std::string>& variables) {
+  if (!in.run.contains("apportionment")) return;
+  const std::string variable = text_of(in.run["apportionment"].value("variable", nlohmann::json()));
+  const auto v = static_cast<std::size_t>(std::find(variables.begin(), variables.end(), variable) - variables.begin());
+  if (v >= variables.size()) return;
+  const ResultNumbers& r = in.result;
+  const auto nf = static_cast<std::size_t>(r.nfakt);
+  const auto ns = static_cast<std::size_t>(r.nrec);
+  const std::string unit = v < in.units.size() ? in.units[v] : std::string();
+  const std::string label = unit.empty() ? variable : variable + " (" + unit + ")";
+  page.section("concentrations", "Contributions to " + variable, "Concentrations");
+  page.add("<p class=\"note\">Each factor's part of " + escape_text(variable) +
+           " in each record: its contribution times its profile element for " + escape_text(variable) +
+           (unit.empty() ? std::string(" (in the units of the data)") : " in " + escape_text(unit)) +
+           ". The predicted total is the sum of these parts.</p>");
+  std::vector<double> scale(nf);
+  std::vector<std::vector<double>> parts(nf, std::vector<double>(ns));
+  std::vector<double> predicted(ns, 0.0);
+  for (std::size_t f = 0; f < nf; ++f) {
+    scale[f] = r.p[v * nf + f];
+    for (std::size_t s = 0; s < ns; ++s) {
+      parts[f][s] = r.x[s * nf + f] * scale[f];
+      predicted[s] += parts[f][s];
+    }
+  }
+  const std::vector<double> observed = v < in.observed.size() && in.observed[v].size() == ns
+                                           ? in.observed[v]
+                                           : std::vector<double>(ns, std::nan(""));
+  page.figure(kStackedFigure, stacked_time_chart("Contributions to " + variable + ", stacked", time, factors, parts, label));
+  page.figure(kTotalFigure,
+              observed_predicted_chart(variable + ": observed and predicted", time, observed, predicted, label));
+  for (std::size_t f = 0; f < nf; ++f) {
+    page.figure(numbered_figure(kConcentrationFigures, f),
+                time_chart(factors[f] + ": contribution to " + variable, time, parts[f], factor_colour(f), label));
+  }
+  if (time.dates) {
+    const std::string what = " of " + label;
+    calendar_means(page, r, time, factors, true, scale, what);
+    calendar_means(page, r, time, factors, false, scale, what);
   }
 }
 
@@ -425,7 +498,16 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
            " % of the scaled residuals (residual / uncertainty) beyond \xc2\xb1" "3, or R2 below " +
            tick_label(kPoorR2) + ". R2, slope and intercept describe the least-squares line of fitted against "
            "observed values.</p>");
-  page.table(t, &poor);
+  // The page shows each variable's unit beside its name when the units are known.
+  TextTable shown = t;
+  if (!in.units.empty()) {
+    shown.headings.insert(shown.headings.begin() + 1, "unit");
+    for (std::size_t row = 0; row < shown.rows.size(); ++row) {
+      shown.rows[row].insert(shown.rows[row].begin() + std::min<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(shown.rows[row].size())),
+                             row < in.units.size() ? in.units[row] : std::string());
+    }
+  }
+  page.table(shown, &poor);
   if (in.pictures.empty()) return;
   page.add("<h3>Fitted against observed, and the scaled residuals, per species</h3>");
   page.begin_grid();
@@ -433,7 +515,8 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
     const VariablePicture& picture = in.pictures[v];
     page.figure(numbered_figure(kFitFigures, v),
                 fit_chart(variables[v], picture.observed, picture.fitted,
-                          v < t.rows.size() && r2 < t.rows[v].size() ? t.rows[v][r2] : ""));
+                          v < t.rows.size() && r2 < t.rows[v].size() ? t.rows[v][r2] : "",
+                          v < in.units.size() ? in.units[v] : std::string()));
     page.figure(numbered_figure(kResidualFigures, v), residual_chart(variables[v], picture.edges, picture.counts));
   }
   page.end_grid();
@@ -489,12 +572,13 @@ ReportPages make_report(const ReportInput& in) {
   warnings_section(page, in);
   summary(page, run);
   convergence(page, run);
-  apportionment(page, run, factors);
+  apportionment(page, run, factors, variables, in.units);
   std::vector<std::vector<double>> percent_by_factor;
-  profiles(page, r, factors, variables, &percent_by_factor);
+  profiles(page, r, factors, variables, in.units, &percent_by_factor);
   page.section("fingerprint", "Fingerprint", "Fingerprint");
   page.figure(kFingerprintFigure, fingerprint_chart(variables, factors, percent_by_factor));
   contributions(page, r, time, factors);
+  concentrations(page, in, time, factors, variables);
   pairs(page, r, factors);
   variables_section(page, in, variables);
   records_section(page, in, time);
@@ -536,7 +620,7 @@ ReportPages make_report(const ReportInput& in) {
 std::vector<std::string> figure_names(const ReportShape& shape) {
   const auto nf = static_cast<std::size_t>(std::max(shape.nfakt, 0));
   const auto nv = static_cast<std::size_t>(std::max(shape.nvar, 0));
-  std::vector<std::string> names = {kRatioFigure, kChi2Figure};
+  std::vector<std::string> names = {kRatioFigure, kChi2Figure, kLateFigure};
   if (shape.apportionment) names.emplace_back(kApportionmentFigure);
   for (std::size_t f = 0; f < nf; ++f) {
     names.push_back(numbered_figure(kProfileFigures, f));
@@ -544,6 +628,10 @@ std::vector<std::string> figure_names(const ReportShape& shape) {
   }
   names.emplace_back(kFingerprintFigure);
   for (std::size_t f = 0; f < nf; ++f) names.push_back(numbered_figure(kContributionFigures, f));
+  if (shape.apportionment) {
+    names.insert(names.end(), {kStackedFigure, kTotalFigure});
+    for (std::size_t f = 0; f < nf; ++f) names.push_back(numbered_figure(kConcentrationFigures, f));
+  }
   const std::size_t paired = std::min(nf, kPairFactors);
   for (std::size_t f = 0; f < paired; ++f) {
     for (std::size_t g = f + 1; g < paired; ++g) names.push_back(pair_figure(f, g));

@@ -83,11 +83,15 @@ TimeAxis time_axis(const std::vector<std::string>& ids) {
   return time;
 }
 
-std::string pass_chart(const std::string& title, const std::vector<double>& values, const std::string& label) {
+std::string pass_chart(const std::string& title, const std::vector<double>& every, const std::string& label,
+                       std::size_t first) {
   Chart chart(kWide, 260, title);
+  first = std::min(first, every.size() > 0 ? every.size() - 1 : 0);
+  const std::vector<double> values(every.begin() + static_cast<std::ptrdiff_t>(first), every.end());
   std::vector<double> passes(values.size());
-  std::iota(passes.begin(), passes.end(), 1.0);
-  chart.x_axis(1, std::max<double>(2, static_cast<double>(values.size())), false, "pass");
+  std::iota(passes.begin(), passes.end(), static_cast<double>(first + 1));
+  chart.x_axis(static_cast<double>(first + 1), std::max<double>(static_cast<double>(first + 2), static_cast<double>(every.size())),
+               false, "pass");
   const Range r = positive_range(values);
   const bool log = r.any && r.hi / r.lo > 30;
   if (log) {
@@ -137,9 +141,22 @@ std::string fingerprint_chart(const std::vector<std::string>& variables, const s
   return chart.svg();
 }
 
-std::string time_chart(const std::string& title, const TimeAxis& time, const std::vector<double>& values,
-                       const char* colour, const std::string& label) {
-  Chart chart(kWide, 220, title);
+namespace {
+
+// The records in time order on the chart's x axis (dates or record numbers).
+void time_x_axis(Chart& chart, const TimeAxis& time) {
+  const double lo = time.order.empty() ? 0 : time.at[time.order.front()];
+  const double hi = time.order.empty() ? 1 : time.at[time.order.back()];
+  if (time.dates) {
+    chart.x_dates(lo, hi, "date");
+  } else {
+    chart.x_axis(lo, hi, false, "record");
+  }
+}
+
+// A series over the records' time axis as a line, thinned per pixel column; a gap
+// in the records (far longer than their usual spacing) breaks the line.
+void time_series(Chart& chart, const TimeAxis& time, const std::vector<double>& values, const char* colour) {
   std::vector<double> xs, ys;
   xs.reserve(time.order.size());
   ys.reserve(time.order.size());
@@ -149,15 +166,6 @@ std::string time_chart(const std::string& title, const TimeAxis& time, const std
   }
   const double lo = xs.empty() ? 0 : xs.front();
   const double hi = xs.empty() ? 1 : xs.back();
-  if (time.dates) {
-    chart.x_dates(lo, hi, "date");
-  } else {
-    chart.x_axis(lo, hi, false, "record");
-  }
-  double y_lo, y_hi;
-  linear_from_zero(values, &y_lo, &y_hi);
-  chart.y_axis(y_lo, y_hi, false, label);
-  // A gap in the records (far longer than their usual spacing) breaks the line.
   std::vector<double> steps;
   for (std::size_t i = 1; i < xs.size(); ++i) steps.push_back(xs[i] - xs[i - 1]);
   double usual = 0.0;
@@ -181,6 +189,89 @@ std::string time_chart(const std::string& title, const TimeAxis& time, const std
     }
     begin = i;
   }
+}
+
+}  // namespace
+
+std::string time_chart(const std::string& title, const TimeAxis& time, const std::vector<double>& values,
+                       const char* colour, const std::string& label) {
+  Chart chart(kWide, 220, title);
+  time_x_axis(chart, time);
+  double y_lo, y_hi;
+  linear_from_zero(values, &y_lo, &y_hi);
+  chart.y_axis(y_lo, y_hi, false, label);
+  time_series(chart, time, values, colour);
+  return chart.svg();
+}
+
+std::string observed_predicted_chart(const std::string& title, const TimeAxis& time, const std::vector<double>& observed,
+                                     const std::vector<double>& predicted, const std::string& label) {
+  Chart chart(kWide, 260, title);
+  chart.legend({"observed", "predicted"});
+  time_x_axis(chart, time);
+  std::vector<double> both = observed;
+  both.insert(both.end(), predicted.begin(), predicted.end());
+  double y_lo, y_hi;
+  linear_from_zero(both, &y_lo, &y_hi);
+  chart.y_axis(y_lo, y_hi, false, label);
+  time_series(chart, time, observed, factor_colour(0));
+  time_series(chart, time, predicted, factor_colour(1));
+  return chart.svg();
+}
+
+std::string stacked_time_chart(const std::string& title, const TimeAxis& time, const std::vector<std::string>& factors,
+                               const std::vector<std::vector<double>>& parts, const std::string& label) {
+  Chart chart(kWide, 300, title);
+  chart.legend(factors);
+  time_x_axis(chart, time);
+  // Long series are drawn as the mean of each pixel column, so the areas stay
+  // light and still stack to the mean total there.
+  std::vector<double> xs;
+  std::vector<std::vector<double>> means(parts.size());
+  const std::size_t n = time.order.size();
+  const double lo = n == 0 ? 0 : time.at[time.order.front()];
+  const double span = n == 0 ? 1 : std::max(time.at[time.order.back()] - lo, 1e-300);
+  for (std::size_t i = 0; i < n;) {
+    const auto column = [&](std::size_t k) {
+      return n <= static_cast<std::size_t>(kColumns) ? static_cast<long>(k)
+                                                     : static_cast<long>((time.at[time.order[k]] - lo) / span * kColumns);
+    };
+    std::size_t end = i + 1;
+    while (end < n && column(end) == column(i)) ++end;
+    double x = 0;
+    for (std::size_t k = i; k < end; ++k) x += time.at[time.order[k]];
+    xs.push_back(x / static_cast<double>(end - i));
+    for (std::size_t f = 0; f < parts.size(); ++f) {
+      double sum = 0;
+      for (std::size_t k = i; k < end; ++k) sum += std::max(0.0, parts[f][time.order[k]]);
+      means[f].push_back(sum / static_cast<double>(end - i));
+    }
+    i = end;
+  }
+  std::vector<double> top(xs.size(), 0.0);
+  for (const std::vector<double>& m : means) {
+    for (std::size_t i = 0; i < m.size(); ++i) top[i] += m[i];
+  }
+  double y_lo, y_hi;
+  linear_from_zero(top, &y_lo, &y_hi);
+  chart.y_axis(y_lo, y_hi, false, label);
+  // A gap in the records (far longer than their usual spacing) breaks the areas.
+  std::vector<double> steps;
+  for (std::size_t i = 1; i < xs.size(); ++i) steps.push_back(xs[i] - xs[i - 1]);
+  double usual = 0.0;
+  if (!steps.empty()) {
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    usual = steps[steps.size() / 2];
+  }
+  std::size_t begin = 0;
+  for (std::size_t i = 1; i <= xs.size(); ++i) {
+    if (i < xs.size() && !(usual > 0 && xs[i] - xs[i - 1] > kGapSteps * usual)) continue;
+    const auto from = static_cast<std::ptrdiff_t>(begin), to = static_cast<std::ptrdiff_t>(i);
+    std::vector<std::vector<double>> part(means.size());
+    for (std::size_t f = 0; f < means.size(); ++f) part[f].assign(means[f].begin() + from, means[f].begin() + to);
+    chart.stacked_areas(std::vector<double>(xs.begin() + from, xs.begin() + to), part);
+    begin = i;
+  }
   return chart.svg();
 }
 
@@ -199,15 +290,16 @@ std::string pair_chart(const std::string& fname, const std::string& gname, const
 }
 
 std::string fit_chart(const std::string& variable, const std::vector<double>& observed,
-                      const std::vector<double>& fitted, const std::string& r2) {
+                      const std::vector<double>& fitted, const std::string& r2, const std::string& unit) {
   Chart chart(290, 260, variable);
   Range r;
   for (double v : observed) r.add(v);
   for (double v : fitted) r.add(v);
   const double lo = r.any ? std::min(0.0, r.lo) : 0.0;
   const double hi = r.any && r.hi > lo ? r.hi * 1.05 : lo + 1.0;
-  chart.x_axis(lo, hi, false, "observed");
-  chart.y_axis(lo, hi, false, "fitted");
+  const std::string in_unit = unit.empty() ? std::string() : " (" + unit + ")";
+  chart.x_axis(lo, hi, false, "observed" + in_unit);
+  chart.y_axis(lo, hi, false, "fitted" + in_unit);
   chart.reference_line(lo, lo, hi, hi);
   chart.points(observed, fitted, factor_colour(0), 3.0);
   chart.note("R\xc2\xb2 = " + r2);
@@ -226,12 +318,12 @@ std::string residual_chart(const std::string& variable, const std::vector<double
 }
 
 std::string apportionment_chart(const std::string& variable, const std::vector<std::string>& factors,
-                                const std::vector<double>& means) {
+                                const std::vector<double>& means, const std::string& label) {
   Chart chart(kWide, 260, "Mean contribution of each factor to " + variable);
   chart.x_categories(factors, "");
   double lo, hi;
   linear_from_zero(means, &lo, &hi);
-  chart.y_axis(lo, hi, false, variable);
+  chart.y_axis(lo, hi, false, label);
   for (std::size_t f = 0; f < means.size(); ++f) {
     std::vector<double> one(means.size(), std::nan(""));
     one[f] = means[f];

@@ -13,8 +13,10 @@ struct TimeAxis {
 };
 TimeAxis time_axis(const std::vector<std::string>& ids);
 
-// chi2/ny (or any positive series) per pass, logarithmic when it spans a wide range.
-std::string pass_chart(const std::string& title, const std::vector<double>& values, const std::string& label);
+// chi2/ny (or any positive series) per pass from pass first + 1 on (values[first]
+// onwards), logarithmic when it spans a wide range.
+std::string pass_chart(const std::string& title, const std::vector<double>& values, const std::string& label,
+                       std::size_t first = 0);
 
 // Bars of one value per variable; `log` puts them on a logarithmic axis (values not
 // above 0 are left out). `colour` is a factor colour.
@@ -30,13 +32,22 @@ std::string fingerprint_chart(const std::vector<std::string>& variables, const s
 std::string time_chart(const std::string& title, const TimeAxis& time, const std::vector<double>& values,
                        const char* colour, const std::string& label);
 
+// Observed and predicted values of one variable over the records' time axis.
+std::string observed_predicted_chart(const std::string& title, const TimeAxis& time, const std::vector<double>& observed,
+                                     const std::vector<double>& predicted, const std::string& label);
+
+// Each factor's part of one variable over time, stacked (parts[f][record]); a long
+// series is drawn as the mean of each pixel column.
+std::string stacked_time_chart(const std::string& title, const TimeAxis& time, const std::vector<std::string>& factors,
+                               const std::vector<std::vector<double>>& parts, const std::string& label);
+
 // Contributions of factor g against factor f.
 std::string pair_chart(const std::string& fname, const std::string& gname, const std::vector<double>& xf,
                        const std::vector<double>& xg);
 
-// Fitted against observed with the 1:1 line and R^2.
+// Fitted against observed with the 1:1 line and R^2; `unit` may be "".
 std::string fit_chart(const std::string& variable, const std::vector<double>& observed,
-                      const std::vector<double>& fitted, const std::string& r2);
+                      const std::vector<double>& fitted, const std::string& r2, const std::string& unit);
 
 // Counts of scaled residuals between edges (the outer bins drawn at the edges).
 std::string residual_chart(const std::string& variable, const std::vector<double>& edges,
@@ -44,4 +55,4 @@ std::string residual_chart(const std::string& variable, const std::vector<double
 
 // Mean contribution of each factor to one variable.
 std::string apportionment_chart(const std::string& variable, const std::vector<std::string>& factors,
-                                const std::vector<double>& means);
+                                const std::vector<double>& means, const std::string& label);

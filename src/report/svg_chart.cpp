@@ -384,6 +384,23 @@ void Chart::stacked_bars(const std::vector<std::vector<double>>& parts) {
   }
 }
 
+void Chart::stacked_areas(const std::vector<double>& xs, const std::vector<std::vector<double>>& parts) {
+  std::vector<double> below(xs.size(), 0.0);
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    std::vector<double> above = below;
+    for (std::size_t i = 0; i < xs.size() && i < parts[k].size(); ++i) {
+      if (std::isfinite(parts[k][i]) && parts[k][i] > 0) above[i] += parts[k][i];
+    }
+    std::string d;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      d += (i == 0 ? "M" : "L") + coord(px(xs[i])) + " " + coord(py(std::min(above[i], y_hi_)));
+    }
+    for (std::size_t i = xs.size(); i-- > 0;) d += "L" + coord(px(xs[i])) + " " + coord(py(std::min(below[i], y_hi_)));
+    if (!d.empty()) body_ += "<path fill=\"" + std::string(factor_colour(k)) + "\" stroke=\"none\" d=\"" + d + "Z\"/>";
+    below = std::move(above);
+  }
+}
+
 void Chart::histogram(const std::vector<double>& edges, const std::vector<double>& counts, const char* colour) {
   for (std::size_t i = 0; i + 1 < edges.size() && i < counts.size(); ++i) {
     if (!(counts[i] > 0)) continue;

@@ -64,6 +64,9 @@ class Chart {
   void zero_marks(const std::vector<double>& values);
   // Bars of category i stacked from 0: part k of category i is parts[k][i].
   void stacked_bars(const std::vector<std::vector<double>>& parts);
+  // Areas stacked from 0 over numeric x: area k lies between the sums of parts
+  // 0..k-1 and 0..k at each xs[i], in factor k's colour.
+  void stacked_areas(const std::vector<double>& xs, const std::vector<std::vector<double>>& parts);
   // Bars between numeric x edges (a histogram): bar i spans [edges[i], edges[i + 1]).
   void histogram(const std::vector<double>& edges, const std::vector<double>& counts, const char* colour);
   // Box plots, one per category: whiskers from p05 to p95, a box from p25 to p75
