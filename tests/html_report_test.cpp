@@ -4,10 +4,13 @@
 // report folder checks before the fit, and the navigation bar links the sections
 // that ask for a link.
 #include "report/html_report.h"
+#include "report/warnings.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 
 namespace {
 
@@ -121,8 +124,7 @@ TEST(HtmlReport, FiguresAreThoseFigureNamesGives) {
   EXPECT_EQ(std::find(names.begin(), names.end(), "pair_12_13.svg"), names.end());
 }
 
-// The navigation bar is made from the sections that ask for a link, in page order;
-// the apportionment, the pairs and the tables of starts and bootstrap have none.
+// The navigation bar links every section of the page, in page order.
 TEST(HtmlReport, NavigationLinksTheLinkedSectionsInOrder) {
   ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
   in.run["apportionment"] = {{"variable", "K"}, {"observed_mean", 2.0}, {"factors", nlohmann::json::array()}};
@@ -131,11 +133,113 @@ TEST(HtmlReport, NavigationLinksTheLinkedSectionsInOrder) {
   const std::size_t begin = html.find("<nav>");
   ASSERT_NE(begin, std::string::npos);
   EXPECT_EQ(html.substr(begin, html.find("</nav>") + 6 - begin),
-            "<nav><a href=\"#summary\">Summary</a><a href=\"#convergence\">Convergence</a><a href=\"#profiles\">"
-            "Profiles</a><a href=\"#fingerprint\">Fingerprint</a><a href=\"#contributions\">Contributions</a>"
-            "<a href=\"#variables\">Variables</a><a href=\"#records\">Records</a><a href=\"#residue\">Residue</a>"
-            "</nav>");
+            "<nav><a href=\"#warnings\">To notice</a><a href=\"#summary\">Summary</a><a href=\"#convergence\">"
+            "Convergence</a><a href=\"#apportionment\">Apportionment</a><a href=\"#profiles\">Profiles</a>"
+            "<a href=\"#fingerprint\">Fingerprint</a><a href=\"#contributions\">Contributions</a>"
+            "<a href=\"#concentrations\">Concentrations</a><a href=\"#pairs\">Pairs</a><a href=\"#variables\">"
+            "Variables</a><a href=\"#records\">Records</a><a href=\"#residue\">Residue</a><a href=\"#starts\">"
+            "Starts</a></nav>");
+  // Every section heading has its link.
+  EXPECT_EQ(count(html, "<section id="), count(html.substr(begin, html.find("</nav>") - begin), "<a href="));
   EXPECT_EQ(html.find("<nav>"), html.find("</h1>") + 5) << "the bar follows the title";
   EXPECT_NE(html.find("<section id=\"apportionment\">"), std::string::npos);
   EXPECT_NE(html.find("<section id=\"starts\">"), std::string::npos);
+}
+
+// The box at the top: one finding per condition the run meets, each linking its
+// section, and none for a run that meets no condition (the thresholds are stated
+// either way).
+TEST(HtmlReport, WarningsNameWhatTheRunMeetsAndLinkItsSection) {
+  using Change = std::function<void(ReportInput&)>;
+  auto stop = [](const char* reason, int passes, int result_pass, nlohmann::json converged, nlohmann::json diverged) {
+    return nlohmann::json{{"reason", reason}, {"passes", passes}, {"result_pass", result_pass},
+                          {"converged", converged}, {"diverged_pass", diverged}};
+  };
+  struct Case {
+    const char* what;
+    Change change;
+    std::vector<std::string> sections;
+  };
+  const Case cases[] = {
+      {"nothing", [](ReportInput&) {}, {}},
+      {"converged", [&](ReportInput& in) { in.run["stop"] = stop("converged", 80, 80, true, nullptr); }, {}},
+      {"not converged",
+       [&](ReportInput& in) { in.run["stop"] = stop("pass limit reached", 100, 101, false, nullptr); },
+       {"convergence"}},
+      {"interrupted", [&](ReportInput& in) { in.run["stop"] = stop("interrupted", 40, 41, nullptr, nullptr); },
+       {"convergence"}},
+      {"result far before the last pass",
+       [&](ReportInput& in) { in.run["stop"] = stop("key pressed", 491, 27, nullptr, nullptr); }, {"convergence"}},
+      {"diverged", [&](ReportInput& in) { in.run["stop"] = stop("diverged", 50, 48, nullptr, 50); }, {"convergence"}},
+      {"many values down-weighted",
+       [](ReportInput& in) { in.run["robust"] = {{"down_weighted_share", 0.1285}}; }, {"summary"}},
+      {"few values down-weighted", [](ReportInput& in) { in.run["robust"] = {{"down_weighted_share", 0.04}}; }, {}},
+      {"starts at other minima",
+       [](ReportInput& in) { in.starts = TextTable{{"start", "chi2"}, {{"1", "100"}, {"2", "100.5"}, {"3", "120"}}}; },
+       {"starts"}},
+      {"starts that agree",
+       [](ReportInput& in) { in.starts = TextTable{{"start", "chi2"}, {{"1", "100"}, {"2", "100.5"}}}; }, {}},
+      {"factors the bootstrap swaps",
+       [](ReportInput& in) {
+         in.bootstrap_mapping = TextTable{{"factor", "mapped", "unmapped", "failed"}, {{"A", "9", "1", "0"}, {"B", "5", "5", "0"}}};
+       },
+       {"bootstrap_mapping"}},
+      {"a species fitted badly", [](ReportInput& in) { in.variables.rows[1][3] = "0.3"; }, {"variables"}},
+      {"an outlying record", [](ReportInput& in) { in.records.rows[2][1] = "50"; }, {"records"}},
+  };
+  for (const Case& c : cases) {
+    ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25", "2001-06-26"});
+    in.variables.rows = {{"Na", "0.5", "0", "0.99"}, {"Cl", "1.5", "0.01", "0.9"}, {"K", "1", "0", "0.9"}};
+    for (std::vector<std::string>& row : in.records.rows) row[1] = "1";
+    c.change(in);
+    std::vector<std::string> sections;
+    for (const Warning& w : report_warnings(in)) sections.push_back(w.section);
+    EXPECT_EQ(sections, c.sections) << c.what;
+    const std::string html = make_report(in).html;
+    const std::size_t box = html.find("<div class=\"warnings\">");
+    ASSERT_NE(box, std::string::npos) << c.what;
+    const std::string text = html.substr(box, html.find("</div>", box) - box);
+    EXPECT_EQ(count(text, "<li>"), c.sections.size()) << c.what;
+    for (const std::string& section : c.sections) EXPECT_NE(text.find("href=\"#" + section + "\""), std::string::npos);
+    EXPECT_EQ(text.find("Nothing") != std::string::npos, c.sections.empty()) << c.what;
+    EXPECT_NE(text.find("chi2/ny above 2 or R2 below 0.5"), std::string::npos) << "thresholds on the page";
+  }
+}
+
+// New names reach every place the page shows a factor: tables, headings, legends
+// and chart titles; the old ones are gone from the page and its figures.
+TEST(HtmlReport, FactorNamesAppliedEverywhere) {
+  ReportInput in = small_input({"2001-06-22", "2001-06-23", "2001-06-25"});
+  in.run["factors"] = {"Alpha", "Betaa"};
+  in.run["apportionment"] = {{"variable", "K"}, {"observed_mean", 2.0},
+                             {"factors", {{{"factor", "Alpha"}, {"mean", 1.5}, {"percent", 75.0}},
+                                          {{"factor", "Betaa"}, {"mean", 0.5}, {"percent", 25.0}}}}};
+  in.variables.headings.insert(in.variables.headings.end(), {"Alpha", "s(Alpha)", "Betaa", "s(Betaa)"});
+  for (std::vector<std::string>& row : in.variables.rows) row.insert(row.end(), {"1", "0.1", "2", "0.2"});
+  in.starts = TextTable{{"start", "chi2", "r Alpha", "r Betaa"}, {{"1", "9.5", "1", "1"}}};
+  in.bootstrap = TextTable{{"factor", "variable", "base", "p05", "p25", "p50", "p75", "p95", "replicates"},
+                           {{"Alpha", "Na", "1", "0.5", "0.8", "1", "1.2", "1.5", "9"},
+                            {"Alpha", "Cl", "1", "0.5", "0.8", "1", "1.2", "1.5", "9"},
+                            {"Betaa", "Na", "1", "0.5", "0.8", "1", "1.2", "1.5", "9"}}};
+  in.bootstrap_mapping = TextTable{{"factor", "mapped", "unmapped", "failed"}, {{"Alpha", "9", "0", "0"}, {"Betaa", "9", "0", "0"}}};
+  in.observed = {{1, 2, 3}, {1, 2, 3}, {2, std::nan(""), 2}};
+  rename_factors(&in, {"Gamma", "Delta"});
+  const ReportPages pages = make_report(in);
+  std::string all = pages.html;
+  for (const Figure& f : pages.figures) all += f.svg;
+  EXPECT_EQ(all.find("Alpha"), std::string::npos);
+  EXPECT_EQ(all.find("Betaa"), std::string::npos);
+  for (const char* shown : {"<td class=\"name\">Gamma</td>", "<th>s(Delta)</th>", "<th>r Gamma</th>",
+                            "Bootstrap spread of Delta", "Profile of Gamma", "Contribution of Delta",
+                            "Gamma: contribution to K"}) {
+    EXPECT_NE(all.find(shown), std::string::npos) << shown;
+  }
+  // The apportionment drawn again from the numbers gives the record's sums: the mean
+  // of K over its measured records, and per factor its profile element times its
+  // mean contribution (A: 0.5 x 1, B: 0.5 x 1).
+  const nlohmann::json a = apportionment_record(in, 2);
+  EXPECT_EQ(a["observed_mean"], 2.0);
+  EXPECT_EQ(a["factors"][0]["factor"], "Gamma");
+  EXPECT_EQ(a["factors"][0]["mean"], 0.5 * 1.0);
+  EXPECT_EQ(a["factors"][1]["percent"], 50.0);
 }

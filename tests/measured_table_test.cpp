@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "measured/measured_table.h"
+#include "measured/species_unit.h"
 #include "support.h"
 
 namespace {
@@ -158,3 +159,46 @@ TEST(MeasuredTable, RefusesBadTablesWithTheirPlace) {
 }
 
 }  // namespace
+
+// A heading's unit: the spellings analysts use, headings without one, and a unit in
+// the uncertainties' heading that contradicts the values'.
+TEST(MeasuredTable, UnitsFromHeadings) {
+  struct Case {
+    const char* heading;
+    const char* name;
+    const char* unit;
+  };
+  const Case cases[] = {
+      {"Mass (ug/m3)", "Mass", "ug/m3"},
+      {"SO4 [ug/m3]", "SO4", "ug/m3"},
+      {"  NO3  ( ng/m3 ) ", "NO3", "ng/m3"},
+      {"Benzene (ppbC)", "Benzene", "ppbC"},
+      {"Ozone [PPB]", "Ozone", "PPB"},
+      {"PM2.5 (\xc2\xb5g/m\xc2\xb3)", "PM2.5", "\xc2\xb5g/m\xc2\xb3"},
+      {"OC (ug m-3)", "OC", "ug m-3"},
+      {"Share (%)", "Share", "%"},
+      {"Mass", "Mass", ""},               // none
+      {"Fe (total)", "Fe (total)", ""},   // words in brackets are part of the name
+      {"(ug/m3)", "(ug/m3)", ""},         // a unit without a name is a name
+      {"Na (ug/m3", "Na (ug/m3", ""},     // not closed
+      {"K [ug/m3) ", "K [ug/m3)", ""},    // brackets that do not pair
+  };
+  for (const Case& c : cases) {
+    const NameAndUnit split = split_unit(c.heading);
+    EXPECT_EQ(split.name, c.name) << c.heading;
+    EXPECT_EQ(split.unit, c.unit) << c.heading;
+  }
+  TempDir dir;
+  const MeasuredTable values =
+      read_measured(dir.write("c.csv", "Date,Na (ug/m3),Cl [ng/m3],K\nd1,1,2,3\n"), '\0', MissingMarkers{});
+  EXPECT_EQ(values.species, (std::vector<std::string>{"Na", "Cl", "K"}));
+  EXPECT_EQ(values.units, (std::vector<std::string>{"ug/m3", "ng/m3", ""}));
+  // The uncertainties may leave a unit out or give the same one, not another.
+  EXPECT_NO_THROW(read_measured(dir.write("u1.csv", "Date,Na,Cl (ng/m3),K (ppb)\nd1,1,2,3\n"), '\0', MissingMarkers{},
+                                &values));
+  EXPECT_EQ(failure_of([&] {
+              read_measured(dir.write("u2.csv", "Date,Na (ng/m3),Cl,K\nd1,1,2,3\n"), '\0', MissingMarkers{}, &values);
+            }),
+            "Error: " + dir.file("u2.csv") + " line 1 column 2: species 'Na' in ng/m3 where " + dir.file("c.csv") +
+                " has it in ug/m3!\n");
+}

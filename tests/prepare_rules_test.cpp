@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -153,3 +154,48 @@ TEST(PrepareRules, SplitMix64IsTheDefinedSequence) {
 }
 
 }  // namespace
+
+// Each species' unit: from the values' heading, else the uncertainties', else
+// --unit (one species by name, or every species still without one); a --unit that
+// contradicts a heading or names no species fails; species.tsv gets a unit column
+// only when some species has a unit.
+TEST(PrepareRules, UnitsFromHeadingsAndOptions) {
+  TempDir dir;
+  const MeasuredTable x = read_measured(dir.write("x.csv", "D,Na (ug/m3),Cl,K,Ca\n1,1,2,3,4\n"), '\0', {});
+  const std::vector<std::string> from_u = {"", "ng/m3", "", ""};
+  struct Case {
+    std::vector<std::string> given;
+    std::vector<std::string> units;
+  };
+  const Case cases[] = {
+      {{}, {"ug/m3", "ng/m3", "", ""}},
+      {{"K=ppb"}, {"ug/m3", "ng/m3", "ppb", ""}},
+      {{"ug/m3", "K=ppb"}, {"ug/m3", "ng/m3", "ppb", "ug/m3"}},
+      {{"Na=ug/m3"}, {"ug/m3", "ng/m3", "", ""}},  // the heading's own unit again
+  };
+  for (const Case& c : cases) {
+    std::vector<Species> s = classify_species(x, {}, {}, "");
+    assign_units(s, x.units, from_u, c.given);
+    std::vector<std::string> units;
+    for (const Species& sp : s) units.push_back(sp.unit);
+    EXPECT_EQ(units, c.units) << c.given.size();
+  }
+  std::vector<Species> s = classify_species(x, {}, {}, "");
+  EXPECT_EQ(failure_of([&] { assign_units(s, x.units, from_u, {"Cl=ug/m3"}); }),
+            "Error: --unit Cl=ug/m3: the heading of Cl gives the unit ng/m3!\n");
+  EXPECT_EQ(failure_of([&] { assign_units(s, x.units, from_u, {"Fe=ug/m3"}); }),
+            "Error: --unit Fe=ug/m3: no species named Fe!\n");
+
+  auto heading_of = [&](const std::vector<Species>& species) {
+    const std::string path = dir.file("species.tsv");
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    write_species_table(species, out, false);
+    std::fclose(out);
+    const std::vector<std::string> lines = lines_of(read_file(path));
+    return std::make_pair(cells_of(lines[0]).back(), cells_of(lines[3]).back());
+  };
+  assign_units(s, x.units, from_u, {});
+  EXPECT_EQ(heading_of(s), std::make_pair(std::string("unit"), std::string("-")));  // K has none
+  assign_units(s, {}, {}, {});
+  EXPECT_EQ(heading_of(s), std::make_pair(std::string("suggested"), std::string("strong")));
+}

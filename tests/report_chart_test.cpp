@@ -42,7 +42,7 @@ TEST(ReportChart, TicksAreRoundNumbersCoveringTheRange) {
     for (std::size_t i = 0; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i], c.ticks[i], 1e-12);
   }
   EXPECT_EQ(log_ticks(1e-5, 10), (std::vector<double>{1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1, 10}));
-  EXPECT_EQ(log_ticks(1e-12, 1e12).size(), 7u);  // a wide range keeps about six labels
+  EXPECT_EQ(log_ticks(1e-12, 1e12).size(), 25u);  // every decade; the axis thins the labels
   EXPECT_EQ(tick_label(0.30000000000000004), "0.3");
   EXPECT_EQ(tick_label(1e-5), "1e-05");
 }

@@ -77,10 +77,10 @@ constexpr OptionRow kRows[] = {
     {"--total", text, &Options::total, null_at_default,
      "  --total NAME with --report: apportion variable NAME (e.g. PM2.5 mass)\n"
      "               among the factors\n"},
-    {"--units", text, &Options::units, null_at_default,
+    {"--units", text, &Options::units, nothing,
      "  --units FILE with --report: the species table of tarnok prepare that gives the\n"
      "               variables' units (default: species.tsv beside the data file)\n"},
-    {"--names", text, &Options::names, null_at_default,
+    {"--names", text, &Options::names, nothing,
      "  --names A,B,...\n"
      "               name the factors A, B, ... in this run instead of the names in\n"
      "               the profile file (one name per factor, comma-separated)\n"},
