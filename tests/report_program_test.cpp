@@ -242,3 +242,56 @@ TEST(ReportProgram, AFigurePathThatIsAnInputIsRefusedBeforeTheFit) {
     EXPECT_FALSE(file_exists(result)) << c.result_at;
   }
 }
+
+// tarnok report DIR draws the page from the folder's own files: without options the
+// same page and figures as the fit wrote, byte for byte (the tables of starts and
+// bootstrap included); with --names and --total the new names and total, and none
+// of the old names. The fit's --names names the factors of its own run.
+TEST(ReportProgram, RedrawGivesTheFitsPageAndAppliesNamesAndTotal) {
+  TempDir dir;
+  const std::string report = dir.file("report");
+  RunResult fit = run_program(kTarnok, with_options({"--passes", "20", "--starts", "2", "--bootstrap", "3", "--report",
+                                                     report, "--total", "Mass"},
+                                                    example_args(dir.file("result.tsv"))));
+  ASSERT_EQ(fit.status, 0) << fit.out;
+  const std::vector<std::string> figures = list_dir(report + "/figures");
+  std::vector<std::string> written = {read_file(report + "/report.html")};
+  for (const std::string& name : figures) written.push_back(read_file(report + "/figures/" + name));
+
+  RunResult again = run_program(kTarnok, {"report", report});
+  ASSERT_EQ(again.status, 0) << again.out;
+  EXPECT_EQ(list_dir(report + "/figures"), figures);
+  EXPECT_EQ(read_file(report + "/report.html"), written[0]);
+  for (std::size_t k = 0; k < figures.size(); ++k) {
+    EXPECT_EQ(read_file(report + "/figures/" + figures[k]), written[k + 1]) << figures[k];
+  }
+
+  const std::string names = "S1,S2,S3,S4,S5,S6,S7";
+  RunResult renamed = run_program(kTarnok, {"report", "--names", names, "--total", "SO4", report});
+  ASSERT_EQ(renamed.status, 0) << renamed.out;
+  const std::string html = read_file(report + "/report.html");
+  EXPECT_NE(html.find("Apportionment of SO4"), std::string::npos);
+  EXPECT_NE(html.find("<th>r S7</th>"), std::string::npos);
+  const std::string old_name = cells_of(lines_of(read_file(kExample + "profile.tsv"))[0]).back();
+  EXPECT_EQ(html.find(old_name), std::string::npos) << old_name;
+
+  struct Refusal {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Refusal refusals[] = {
+      {{"report", "--names", "A,B", report}, "Error: --names A,B: 2 names for 7 factors!\n"},
+      {{"report", "--total", "Iron", report}, "Error: --total Iron is not a variable of the run!\n"},
+      {{"report", dir.file("none")}, "Error: Can't read the report file " + dir.file("none") + "/run.json!\n"},
+  };
+  for (const Refusal& r : refusals) {
+    RunResult refused = run_program(kTarnok, r.args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, r.message);
+  }
+
+  RunResult named = run_program(kTarnok, with_options({"--passes", "5", "--names", names},
+                                                      example_args(dir.file("named.tsv"))));
+  ASSERT_EQ(named.status, 0) << named.out;
+  EXPECT_NE(read_file(dir.file("named.tsv")).find("S1\tS2\tS3\tS4\tS5\tS6\tS7"), std::string::npos);
+}
