@@ -35,7 +35,8 @@ const char* const kStyle =
     "{position:sticky;left:0;z-index:1}"
     "figure{margin:0.5em 0;display:inline-block;max-width:100%}svg{max-width:100%;height:auto}"
     "div.grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(17em,1fr));gap:0.5em}"
-    "div.grid figure{margin:0}"
+    "div.grid figure{margin:0}div.grid.pairs{grid-template-columns:repeat(auto-fill,minmax(30em,1fr))}"
+    "div.card{display:flex;gap:0.3em}div.card figure{flex:1 1 0;min-width:0}"
     "nav{display:flex;flex-wrap:wrap;gap:0.3em 1em;padding:0.4em 0;border-bottom:1px solid #ccc}"
     ".note{font-size:0.85em;color:#555}"
     "div.warnings{border:2px solid #d55e00;background:#fff4ec;padding:0.2em 1em;margin:1em 0}"
@@ -43,7 +44,8 @@ const char* const kStyle =
     "@media print{@page{margin:1.5cm}body{max-width:none;margin:0;padding:0;font-size:10pt}nav{display:none}"
     "div.table{overflow:visible}div.table td:first-child,div.table th:first-child{position:static}"
     "td{white-space:normal}figure,tr,h3,div.warnings{break-inside:avoid}h2,h3{break-after:avoid}"
-    "div.grid{grid-template-columns:repeat(3,1fr)}section{break-before:auto}}";
+    "div.grid{grid-template-columns:repeat(3,1fr)}div.grid.pairs{grid-template-columns:repeat(2,1fr)}"
+    "div.card{break-inside:avoid}}";
 
 std::string text_of(const nlohmann::json& value) {
   if (value.is_string()) return value.get<std::string>();
@@ -77,9 +79,12 @@ class Page {
     open_ = true;
     links_.push_back({id, nav_label != nullptr ? std::string(nav_label) : heading});
   }
-  // Figures added between these two flow in a grid.
-  void begin_grid() { html_ += "<div class=\"grid\">"; }
+  // Figures added between these two flow in a grid; in a grid of `pairs` each
+  // item is a card of figures side by side, begun and ended by the two below.
+  void begin_grid(bool pairs = false) { html_ += pairs ? "<div class=\"grid pairs\">" : "<div class=\"grid\">"; }
   void end_grid() { html_ += "</div>"; }
+  void begin_card() { html_ += "<div class=\"card\">"; }
+  void end_card() { html_ += "</div>"; }
   void figure(const std::string& name, std::string svg) {
     html_ += "<figure>" + svg + "</figure>";
     figures_->push_back({name, std::move(svg)});
@@ -510,14 +515,16 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
   page.table(shown, &poor);
   if (in.pictures.empty()) return;
   page.add("<h3>Fitted against observed, and the scaled residuals, per species</h3>");
-  page.begin_grid();
+  page.begin_grid(true);
   for (std::size_t v = 0; v < variables.size() && v < in.pictures.size(); ++v) {
     const VariablePicture& picture = in.pictures[v];
+    page.begin_card();
     page.figure(numbered_figure(kFitFigures, v),
                 fit_chart(variables[v], picture.observed, picture.fitted,
                           v < t.rows.size() && r2 < t.rows[v].size() ? t.rows[v][r2] : "",
                           v < in.units.size() ? in.units[v] : std::string()));
     page.figure(numbered_figure(kResidualFigures, v), residual_chart(variables[v], picture.edges, picture.counts));
+    page.end_card();
   }
   page.end_grid();
 }
