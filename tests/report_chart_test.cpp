@@ -2,6 +2,7 @@
 // thinning of long series, identifiers read as dates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "report/bootstrap_charts.h"
@@ -78,6 +79,45 @@ TEST(ReportChart, ChartTextIsEscaped) {
   }
   EXPECT_NE(svg.find("Title &lt;&amp;&gt;"), std::string::npos);
   EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
+}
+
+// Names on axes and legends: shown whole up to their limit, beyond it shortened
+// with an ellipsis (never inside a UTF-8 character) and the full name as the
+// tooltip; the margin grows so that a long name is not cut at the edge.
+TEST(ReportChart, LongNamesAreShortenedWithTheirFullNameAsTooltip) {
+  EXPECT_EQ(shortened_name("124-Trimethylbenzene", 18), "124-Trimethylbenz\xe2\x80\xa6");
+  EXPECT_EQ(shortened_name("Secondary sulfate", 18), "Secondary sulfate");
+  EXPECT_EQ(shortened_name("\xc2\xb5\xc2\xb5\xc2\xb5", 2), "\xe2\x80\xa6");  // the cut backs up to a character
+  Chart chart(880, 250, "t");
+  chart.legend({"Secondary sulfate", "A very long factor name of thirty"});
+  chart.x_categories({"124-Trimethylbenzene", "Se"}, "");
+  chart.y_axis(0, 1, false, "y");
+  const std::string svg = chart.svg();
+  EXPECT_NE(svg.find("<title>124-Trimethylbenzene</title>124-Trimethylbenz\xe2\x80\xa6"), std::string::npos);
+  EXPECT_NE(svg.find(">Secondary sulfate</text>"), std::string::npos);
+  EXPECT_NE(svg.find("<title>A very long factor name of thirty</title>"), std::string::npos);
+  EXPECT_NE(svg.find(">Se</text>"), std::string::npos);
+}
+
+// A log axis labels every decade it spans when there is room, and marks the zero
+// elements that no bar can show.
+TEST(ReportChart, LogAxesLabelEveryDecadeAndMarkZeros) {
+  Chart chart(880, 340, "t");
+  chart.x_categories({"a", "b", "c"}, "");
+  chart.y_axis(1e-7, 10, true, "profile");
+  chart.bars({1e-6, 0.0, 5.0}, factor_colour(0));
+  chart.zero_marks({1e-6, 0.0, 5.0});
+  const std::string svg = chart.svg();
+  for (const char* label : {">1e-07<", ">1e-06<", ">1e-05<", ">0.0001<", ">0.001<", ">0.01<", ">0.1<", ">1<", ">10<"}) {
+    EXPECT_NE(svg.find(label), std::string::npos) << label;
+  }
+  EXPECT_EQ(std::count(svg.begin(), svg.end(), 'Z'), 1) << "one triangle, for b";
+  // Twenty-four decades in a short chart: labels on every second or fifth one only.
+  Chart crowded(300, 200, "t");
+  crowded.y_axis(1e-12, 1e12, true, "y");
+  const std::string many = crowded.svg();
+  EXPECT_NE(many.find(">1e-10<"), std::string::npos);
+  EXPECT_EQ(many.find(">1e-11<"), std::string::npos);
 }
 
 TEST(ReportDates, IdentifiersInCommonFormsAreDates) {

@@ -68,7 +68,8 @@ TEST(ReportProgram, ConsoleAndResultAreTheSameWithAndWithoutReport) {
     EXPECT_EQ(reported.out, plain.out);
     EXPECT_EQ(read_file(dir.file("result.tsv")), plain_table);
     EXPECT_EQ(list_dir(dir.file("report")),
-              (std::vector<std::string>{"figures", "records.tsv", "report.html", "run.json", "variables.tsv"}));
+              (std::vector<std::string>{"figures", "page_numbers.json", "records.tsv", "report.html", "run.json",
+                                        "variables.tsv"}));
   }
 }
 
