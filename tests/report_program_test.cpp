@@ -291,6 +291,14 @@ TEST(ReportProgram, RedrawGivesTheFitsPageAndAppliesNamesAndTotal) {
     EXPECT_EQ(refused.out, r.message);
   }
 
+  // A species table that cannot be read ends the run before the fit: no result.
+  RunResult no_units = run_program(kTarnok, with_options({"--passes", "5", "--report", dir.file("r2"), "--units",
+                                                          dir.file("none.tsv")},
+                                                         example_args(dir.file("r2.tsv"))));
+  EXPECT_EQ(no_units.status, 1);
+  EXPECT_NE(no_units.out.find("Error: Can't read the species table " + dir.file("none.tsv") + "!\n"), std::string::npos);
+  EXPECT_FALSE(file_exists(dir.file("r2.tsv")));
+
   RunResult named = run_program(kTarnok, with_options({"--passes", "5", "--names", names},
                                                       example_args(dir.file("named.tsv"))));
   ASSERT_EQ(named.status, 0) << named.out;

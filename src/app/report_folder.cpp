@@ -156,6 +156,7 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
   // A file that can be created here now can be written after the fit; each is
   // removed at once. The run record comes first.
   for (const std::string& path : paths) ResultFile probe(path);
+  units_ = variable_units(problem, options);
 }
 
 void ReportFolder::write_starts(const Problem& problem, const StartsRun& starts) {
@@ -205,7 +206,7 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   input.starts = std::move(starts_);
   input.bootstrap = std::move(bootstrap_);
   input.bootstrap_mapping = std::move(bootstrap_mapping_);
-  input.units = variable_units(problem, options);
+  input.units = units_;
   input.observed = observed_values(problem);
   write_whole_file(file_path(ReportFile::page_numbers),
                    page_numbers(input).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");

@@ -78,4 +78,5 @@ class ReportFolder {
   std::optional<TextTable> bootstrap_;           ///< the table of the bootstrap, once written
   std::optional<TextTable> bootstrap_mapping_;   ///< its mapping table, once written
   nlohmann::json bootstrap_cut_short_;           ///< the counts of a bootstrap a stop cut short; null otherwise
+  std::vector<std::string> units_;              ///< per variable its unit, read before the fit; empty: none known
 };
