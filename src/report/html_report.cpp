@@ -34,8 +34,9 @@ const char* const kStyle =
     "div.table{overflow-x:auto;max-width:100%}div.table td:first-child,div.table th:first-child"
     "{position:sticky;left:0;z-index:1}"
     "figure{margin:0.5em 0;display:inline-block;max-width:100%}svg{max-width:100%;height:auto}"
-    "div.grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(17em,1fr));gap:0.5em}"
-    "div.grid figure{margin:0}div.grid.pairs{grid-template-columns:repeat(auto-fill,minmax(30em,1fr))}"
+    "div.charts{display:grid;grid-template-columns:repeat(auto-fill,minmax(17em,1fr));gap:0.5em}"
+    "div.charts figure{margin:0}div.charts.pairs{grid-template-columns:repeat(auto-fill,minmax(30em,1fr))}"
+    "div.charts.wide{grid-template-columns:repeat(auto-fill,minmax(40em,1fr))}"
     "div.card{display:flex;gap:0.3em}div.card figure{flex:1 1 0;min-width:0}"
     "nav{display:flex;flex-wrap:wrap;gap:0.3em 1em;padding:0.4em 0;border-bottom:1px solid #ccc}"
     ".note{font-size:0.85em;color:#555}"
@@ -44,7 +45,7 @@ const char* const kStyle =
     "@media print{@page{margin:1.5cm}body{max-width:none;margin:0;padding:0;font-size:10pt}nav{display:none}"
     "div.table{overflow:visible}div.table td:first-child,div.table th:first-child{position:static}"
     "td{white-space:normal}figure,tr,h3,div.warnings{break-inside:avoid}h2,h3{break-after:avoid}"
-    "div.grid{grid-template-columns:repeat(3,1fr)}div.grid.pairs{grid-template-columns:repeat(2,1fr)}"
+    "div.charts{grid-template-columns:repeat(3,1fr)}div.charts.pairs,div.charts.wide{grid-template-columns:repeat(2,1fr)}"
     "div.card{break-inside:avoid}}";
 
 std::string text_of(const nlohmann::json& value) {
@@ -79,9 +80,12 @@ class Page {
     open_ = true;
     links_.push_back({id, nav_label != nullptr ? std::string(nav_label) : heading});
   }
-  // Figures added between these two flow in a grid; in a grid of `pairs` each
-  // item is a card of figures side by side, begun and ended by the two below.
-  void begin_grid(bool pairs = false) { html_ += pairs ? "<div class=\"grid pairs\">" : "<div class=\"grid\">"; }
+  // Figures added between these two flow in a grid of small charts ("charts"), of
+  // wide ones ("charts wide", two abreast on a wide window) or of cards ("charts
+  // pairs"), each card figures side by side, begun and ended by the two below.
+  // (Not "grid": the charts' own style sheets name their grid lines so, and an
+  // inline SVG's style applies to the whole page.)
+  void begin_grid(const char* kind = "charts") { html_ += std::string("<div class=\"") + kind + "\">"; }
   void end_grid() { html_ += "</div>"; }
   void begin_card() { html_ += "<div class=\"card\">"; }
   void end_card() { html_ += "</div>"; }
@@ -360,11 +364,13 @@ void profiles(Page& page, const ResultNumbers& r, const std::vector<std::string>
     std::vector<double> profile(nv);
     for (std::size_t v = 0; v < nv; ++v) profile[v] = r.p[v * nf + f];
     page.add("<h3>" + escape_text(factors[f]) + "</h3>");
+    page.begin_grid("charts wide");
     page.figure(numbered_figure(kProfileFigures, f),
                 variable_bars("Profile of " + factors[f], variables, profile, true, factor_colour(f), profile_label(units)));
     page.figure(numbered_figure(kShareFigures, f),
                 variable_bars("Share of each species' total: " + factors[f], variables, (*percent_by_factor)[f], false,
                               factor_colour(f), "% of species total", 100.0));
+    page.end_grid();
   }
 }
 
@@ -409,11 +415,13 @@ void contributions(Page& page, const ResultNumbers& r, const TimeAxis& time, con
   }
   const auto nf = static_cast<std::size_t>(r.nfakt);
   std::vector<double> series(static_cast<std::size_t>(r.nrec));
+  page.begin_grid("charts wide");
   for (std::size_t f = 0; f < nf; ++f) {
     for (std::size_t s = 0; s < series.size(); ++s) series[s] = r.x[s * nf + f];
     page.figure(numbered_figure(kContributionFigures, f),
                 time_chart("Contribution of " + factors[f], time, series, factor_colour(f), "contribution"));
   }
+  page.end_grid();
   if (time.dates) {
     const std::vector<double> ones(nf, 1.0);
     calendar_means(page, r, time, factors, true, ones, "");
@@ -455,10 +463,12 @@ void concentrations(Page& page, const ReportInput& in, const TimeAxis& time, con
   page.figure(kStackedFigure, stacked_time_chart("Contributions to " + variable + ", stacked", time, factors, parts, label));
   page.figure(kTotalFigure,
               observed_predicted_chart(variable + ": observed and predicted", time, observed, predicted, label));
+  page.begin_grid("charts wide");
   for (std::size_t f = 0; f < nf; ++f) {
     page.figure(numbered_figure(kConcentrationFigures, f),
                 time_chart(factors[f] + ": contribution to " + variable, time, parts[f], factor_colour(f), label));
   }
+  page.end_grid();
   if (time.dates) {
     const std::string what = " of " + label;
     calendar_means(page, r, time, factors, true, scale, what);
@@ -515,7 +525,7 @@ void variables_section(Page& page, const ReportInput& in, const std::vector<std:
   page.table(shown, &poor);
   if (in.pictures.empty()) return;
   page.add("<h3>Fitted against observed, and the scaled residuals, per species</h3>");
-  page.begin_grid(true);
+  page.begin_grid("charts pairs");
   for (std::size_t v = 0; v < variables.size() && v < in.pictures.size(); ++v) {
     const VariablePicture& picture = in.pictures[v];
     page.begin_card();
