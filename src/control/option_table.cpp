@@ -31,6 +31,13 @@ constexpr OptionRow kRows[] = {
      "  --keep-best  when the fit stops, write the result of the pass with the\n"
      "               lowest chi2 seen (the earliest of equals), unless the final\n"
      "               pass is lower\n"},
+    {"--accelerate", flag, &Options::accelerate, absent_at_default,
+     "  --accelerate every few passes, try profiles extrapolated along the change of\n"
+     "               the last pass and go on from them when their chi2 is lower than\n"
+     "               the ordinary pass's; reaches the settled fit in far fewer\n"
+     "               passes. Statistics lines stay one per pass; --timing and\n"
+     "               run.json show the passes that started from extrapolated\n"
+     "               profiles\n"},
     {"--threads", count, &Options::threads, value,
      "  --threads N  worker threads for the fit (default 0: one per core); the\n"
      "               results are the same for every N\n"},
@@ -131,7 +138,9 @@ nlohmann::json options_record(const Options& options) {
     std::visit(
         [&](auto member) {
           const auto& shown = options.*member;
-          const bool null = row.record == null_at_default && shown == defaults.*member;
+          const bool at_default = shown == defaults.*member;
+          if (row.record == absent_at_default && at_default) return;
+          const bool null = row.record == null_at_default && at_default;
           record[record_key(row.name)] = null ? nlohmann::json() : nlohmann::json(shown);
         },
         row.field);
