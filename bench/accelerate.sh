@@ -46,14 +46,14 @@ printf 'data\trun\tpasses\twall s\tuser s\tchi2\taccepted/tried\tlargest share d
 for data in st_louis baltimore drift; do
   long=$(fit "$data" long --keep-best --passes 20000)
   printf '%s\t20,000 passes\t%s\t-\t-\n' "$data" "$long"
-  long_chi2=$(cut -f5 <<<"$long")
+  long_chi2=$(cut -f4 <<<"$long")
   for round in $(seq "$rounds"); do
     for option in plain accelerate; do
       extra=()
       [ "$option" = accelerate ] && extra=(--accelerate)
       row=$(fit "$data" "$option" --converge 1e-6 --keep-best --passes 20000 "${extra[@]}")
       diff=$($shares "$work/$data/long.tsv" "$work/$data/$option.tsv" | tail -n 1 | cut -f2)
-      settled=$(awk -v c="$(cut -f5 <<<"$row")" -v l="$long_chi2" -v d="$diff" 'BEGIN { print (c <= l && d <= 0.1) ? "yes" : "no" }')
+      settled=$(awk -v c="$(cut -f4 <<<"$row")" -v l="$long_chi2" -v d="$diff" 'BEGIN { print (c <= l && d <= 0.1) ? "yes" : "no" }')
       printf '%s\t%s %s\t%s\t%s\t%s\n' "$data" "$option" "$round" "$row" "$diff" "$settled"
     done
   done

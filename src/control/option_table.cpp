@@ -32,12 +32,11 @@ constexpr OptionRow kRows[] = {
      "               lowest chi2 seen (the earliest of equals), unless the final\n"
      "               pass is lower\n"},
     {"--accelerate", flag, &Options::accelerate, absent_at_default,
-     "  --accelerate every few passes, try profiles extrapolated along the change of\n"
-     "               the last pass and go on from them when their chi2 is lower than\n"
-     "               the ordinary pass's; reaches the settled fit in far fewer\n"
-     "               passes. Statistics lines stay one per pass; --timing and\n"
-     "               run.json show the passes that started from extrapolated\n"
-     "               profiles\n"},
+     "  --accelerate every other pass, also try profiles extrapolated from the last\n"
+     "               passes' changes and go on from them when their chi2 is lower\n"
+     "               than the ordinary pass's: the fit settles in far fewer passes.\n"
+     "               One statistics line per pass as before; --timing and run.json\n"
+     "               show the passes that started from extrapolated profiles\n"},
     {"--threads", count, &Options::threads, value,
      "  --threads N  worker threads for the fit (default 0: one per core); the\n"
      "               results are the same for every N\n"},
