@@ -36,8 +36,13 @@ fit() {  # fit DATA NAME OPTIONS...: runs the fit; prints passes, wall s, user s
   /usr/bin/time -f '%e %U' -o "$d/$name.time" "$bin/tarnok" --threads 1 --timing "$@" \
     n "$d/profile.tsv" "$d/form.tsv" "$d/data.tsv" "$d/$name.tsv" </dev/null >"$d/$name.out" 2>"$d/$name.err"
   local passes chi2 extra
-  passes=$(awk 'NF == 3 && $2 ~ /^-?[0-9]+$/ { n++ } END { print n + 0 }' "$d/$name.out")
-  chi2=$(grep '^Stopped' "$d/$name.out" | sed -E 's/.*\(chi2 ([^,]*),.*/\1/')
+  if grep -q '^Best start' "$d/$name.out"; then  # --starts: the passes of all starts, the best one's chi2
+    passes=$(sed -nE 's/^Start .* after ([0-9]+) pass.*/\1/p' "$d/$name.out" | awk '{ n += $1 } END { print n + 0 }')
+    chi2=$(grep '^Best start' "$d/$name.out" | sed -E 's/.*\(chi2 ([^,]*),.*/\1/')
+  else
+    passes=$(awk 'NF == 3 && $2 ~ /^-?[0-9]+$/ { n++ } END { print n + 0 }' "$d/$name.out")
+    chi2=$(grep '^Stopped' "$d/$name.out" | sed -E 's/.*\(chi2 ([^,]*),.*/\1/')
+  fi
   extra=$(awk '$2 == "extrapolations" { print $3 "/" $4 }' "$d/$name.err")
   printf '%s\t%s\t%s\t%s\t%s\n' "$passes" "$(cat "$d/$name.time" | tr ' ' '\t')" "$chi2" "${extra:--}"
 }
