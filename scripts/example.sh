@@ -14,7 +14,7 @@ work=tarnok-example
 "$bin" prepare --force --uncertainties "$measured/uncertainties.csv" --total Mass --factors 7 \
   "$measured/concentrations.csv" "$work"
 echo
-"$bin" --converge 1e-5 --keep-best --passes "${PASSES:-20000}" \
+"$bin" --accelerate --converge 1e-6 --keep-best --passes "${PASSES:-20000}" \
   --report "$work/report" --total Mass \
   n "$work/profile.tsv" "$work/form.tsv" "$work/data.tsv" "$work/result.tsv" </dev/null
 echo "Result table written to $(pwd)/$work/result.tsv"

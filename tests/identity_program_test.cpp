@@ -99,6 +99,17 @@ TEST(IdentityProgram, StLouisExampleGivesTheReferenceBytesInBothModes) {
   expect_same_as_reference(dir.path(), ex + "/profile.tsv", ex + "/form.tsv", ex + "/data.tsv", {"o", "0.5"}, "15");
 }
 
+// The extrapolations are chosen from the passes' profiles alone, so an accelerated
+// fit (plain and robust) is the same bytes for every thread count and engine.
+TEST(IdentityProgram, AcceleratedFitGivesTheReferenceBytes) {
+  TempDir dir;
+  const std::string ex = std::string(TARNOK_EXAMPLES) + "/st_louis";
+  expect_same_as_reference(dir.path(), ex + "/profile.tsv", ex + "/form.tsv", ex + "/data.tsv", {"n"}, "80",
+                           {"--accelerate", "--keep-best"});
+  expect_same_as_reference(dir.path(), ex + "/profile.tsv", ex + "/form.tsv", ex + "/data.tsv", {"n"}, "60",
+                           {"--accelerate", "--robust"});
+}
+
 TEST(IdentityProgram, RobustFitsGiveTheReferenceBytes) {
   TempDir dir;
   const std::string ex = std::string(TARNOK_EXAMPLES) + "/st_louis";

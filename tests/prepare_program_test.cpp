@@ -73,7 +73,7 @@ TEST(PrepareProgram, WhatItWritesTheFitReadsBackExactly) {
   EXPECT_NE(r.out.find("Cl       Cl           weak"), std::string::npos) << r.out;
   std::vector<std::string> lines = lines_of(r.out);
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.back(), "  " + kBinary + " --converge 1e-5 --keep-best --passes 20000 n " + out + "/profile.tsv " +
+  EXPECT_EQ(lines.back(), "  " + kBinary + " --accelerate --converge 1e-6 --keep-best --passes 20000 n " + out + "/profile.tsv " +
                               out + "/form.tsv " + out + "/data.tsv " + out + "/result.tsv");
   std::vector<std::string> species = lines_of(read_file(out + "/species.tsv"));
   ASSERT_EQ(species.size(), 5u);

@@ -97,6 +97,7 @@ FitPlan plan_from_options(int argc, char** argv) {
   plan.settings.passes = options.passes;
   plan.settings.converge = options.converge;
   plan.settings.keep_best = options.keep_best;
+  plan.settings.accelerate = options.accelerate;
   plan.unattended = options.passes >= 0 || options.converge > 0;
   return plan;
 }
@@ -270,6 +271,21 @@ int print_help_or_version(const Options& options) {
   return 0;
 }
 
+// With --timing: the time of every pass, a pass that started from extrapolated
+// profiles marked so (its time includes the tried contribution step), and with
+// --accelerate the count of extrapolations accepted and tried.
+void print_pass_times(const FitOutcome& outcome) {
+  std::size_t next = 0;  // the next pass in outcome.extrapolated, which is in pass order
+  for (std::size_t k = 0; k < outcome.pass_seconds.size(); ++k) {
+    const bool pushed = next < outcome.extrapolated.size() && outcome.extrapolated[next] == static_cast<long>(k) + 1;
+    if (pushed) ++next;
+    std::fprintf(stderr, "timing\tpass\t%.6f%s\n", outcome.pass_seconds[k], pushed ? "\textrapolated" : "");
+  }
+  if (outcome.extrapolations_tried > 0) {
+    std::fprintf(stderr, "timing\textrapolations\t%zu\t%ld\n", outcome.extrapolated.size(), outcome.extrapolations_tried);
+  }
+}
+
 // The seconds since `start`; with --timing also printed on standard error as the
 // time of `phase`.
 double phase_time(const Options& options, const char* phase, std::chrono::steady_clock::time_point start) {
@@ -309,9 +325,7 @@ int run_fit_command(int argc, char** argv) {
   FitRun run = fit(problem, plan, observer, std::move(unfitted));
   if (options.bootstrap == 0) keyboard.reset();
   close_fit(plan, problem, run, robust ? &*robust : nullptr);
-  if (options.timing) {
-    for (double pass : run.outcome.pass_seconds) std::fprintf(stderr, "timing\tpass\t%.6f\n", pass);
-  }
+  if (options.timing) print_pass_times(run.outcome);
   times.fit_seconds = phase_time(options, "fit", fitting);
 
   const auto writing = std::chrono::steady_clock::now();

@@ -37,7 +37,7 @@ void print_summary(const PrepareOptions& o, const PreparedTables& tables, const 
   const std::vector<std::string> paths = output_paths(o.outdir);
   std::string dir = o.outdir;
   if (!dir.empty() && dir.back() != '/') dir += '/';
-  std::printf("\nNext, run the fit:\n  %s --converge 1e-5 --keep-best --passes 20000 n %s %s %s %s\n",
+  std::printf("\nNext, run the fit:\n  %s --accelerate --converge 1e-6 --keep-best --passes 20000 n %s %s %s %s\n",
               shell_word(program).c_str(), shell_word(paths[1]).c_str(), shell_word(paths[2]).c_str(),
               shell_word(paths[0]).c_str(), shell_word(dir + "result.tsv").c_str());
 }

@@ -31,6 +31,12 @@ constexpr OptionRow kRows[] = {
      "  --keep-best  when the fit stops, write the result of the pass with the\n"
      "               lowest chi2 seen (the earliest of equals), unless the final\n"
      "               pass is lower\n"},
+    {"--accelerate", flag, &Options::accelerate, absent_at_default,
+     "  --accelerate every other pass, also try profiles extrapolated from the last\n"
+     "               passes' changes and go on from them when their chi2 is lower\n"
+     "               than the ordinary pass's: the fit settles in far fewer passes.\n"
+     "               One statistics line per pass as before; --timing and run.json\n"
+     "               show the passes that started from extrapolated profiles\n"},
     {"--threads", count, &Options::threads, value,
      "  --threads N  worker threads for the fit (default 0: one per core); the\n"
      "               results are the same for every N\n"},
@@ -138,7 +144,9 @@ nlohmann::json options_record(const Options& options) {
     std::visit(
         [&](auto member) {
           const auto& shown = options.*member;
-          const bool null = row.record == null_at_default && shown == defaults.*member;
+          const bool at_default = shown == defaults.*member;
+          if (row.record == absent_at_default && at_default) return;
+          const bool null = row.record == null_at_default && at_default;
           record[record_key(row.name)] = null ? nlohmann::json() : nlohmann::json(shown);
         },
         row.field);

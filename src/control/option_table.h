@@ -32,6 +32,8 @@ enum class RecordAs {
   nothing,          ///< not recorded (--help, --version)
   value,            ///< always its value
   null_at_default,  ///< null while the option keeps the default of Options, else its value
+  absent_at_default,  ///< left out while the option keeps the default of Options (so that the
+                      ///< records of runs without it stay as they were), else its value
 };
 
 // Where the parser stores an option: a member of Options of the type its OptionValue reads.

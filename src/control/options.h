@@ -10,6 +10,7 @@ struct Options {
   long passes = -1;                  ///< --passes N: stop after N statistics lines; -1: no limit
   double converge = 0.0;             ///< --converge TOL: stop once chi2 and the profiles have settled; 0: off
   bool keep_best = false;            ///< --keep-best: write the result of the best pass seen
+  bool accelerate = false;           ///< --accelerate: extrapolated profiles every few passes, kept when chi2 is lower
   long threads = 0;                  ///< --threads N: worker threads; 0: one per core
   double robust = 0.0;               ///< --robust [ALPHA]: down-weight values beyond ALPHA (default 4); 0: off
   bool timing = false;               ///< --timing: phase times on standard error

@@ -57,6 +57,10 @@ class FitMonitor {
     save_state(state, pass, &current_);
   }
 
+  // The pass begun last starts from other profiles after all (extrapolated ones
+  // that were accepted); everything else it started from stays.
+  void moved_start(const std::vector<double>& p) { current_.p.assign(p.begin(), p.end()); }
+
   // After the statistics line of the pass begun last: its chi2 and nytot, and the
   // damp its profile step ran with.
   void end_pass(double chi2, int nytot, int damp);

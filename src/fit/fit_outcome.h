@@ -22,4 +22,6 @@ struct FitOutcome {
   bool failed = false;      ///< diverged before any pass had a finite chi2/ny: there is no result
   std::vector<double> pass_seconds;  ///< wall time of each full pass, in seconds
   std::vector<PassLine> lines;       ///< the statistics line of each pass, in order
+  long extrapolations_tried = 0;     ///< with accelerate: extrapolated profiles tried
+  std::vector<long> extrapolated;    ///< with accelerate: the passes that started from extrapolated profiles
 };

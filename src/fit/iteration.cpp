@@ -6,8 +6,46 @@
 #include <chrono>
 
 #include "engine/engine.h"
+#include "fit/extrapolation.h"
 #include "fit/fit_monitor.h"
 #include "fit/reweighting.h"
+
+namespace {
+
+// The contribution step of a pass from state.p, its totals from zero; with a
+// reweighting rule (robust mode) new weights from its residuals, and the chi2 the
+// passes are then watched by (Q(robust)).
+void contribution_step_of_pass(const Problem& problem, const FitSettings& settings, FitState& state) {
+  state.chi2 = 0.0;
+  state.nytot = -state.nfree;
+  std::fill(state.sum2.begin(), state.sum2.end(), 0.0);
+  state.sumsq = 0.0;
+  contribution_pass(problem, settings, state);
+  if (settings.reweighting != nullptr) settings.reweighting->refresh(problem, state);
+}
+
+// With --accelerate, at the start of a pass that runs both its steps: when a try
+// is due, the contribution step from extrapolated profiles runs in *trial (a state
+// that starts as a copy of this pass's), and when its chi2 is lower than that of
+// the ordinary contribution step, already in `state`, the two are exchanged: the
+// pass goes on from the extrapolated profiles.
+void try_extrapolation(const Problem& problem, const FitSettings& settings, FitState& state, FitState* trial,
+                       const std::vector<double>& pushed, FitMonitor& monitor,
+                       FitOutcome& outcome, long pass) {
+  ++outcome.extrapolations_tried;
+  trial->p.assign(pushed.begin(), pushed.end());
+  trial->ny.assign(state.ny.begin(), state.ny.end());
+  trial->nfree = state.nfree;
+  trial->damp = state.damp;
+  contribution_step_of_pass(problem, settings, *trial);
+  if (trial->chi2 < state.chi2) {
+    std::swap(state, *trial);
+    monitor.moved_start(state.p);
+    outcome.extrapolated.push_back(pass);
+  }
+}
+
+}  // namespace
 
 FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState& state, FitObserver& observer) {
   assert(problem.consistent() && state.fits(problem));
@@ -23,6 +61,11 @@ FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState
   // Set once a better earlier pass has been put back into the state: the next round runs
   // only the final contribution step, from that pass's starting state.
   bool restored = false;
+  // --accelerate: the extrapolation's memory, its pushed profiles and the state
+  // its contribution steps run in.
+  Extrapolation extrapolation;
+  std::vector<double> pushed;
+  FitState trial;
   for (long pass = 1;; ++pass) {
     bool stop = true;
     if (restored) {
@@ -41,14 +84,15 @@ FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState
     if (!restored) monitor.begin_pass(problem, state, pass);
 
     const auto started = std::chrono::steady_clock::now();
-    state.chi2 = 0.0;
-    state.nytot = -state.nfree;
-    std::fill(state.sum2.begin(), state.sum2.end(), 0.0);
-    state.sumsq = 0.0;
-    contribution_pass(problem, settings, state);
-    // A reweighting rule (robust mode): new weights from these residuals, and the
-    // chi2 the passes are then watched by (Q(robust)).
-    if (settings.reweighting != nullptr) settings.reweighting->refresh(problem, state);
+    const bool try_push = settings.accelerate && !restored && !stop && extrapolation.propose(problem, state, &pushed);
+    if (try_push) {
+      if (trial.p.empty()) trial = state;
+      // The weights the ordinary contribution step runs with, before it refreshes them.
+      trial.ueff.assign(state.ueff.begin(), state.ueff.end());
+    }
+    contribution_step_of_pass(problem, settings, state);
+    if (try_push) try_extrapolation(problem, settings, state, &trial, pushed, monitor, outcome, pass);
+    if (settings.accelerate && !restored) extrapolation.started(state);
 
     if (!restored) {
       if (!std::isfinite(state.chi2)) {

@@ -10,6 +10,7 @@ struct FitSettings {
   long passes = -1;         ///< stop as if a key had been noticed at the start of pass passes + 1; -1: no limit
   double converge = 0.0;    ///< stop once chi2 and the profiles have settled to this relative change; 0: never
   bool keep_best = false;   ///< on any stop, write the result of the best pass seen
+  bool accelerate = false;  ///< try extrapolated profiles every few passes, keep them when chi2 is lower
   /// A rule that changes the uncertainties the fit weighs with after each contribution
   /// step (robust mode); null: the plain uncertainties throughout.
   const Reweighting* reweighting = nullptr;

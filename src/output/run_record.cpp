@@ -69,6 +69,12 @@ nlohmann::json run_record(const Problem& problem, const FitState& state, const F
                     {"result_pass", outcome.result_pass},
                     {"converged", options.converge > 0 ? nlohmann::json(!outcome.not_converged) : nlohmann::json()},
                     {"diverged_pass", outcome.diverged_pass > 0 ? nlohmann::json(outcome.diverged_pass) : nlohmann::json()}};
+  if (settings.accelerate) {
+    // The passes that started from extrapolated profiles, and how many were tried.
+    record["extrapolation"] = {{"tried", outcome.extrapolations_tried},
+                               {"accepted", outcome.extrapolated.size()},
+                               {"accepted_passes", outcome.extrapolated}};
+  }
   record["totals"] = {{"chi2", state.chi2}, {"ny", state.nytot}, {"chi2_per_ny", state.chi2 / state.nytot}};
   if (options.robust > 0) {
     // In robust mode the fit's chi2 is Q(robust); Q(true) weighs the same residuals
