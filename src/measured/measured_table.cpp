@@ -1,10 +1,13 @@
 #include "measured/measured_table.h"
 
+#include <algorithm>
 #include <charconv>
+#include <map>
 #include <cmath>
 #include <limits>
 
 #include "control/failure.h"
+#include "control/text_format.h"
 #include "measured/delimited_reader.h"
 
 namespace {
@@ -21,6 +24,26 @@ bool same_letters(std::string_view cell, std::string_view word) {
 
 std::string show(std::string_view text) { return quote_cell(text); }
 
+const char* delimiter_name(char delimiter) {
+  return delimiter == '\t' ? "tab" : delimiter == ';' ? "semicolon" : "comma";
+}
+
+// The detail line of a heading row that is one cell: the delimiter it was split
+// at, and the one it seems to use instead.
+std::string delimiter_detail(std::string_view heading, char used) {
+  const char candidates[] = {'\t', ';', ','};
+  char seen = '\0';
+  std::size_t most = 0;
+  for (char c : candidates) {
+    const auto n = static_cast<std::size_t>(std::count(heading.begin(), heading.end(), c));
+    if (c != used && n > most) most = n, seen = c;
+  }
+  if (seen == '\0') return "";
+  return format_text("The heading row was split at each %s (delimiter %s), but it holds %zu of %s: give --delimiter %s.\n",
+                     delimiter_name(used), delimiter_name(used), most, seen == '\t' ? "tabs" : seen == ';' ? "semicolons" : "commas",
+                     delimiter_name(seen));
+}
+
 // Heading row: the identifier heading, then the species names; empty cells at the
 // end are spreadsheet padding.
 void read_heading(const DelimitedRow& row, MeasuredTable* t) {
@@ -35,10 +58,23 @@ void read_heading(const DelimitedRow& row, MeasuredTable* t) {
     t->species.emplace_back(name);
     t->species_column.push_back(static_cast<long>(c + 1));
   }
-  if (t->species.empty()) fail("Error: %s line %ld: no species columns after the first!\n", t->path.c_str(), row.line);
+  if (t->species.empty()) {
+    fail("Error: %s line %ld: no species columns after the first!\n%s", t->path.c_str(), row.line,
+         delimiter_detail(row.cells[0], t->delimiter).c_str());
+  }
 }
 
+bool same_species_set(const MeasuredTable& t, const MeasuredTable& pattern) {
+  std::vector<std::string> mine = t.species, theirs = pattern.species;
+  std::sort(mine.begin(), mine.end());
+  std::sort(theirs.begin(), theirs.end());
+  return mine == theirs && std::adjacent_find(mine.begin(), mine.end()) == mine.end();
+}
+
+// The species must be the pattern's; another order of the same species is
+// matched by name afterwards (match_species_order).
 void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long line) {
+  if (same_species_set(t, pattern)) return;
   std::size_t n = std::max(t.species.size(), pattern.species.size());
   for (std::size_t j = 0; j < n; ++j) {
     std::string mine = j < t.species.size() ? t.species[j] : std::string("(none)");
@@ -92,10 +128,88 @@ bool MissingMarkers::marks_missing(std::string_view cell) const {
   cell = trim(cell);
   if (cell.empty() || same_letters(cell, "NA") || same_letters(cell, "NAN") || same_letters(cell, "ND")) return true;
   for (const std::string& marker : extra) {
-    if (cell == marker) return true;
+    if (cell == trim(marker)) return true;
   }
   float value = 0.0f;
   return parse_measured(cell, '\0', &value) && value == -999.0f;
+}
+
+bool looks_like_marker(std::string_view cell) {
+  cell = trim(cell);
+  static const char* const kMarkers[] = {"BDL", "BLD", "<MDL", "<DL", "<LOD", "<LD", "<LOQ", "MDL", "LOD", "LOQ",
+                                         "N.D.", "N.D", "N/D", "N/A", "N.A.", "NR", "N.R.", "-", "--", "---"};
+  for (const char* marker : kMarkers) {
+    if (same_letters(cell, marker)) return true;
+  }
+  return false;
+}
+
+void check_marker_values(const MeasuredTable& t, const std::vector<int>& columns) {
+  for (int j : columns) {
+    const std::size_t col = static_cast<std::size_t>(j);
+    std::map<float, std::pair<long, long>> seen;  // value: (cells, first line)
+    for (int s = 0; s < t.nsamples(); ++s) {
+      const float x = t.row(s)[col];
+      if (!(x <= -9.0f)) continue;
+      ++seen.try_emplace(x, 0, t.lines[static_cast<std::size_t>(s)]).first->second.first;
+    }
+    for (const auto& [value, where] : seen) {
+      if (where.first < 2) continue;
+      char shown[32];
+      std::snprintf(shown, sizeof shown, "%g", static_cast<double>(value));
+      fail("Error: %s line %ld, species %s: the value %s is in %ld cells; a value repeated at or below -9 marks "
+           "missing values, and would be fitted as a measurement. Give --missing-marker %s to read those cells as "
+           "missing!\n",
+           t.path.c_str(), where.second, show(t.species[col]).c_str(), shown, where.first, shown);
+    }
+  }
+}
+
+bool match_species_order(MeasuredTable& t, const MeasuredTable& pattern) {
+  if (t.species == pattern.species || !same_species_set(t, pattern)) return false;
+  const std::size_t n = t.species.size();
+  std::vector<std::size_t> from(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    from[j] = static_cast<std::size_t>(std::find(t.species.begin(), t.species.end(), pattern.species[j]) -
+                                       t.species.begin());
+  }
+  std::vector<float> row(n);
+  for (std::vector<float>& block : t.blocks) {
+    for (std::size_t at = 0; at + n <= block.size(); at += n) {
+      for (std::size_t j = 0; j < n; ++j) row[j] = block[at + from[j]];
+      std::copy(row.begin(), row.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+  }
+  std::vector<long> columns(n);
+  for (std::size_t j = 0; j < n; ++j) columns[j] = t.species_column[from[j]];
+  t.species = pattern.species;
+  t.species_column = columns;
+  return true;
+}
+
+void drop_samples(MeasuredTable& t, const std::vector<char>& drop) {
+  MeasuredTable kept;
+  kept.path = t.path;
+  kept.delimiter = t.delimiter;
+  kept.heading_line = t.heading_line;
+  kept.id_heading = t.id_heading;
+  kept.species = t.species;
+  kept.species_column = t.species_column;
+  kept.block_rows = t.block_rows;
+  const std::size_t n = t.species.size();
+  const bool with_ids = !t.ids.empty();
+  std::size_t s_out = 0;
+  for (int s = 0; s < t.nsamples(); ++s) {
+    if (drop[static_cast<std::size_t>(s)] != 0) continue;
+    if (s_out % kept.block_rows == 0) kept.blocks.emplace_back();
+    const float* row = t.row(s);
+    kept.blocks.back().insert(kept.blocks.back().end(), row, row + n);
+    if (with_ids) kept.ids.append(t.id(s));
+    kept.id_end.push_back(kept.ids.size());
+    if (!t.lines.empty()) kept.lines.push_back(t.lines[static_cast<std::size_t>(s)]);
+    ++s_out;
+  }
+  t = std::move(kept);
 }
 
 bool parse_measured(std::string_view cell, char delimiter, float* value) {
@@ -136,6 +250,21 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
   t.block_rows = std::max<std::size_t>(1, (std::size_t{1} << 18) / nspecies);
   const std::size_t width = static_cast<std::size_t>(t.species_column.back());
   const float missing_value = std::numeric_limits<float>::quiet_NaN();
+  // Named markers that are numbers mark every cell of that number.
+  std::vector<float> named_values;
+  for (const std::string& marker : missing.extra) {
+    float v = 0.0f;
+    if (parse_measured(marker, '\0', &v)) named_values.push_back(v);
+  }
+  auto named = [&](float v) { return std::find(named_values.begin(), named_values.end(), v) != named_values.end(); };
+  // The first unnamed marker text (see looks_like_marker): refused after the
+  // whole table is read, with the count of its cells in that species.
+  struct Unnamed {
+    std::string text;
+    long line = 0;
+    std::size_t species = 0;
+    long cells = 0;
+  } unnamed;
   std::size_t s = 0;
   while (in.next(&row)) {
     if (row.blank()) continue;
@@ -172,9 +301,13 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
     for (std::size_t j = 0; j < nspecies; ++j) {
       std::string_view cell = row.cells[static_cast<std::size_t>(t.species_column[j]) - 1];
       float value = 0.0f;
-      if (parse_measured(cell, t.delimiter, &value) && value != -999.0f) {
+      if (parse_measured(cell, t.delimiter, &value) && value != -999.0f && !named(value)) {
         values.push_back(value);
       } else if (missing.marks_missing(cell)) {
+        values.push_back(missing_value);
+      } else if (looks_like_marker(cell)) {
+        if (unnamed.line == 0) unnamed = Unnamed{std::string(trim(cell)), row.line, j, 0};
+        if (unnamed.species == j && trim(cell) == unnamed.text) ++unnamed.cells;
         values.push_back(missing_value);
       } else {
         fail("Error: %s line %ld, species %s: '%s' is not a number!\n", path.c_str(), row.line,
@@ -184,6 +317,13 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
     ++s;
   }
   if (s == 0) fail("Error: %s: no sample rows after the heading row!\n", path.c_str());
+  if (unnamed.line != 0) {
+    const std::string text = show(unnamed.text);
+    fail("Error: %s line %ld, species %s: '%s' is not a number!\n'%s' looks like a missing-value marker: %ld cells of "
+         "species %s hold it. Give --missing-marker '%s' to read them as missing.\n",
+         path.c_str(), unnamed.line, show(t.species[unnamed.species]).c_str(), text.c_str(), text.c_str(),
+         unnamed.cells, show(t.species[unnamed.species]).c_str(), text.c_str());
+  }
   if (pattern != nullptr) check_count(t, *pattern);
   t.blocks.back().shrink_to_fit();
   return t;

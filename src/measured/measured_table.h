@@ -10,11 +10,17 @@
 #include <vector>
 
 // Texts that mark a missing value besides an empty cell: NA, NaN, ND (in any case),
-// the number -999 and any extra markers the user names.
+// the number -999 and any extra markers the user names. A named marker that is a
+// number also marks every cell holding the same number (-99 and -99.0 alike).
 struct MissingMarkers {
   std::vector<std::string> extra;  ///< exact texts, compared after trimming spaces
   bool marks_missing(std::string_view cell) const;
 };
+
+// A text a laboratory writes for a value it did not report (BDL, <MDL, n.d., N/A,
+// a dash ...) that is not one of the built-in markers: such a cell is refused
+// unless the marker is named, so that the analyst decides what it means.
+bool looks_like_marker(std::string_view cell);
 
 struct MeasuredTable {
   std::string path;                   ///< the file as typed, for messages
@@ -57,6 +63,19 @@ struct MeasuredTable {
 // a number nor a missing-value marker.
 MeasuredTable read_measured(const std::string& path, char delimiter, const MissingMarkers& missing,
                             const MeasuredTable* pattern = nullptr);
+
+// Fails when a species (one of `columns`) holds the same value at or below -9 in
+// more than one cell: such a value is a missing-value marker (-99, -9999), which
+// would otherwise be fitted as a measurement. The message names the value, the
+// species, how many cells hold it and the first line.
+void check_marker_values(const MeasuredTable& t, const std::vector<int>& columns);
+
+// The samples in the same order as `pattern`'s species: true and reordered when
+// the two hold the same species in another order, false (untouched) otherwise.
+bool match_species_order(MeasuredTable& t, const MeasuredTable& pattern);
+
+// Drops the samples whose `drop` entry is nonzero (nsamples entries).
+void drop_samples(MeasuredTable& t, const std::vector<char>& drop);
 
 // The check read_measured makes against a pattern, for a table read without one:
 // the same species and samples in the same order, or the same message.
