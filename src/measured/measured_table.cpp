@@ -39,9 +39,11 @@ std::string delimiter_detail(std::string_view heading, char used) {
     if (c != used && n > most) most = n, seen = c;
   }
   if (seen == '\0') return "";
-  return format_text("The heading row was split at each %s (delimiter %s), but it holds %zu of %s: give --delimiter %s.\n",
-                     delimiter_name(used), delimiter_name(used), most, seen == '\t' ? "tabs" : seen == ';' ? "semicolons" : "commas",
-                     delimiter_name(seen));
+  const char* plural = most == 1 ? delimiter_name(seen) : seen == '\t' ? "tabs" : seen == ';' ? "semicolons" : "commas";
+  const char* singular = delimiter_name(used);
+  return format_text("The delimiter was %s (--delimiter %s), but the heading row holds %zu %s and no %s: the file "
+                     "seems %s-separated (--delimiter %s).\n",
+                     singular, delimiter_name(used), most, plural, singular, delimiter_name(seen), delimiter_name(seen));
 }
 
 // Heading row: the identifier heading, then the species names; empty cells at the
@@ -301,9 +303,10 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
     for (std::size_t j = 0; j < nspecies; ++j) {
       std::string_view cell = row.cells[static_cast<std::size_t>(t.species_column[j]) - 1];
       float value = 0.0f;
-      if (parse_measured(cell, t.delimiter, &value) && value != -999.0f && !named(value)) {
+      const bool number = parse_measured(cell, t.delimiter, &value);
+      if (number && value != -999.0f && !named(value)) {
         values.push_back(value);
-      } else if (missing.marks_missing(cell)) {
+      } else if (number || missing.marks_missing(cell)) {
         values.push_back(missing_value);
       } else if (looks_like_marker(cell)) {
         if (unnamed.line == 0) unnamed = Unnamed{std::string(trim(cell)), row.line, j, 0};
@@ -319,10 +322,12 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
   if (s == 0) fail("Error: %s: no sample rows after the heading row!\n", path.c_str());
   if (unnamed.line != 0) {
     const std::string text = show(unnamed.text);
-    fail("Error: %s line %ld, species %s: '%s' is not a number!\n'%s' looks like a missing-value marker: %ld cells of "
-         "species %s hold it. Give --missing-marker '%s' to read them as missing.\n",
-         path.c_str(), unnamed.line, show(t.species[unnamed.species]).c_str(), text.c_str(), text.c_str(),
-         unnamed.cells, show(t.species[unnamed.species]).c_str(), text.c_str());
+    const std::string species = show(t.species[unnamed.species]);
+    fail("Error: %s line %ld, species %s: '%s' is not a number!\n'%s' looks like a missing-value marker: %ld %s of "
+         "species %s %s it. Give --missing-marker '%s' to read %s as missing.\n",
+         path.c_str(), unnamed.line, species.c_str(), text.c_str(), text.c_str(), unnamed.cells,
+         unnamed.cells == 1 ? "cell" : "cells", species.c_str(), unnamed.cells == 1 ? "holds" : "hold", text.c_str(),
+         unnamed.cells == 1 ? "it" : "them");
   }
   if (pattern != nullptr) check_count(t, *pattern);
   t.blocks.back().shrink_to_fit();

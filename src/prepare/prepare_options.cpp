@@ -38,8 +38,8 @@ std::string extras_detail(const std::vector<std::string>& extras, const PrepareO
     words += (words.empty() ? "'" : ", '") + e + "'";
   }
   if (words.empty()) return "";
-  return "The values' table was taken to be '" + o.concentrations + "' and OUTDIR '" + o.outdir + "', which leaves " +
-         words + " over; a name with spaces goes in quotes, as in --bad 'Elemental Carbon'.\n";
+  return "'" + o.concentrations + "' was taken as the values' table and '" + o.outdir + "' as OUTDIR, which leaves " +
+         words + " over: a name with spaces goes in quotes, as in --bad 'Elemental Carbon'.\n";
 }
 
 }  // namespace
