@@ -1,24 +1,30 @@
 #include "prepare/sample_checks.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <string_view>
-#include <unordered_map>
 
 #include "control/failure.h"
 #include "formats/name_check.h"
 
 void check_unique_samples(const MeasuredTable& values) {
-  std::unordered_map<std::string_view, int> first;
-  first.reserve(static_cast<std::size_t>(values.nsamples()));
-  for (int s = 0; s < values.nsamples(); ++s) {
-    auto [at, fresh] = first.try_emplace(values.id(s), s);
-    if (!fresh) {
-      fail("Error: %s line %ld: the sample '%s' appears twice (first on line %ld); the result table could not tell "
-           "them apart!\n",
-           values.path.c_str(), values.lines[static_cast<std::size_t>(s)], quote_cell(values.id(s)).c_str(),
-           values.lines[static_cast<std::size_t>(at->second)]);
-    }
+  // Sorted by identifier (an index each, so a huge table costs little memory);
+  // of the identifiers that repeat, the one whose second row comes first is named.
+  std::vector<int> order(static_cast<std::size_t>(values.nsamples()));
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return values.id(a) < values.id(b); });
+  int first = -1, second = -1;
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const bool repeats = values.id(order[k]) == values.id(order[k - 1]);
+    const bool opens = k < 2 || values.id(order[k - 1]) != values.id(order[k - 2]);
+    if (repeats && opens && (second < 0 || order[k] < second)) first = order[k - 1], second = order[k];
   }
+  if (second < 0) return;
+  fail("Error: %s line %ld: the sample '%s' appears twice (first on line %ld); the result table could not tell them "
+       "apart!\n",
+       values.path.c_str(), values.lines[static_cast<std::size_t>(second)], quote_cell(values.id(second)).c_str(),
+       values.lines[static_cast<std::size_t>(first)]);
 }
 
 void drop_unmeasured_samples(const std::vector<Species>& species, MeasuredTable& values, MeasuredTable& u) {
