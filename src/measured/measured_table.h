@@ -17,11 +17,6 @@ struct MissingMarkers {
   bool marks_missing(std::string_view cell) const;
 };
 
-// A text a laboratory writes for a value it did not report (BDL, <MDL, n.d., N/A,
-// a dash ...) that is not one of the built-in markers: such a cell is refused
-// unless the marker is named, so that the analyst decides what it means.
-bool looks_like_marker(std::string_view cell);
-
 struct MeasuredTable {
   std::string path;                   ///< the file as typed, for messages
   char delimiter = '\0';              ///< the delimiter used (detected or forced)
@@ -63,12 +58,6 @@ struct MeasuredTable {
 // a number nor a missing-value marker.
 MeasuredTable read_measured(const std::string& path, char delimiter, const MissingMarkers& missing,
                             const MeasuredTable* pattern = nullptr);
-
-// Fails when a species (one of `columns`) holds the same value at or below -9 in
-// more than one cell: such a value is a missing-value marker (-99, -9999), which
-// would otherwise be fitted as a measurement. The message names the value, the
-// species, how many cells hold it and the first line.
-void check_marker_values(const MeasuredTable& t, const std::vector<int>& columns);
 
 // The samples in the same order as `pattern`'s species: true and reordered when
 // the two hold the same species in another order, false (untouched) otherwise.

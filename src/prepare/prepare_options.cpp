@@ -122,7 +122,7 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
   } catch (const CLI::ParseError& e) {
     fail("Error: prepare: %s! See tarnok prepare --help.\n", e.what());
   }
-  if (!seed.empty() || app.count("--seed") > 0) o.seed = parse_seed("--seed", seed);
+  if (app.count("--seed") > 0) o.seed = parse_seed("--seed", seed);
   if (o.uncertainties.empty() == o.mdl.empty()) {
     fail("Error: prepare: give exactly one of --uncertainties FILE and --mdl FILE!\n");
   }

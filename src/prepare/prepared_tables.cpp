@@ -10,6 +10,7 @@
 
 #include "control/failure.h"
 #include "formats/name_check.h"
+#include "measured/missing_markers.h"
 #include "platform/files.h"
 #include "prepare/known_profiles.h"
 #include "prepare/sample_checks.h"
