@@ -73,10 +73,11 @@ bool same_species_set(const MeasuredTable& t, const MeasuredTable& pattern) {
   return mine == theirs && std::adjacent_find(mine.begin(), mine.end()) == mine.end();
 }
 
-// The species must be the pattern's; another order of the same species is
-// matched by name afterwards (match_species_order).
-void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long line) {
-  if (same_species_set(t, pattern)) return;
+// The species must be the pattern's, in its order; with `any_order` (while the
+// table is read, before match_species_order puts them in order) the same species
+// in another order pass too.
+void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long line, bool any_order) {
+  if (any_order && same_species_set(t, pattern)) return;
   std::size_t n = std::max(t.species.size(), pattern.species.size());
   for (std::size_t j = 0; j < n; ++j) {
     std::string mine = j < t.species.size() ? t.species[j] : std::string("(none)");
@@ -114,7 +115,7 @@ void check_count(const MeasuredTable& t, const MeasuredTable& pattern) {
 }  // namespace
 
 void check_same_shape(const MeasuredTable& t, const MeasuredTable& pattern) {
-  check_heading(t, pattern, t.heading_line);
+  check_heading(t, pattern, t.heading_line, false);
   const std::size_t n = static_cast<std::size_t>(t.nsamples());
   for (std::size_t s = 0; s < n; ++s) check_sample(t.path, s, t.id(static_cast<int>(s)), t.lines[s], pattern);
   check_count(t, pattern);
@@ -215,7 +216,7 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
   t.delimiter = in.delimiter();
   t.heading_line = row.line;
   read_heading(row, &t);
-  if (pattern != nullptr) check_heading(t, *pattern, row.line);
+  if (pattern != nullptr) check_heading(t, *pattern, row.line, true);
 
   const std::size_t nspecies = t.species.size();
   t.block_rows = std::max<std::size_t>(1, (std::size_t{1} << 18) / nspecies);

@@ -51,11 +51,14 @@ struct MeasuredTable {
 // Reads the table at `path`. `delimiter` '\0' detects it from the heading row.
 // Rows whose cells are all empty are skipped (spreadsheets write them at the end),
 // and so are empty cells beyond the last heading. When `pattern` is given (the
-// values' table, when reading its uncertainties), the species and the sample
-// identifiers must be the same, in the same order; any difference fails with a
-// message naming both files, the line and the column. The identifiers are then not
-// kept. Fails, naming the file, line, species and cell, on a cell that is neither
-// a number nor a missing-value marker.
+// values' table, when reading its uncertainties), the species must be the same
+// (in any order: see match_species_order) and the sample identifiers the same, in
+// the same order; any difference fails with a message naming both files, the line
+// and the column. The identifiers are then not kept. Fails, naming the file, line,
+// species and cell, on a cell that is neither a number nor a missing-value marker;
+// a marker text it does not know (looks_like_marker) fails after the whole table
+// is read, with the count of that species' cells holding it. A named marker that
+// is a number marks every cell of that number.
 MeasuredTable read_measured(const std::string& path, char delimiter, const MissingMarkers& missing,
                             const MeasuredTable* pattern = nullptr);
 
