@@ -174,7 +174,8 @@ PreparedTables read_prepared_tables(const PrepareOptions& o) {
 
 void settle_tables(const PrepareOptions& o, PreparedTables& t) {
   drop_unmeasured_samples(t.species, t.values, t.u);
-  settle_sample_dates(t.values, o.date_format);
+  // Two spellings of one date (22/06/2001, 22-Jun-2001) become the same identifier.
+  if (settle_sample_dates(t.values, o.date_format)) check_unique_samples(t.values);
   describe_species(t.species, t.values, t.u, t.mdl);
   for (const Species& sp : t.species) {
     if (sp.category != Category::bad && std::isnan(sp.median)) {

@@ -119,7 +119,7 @@ std::optional<SampleDate> read_sample_date(std::string_view id, DateOrder order)
   return d;
 }
 
-void settle_sample_dates(MeasuredTable& values, const std::string& format) {
+bool settle_sample_dates(MeasuredTable& values, const std::string& format) {
   const int n = values.nsamples();
   const std::array<DateOrder, 3> orders = {DateOrder::ymd, DateOrder::dmy, DateOrder::mdy};
   // Per order: how many identifiers read in it, and the first that does not.
@@ -180,12 +180,12 @@ void settle_sample_dates(MeasuredTable& values, const std::string& format) {
       warn("Warning: %s line %ld: the sample identifier '%s' is not a date in a known form (such as 2001-06-22, "
            "22/06/2001 or 22-Jun-2001); the report will show the samples in the order of their rows.\n",
            values.path.c_str(), line(s), quote_cell(values.id(s)).c_str());
-      return;
+      return false;
     }
   }
   bool report_reads = true;
   for (int s = 0; s < n && report_reads; ++s) report_reads = read_sample_date(values.id(s), orders[chosen])->report_form;
-  if (report_reads) return;
+  if (report_reads) return false;
   std::string ids;
   std::vector<std::uint64_t> ends;
   for (int s = 0; s < n; ++s) {
@@ -200,4 +200,5 @@ void settle_sample_dates(MeasuredTable& values, const std::string& format) {
        values.path.c_str(), order_name(orders[chosen]), ids.substr(0, ends[0]).c_str());
   values.ids = std::move(ids);
   values.id_end = std::move(ends);
+  return true;
 }

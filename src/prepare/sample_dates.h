@@ -33,5 +33,5 @@ std::optional<SampleDate> read_sample_date(std::string_view id, DateOrder order)
 // reads in no order is left as it is with a warning that the report will show
 // the records in their order. When the report would read some identifier
 // differently, every identifier is written as 2001-06-22 (its time kept), with a
-// note on standard error.
-void settle_sample_dates(MeasuredTable& values, const std::string& format);
+// note on standard error. True when the identifiers were written anew.
+bool settle_sample_dates(MeasuredTable& values, const std::string& format);
