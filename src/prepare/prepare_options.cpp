@@ -101,7 +101,7 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
   auto* factors = app.add_option("--factors", o.factors, "number of factors of the starting model")
                       ->check(CLI::Range(1, 20));
   app.add_option("--names", names, "factor names, comma-separated (default F1 ... FK)")->allow_extra_args(false);
-  app.add_option("--seed", seed, "seed of the starting model (default 1)");
+  app.add_option("--seed", seed, "seed of the starting model (default 1)")->type_name("UINT");
   app.add_option("--date-format", o.date_format,
                  "order of the dates in the identifiers: ymd, dmy or mdy (default: found from the identifiers)")
       ->check(CLI::IsMember({"ymd", "dmy", "mdy"}));
