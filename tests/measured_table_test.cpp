@@ -109,7 +109,8 @@ TEST(MeasuredTable, RefusesBadTablesWithTheirPlace) {
   const std::string ok = "Date,Na,Cl\nd1,1,2\nd2,3,4\n";
   const std::vector<BadCase> cases = {
       {"a cell that is not a number", "Date,Na,Cl\nd1,1,2\nd2,3,n.d.\n", "",
-       "Error: {V} line 3, species Cl: 'n.d.' is not a number!\n"},
+       "Error: {V} line 3, species Cl: 'n.d.' is not a number!\n'n.d.' looks like a missing-value marker: 1 cell of "
+       "species Cl holds it. Give --missing-marker 'n.d.' to read it as missing.\n"},
       {"infinite", "Date,Na,Cl\nd1,inf,2\n", "", "Error: {V} line 2, species Na: 'inf' is not a number!\n"},
       {"beyond float", "Date,Na,Cl\nd1,1e39,2\n", "", "Error: {V} line 2, species Na: '1e39' is not a number!\n"},
       {"too few cells", "Date,Na,Cl\nd1,1\n", "", "Error: {V} line 2: 2 cells, but the heading row has 3!\n"},

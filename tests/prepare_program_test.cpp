@@ -73,7 +73,8 @@ TEST(PrepareProgram, WhatItWritesTheFitReadsBackExactly) {
   EXPECT_NE(r.out.find("Cl       Cl           weak"), std::string::npos) << r.out;
   std::vector<std::string> lines = lines_of(r.out);
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.back(), "  " + kBinary + " --accelerate --converge 1e-6 --keep-best --passes 20000 n " + out + "/profile.tsv " +
+  EXPECT_EQ(lines.back(), "  " + kBinary + " --accelerate --converge 1e-6 --keep-best --passes 20000 --report " + out +
+                              "/report --total Mass n " + out + "/profile.tsv " +
                               out + "/form.tsv " + out + "/data.tsv " + out + "/result.tsv");
   std::vector<std::string> species = lines_of(read_file(out + "/species.tsv"));
   ASSERT_EQ(species.size(), 5u);
@@ -132,12 +133,23 @@ TEST(PrepareProgram, BundledMeasuredFilesGoThroughAFit) {
     args.push_back(dir.path());
     RunResult prepared = run_program(kBinary, args);
     ASSERT_EQ(prepared.status, 0) << prepared.out;
-    RunResult fit = run_program(kBinary, {"--converge", "1e-6", "--keep-best", "--passes", "100", "n",
-                                          dir.file("profile.tsv"), dir.file("form.tsv"), dir.file("data.tsv"),
-                                          dir.file("result.tsv")});
+    // The fit command prepare prints, as it stands but for fewer passes.
+    const std::string command = lines_of(prepared.out).back();
+    std::vector<std::string> fit_args;
+    std::size_t at = command.find(kBinary) + kBinary.size();
+    while (at < command.size()) {
+      const std::size_t end = std::min(command.find(' ', at + 1), command.size());
+      fit_args.push_back(command.substr(at + 1, end - at - 1));
+      at = end;
+    }
+    ASSERT_GE(fit_args.size(), 5u);
+    ASSERT_EQ(fit_args[3], "--passes");
+    fit_args[4] = "100";
+    RunResult fit = run_program(kBinary, fit_args);
     EXPECT_EQ(fit.status, 0) << fit.out;
     EXPECT_NE(fit.out.find("Stopped: "), std::string::npos);
     EXPECT_TRUE(file_exists(dir.file("result.tsv")));
+    EXPECT_TRUE(file_exists(dir.file("report/report.html")));
   }
 }
 

@@ -1,6 +1,6 @@
 // The rules of `tarnok prepare`: uncertainties from detection limits, the species
-// statistics and categories, names for the fit, numbers that read back exactly, and
-// starting profiles.
+// statistics and categories, names for the fit, numbers that read back exactly,
+// starting profiles, sample dates and the names of totals.
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -11,6 +11,8 @@
 
 #include "measured/measured_table.h"
 #include "prepare/fit_files.h"
+#include "prepare/sample_checks.h"
+#include "prepare/sample_dates.h"
 #include "prepare/species_table.h"
 #include "prepare/starting_model.h"
 #include "prepare/uncertainty.h"
@@ -151,6 +153,63 @@ TEST(PrepareRules, SplitMix64IsTheDefinedSequence) {
   SplitMix64 rng(0);
   EXPECT_EQ(rng.next(), 0xE220A8397B1DCDAFULL);
   EXPECT_EQ(rng.next(), 0x6E789E6AA1B965F4ULL);
+}
+
+// Each spelling in each order: the date (or none), and whether the report reads
+// the identifier as that same date as it stands.
+TEST(PrepareRules, SampleDatesInEachOrder) {
+  struct Case {
+    const char* id;
+    DateOrder order;
+    const char* date;  // "" when the identifier is no date in that order
+    bool report_form;
+  };
+  const Case cases[] = {
+      {"2001-06-22", DateOrder::ymd, "2001-06-22", true},
+      {"2001-6-2 13:05", DateOrder::ymd, "2001-06-02", true},
+      {"2001-06-22T13:05:59", DateOrder::ymd, "2001-06-22", true},
+      {"2001/06/22", DateOrder::ymd, "2001-06-22", false},
+      {"20010622", DateOrder::ymd, "2001-06-22", false},
+      {"20010622", DateOrder::dmy, "", false},          // eight digits are year first only
+      {"01-06-22", DateOrder::ymd, "", false},          // a year first has four digits
+      {"6/22/2001 0:00", DateOrder::mdy, "2001-06-22", true},
+      {"6/22/2001 0:00", DateOrder::dmy, "", false},    // month 22
+      {"06/22/01", DateOrder::mdy, "2001-06-22", false},
+      {"06/22/68", DateOrder::mdy, "2068-06-22", false},  // two-digit years: 1969 to 2068
+      {"06/22/69", DateOrder::mdy, "1969-06-22", false},
+      {"22.06.2001", DateOrder::dmy, "2001-06-22", true},
+      {"22/06/2001", DateOrder::dmy, "2001-06-22", false},
+      {"22-Jun-2001", DateOrder::dmy, "2001-06-22", false},
+      {"22 june 2001", DateOrder::dmy, "2001-06-22", false},
+      {"Jun/22/2001", DateOrder::mdy, "2001-06-22", false},
+      {"22-Jun-2001", DateOrder::mdy, "", false},
+      {"22/06-2001", DateOrder::dmy, "", false},        // two separators
+      {"29/02/2001", DateOrder::dmy, "", false},        // no leap year
+      {"29/02/2000", DateOrder::dmy, "2000-02-29", false},
+      {"2001-06-22 25:00", DateOrder::ymd, "", false},  // no such hour
+      {"2001-06-22x", DateOrder::ymd, "", false},
+      {"22/06/2001/3", DateOrder::dmy, "", false},
+      {"d1", DateOrder::dmy, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::optional<SampleDate> d = read_sample_date(c.id, c.order);
+    ASSERT_EQ(d.has_value(), *c.date != '\0');
+    if (!d) continue;
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d->year, d->month, d->day);
+    EXPECT_EQ(std::string(text), c.date);
+    EXPECT_EQ(d->report_form, c.report_form);
+  }
+}
+
+TEST(PrepareRules, NamesOfTotals) {
+  for (const char* name : {"PM2.5", "pm25", "PM 2.5", "PM10", "Mass", "PM2.5 mass", "TNMOC", "Total", "total_mass"}) {
+    EXPECT_TRUE(names_a_total(name)) << name;
+  }
+  for (const char* name : {"Massive", "PM2.5 nitrate", "Sulfate", "OC", "EC", "Pb"}) {
+    EXPECT_FALSE(names_a_total(name)) << name;
+  }
 }
 
 }  // namespace

@@ -37,8 +37,13 @@ void print_summary(const PrepareOptions& o, const PreparedTables& tables, const 
   const std::vector<std::string> paths = output_paths(o.outdir);
   std::string dir = o.outdir;
   if (!dir.empty() && dir.back() != '/') dir += '/';
-  std::printf("\nNext, run the fit:\n  %s --accelerate --converge 1e-6 --keep-best --passes 20000 n %s %s %s %s\n",
-              shell_word(program).c_str(), shell_word(paths[1]).c_str(), shell_word(paths[2]).c_str(),
+  // The report goes beside the files, and the total is named by its name in the fit.
+  std::string report = " --report " + shell_word(dir + "report");
+  for (const Species& sp : tables.species) {
+    if (sp.category == Category::total) report += " --total " + shell_word(sp.fit_name);
+  }
+  std::printf("\nNext, run the fit:\n  %s --accelerate --converge 1e-6 --keep-best --passes 20000%s n %s %s %s %s\n",
+              shell_word(program).c_str(), report.c_str(), shell_word(paths[1]).c_str(), shell_word(paths[2]).c_str(),
               shell_word(paths[0]).c_str(), shell_word(dir + "result.tsv").c_str());
 }
 

@@ -1,12 +1,15 @@
 #include "measured/measured_table.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "control/failure.h"
+#include "control/text_format.h"
 #include "measured/delimited_reader.h"
 #include "measured/species_unit.h"
+#include "measured/missing_markers.h"
 
 namespace {
 
@@ -21,6 +24,28 @@ bool same_letters(std::string_view cell, std::string_view word) {
 }
 
 std::string show(std::string_view text) { return quote_cell(text); }
+
+const char* delimiter_name(char delimiter) {
+  return delimiter == '\t' ? "tab" : delimiter == ';' ? "semicolon" : "comma";
+}
+
+// The detail line of a heading row that is one cell: the delimiter it was split
+// at, and the one it seems to use instead.
+std::string delimiter_detail(std::string_view heading, char used) {
+  const char candidates[] = {'\t', ';', ','};
+  char seen = '\0';
+  std::size_t most = 0;
+  for (char c : candidates) {
+    const auto n = static_cast<std::size_t>(std::count(heading.begin(), heading.end(), c));
+    if (c != used && n > most) most = n, seen = c;
+  }
+  if (seen == '\0') return "";
+  const char* plural = most == 1 ? delimiter_name(seen) : seen == '\t' ? "tabs" : seen == ';' ? "semicolons" : "commas";
+  const char* singular = delimiter_name(used);
+  return format_text("The delimiter was %s (--delimiter %s), but the heading row holds %zu %s and no %s: the file "
+                     "seems %s-separated (--delimiter %s).\n",
+                     singular, delimiter_name(used), most, plural, singular, delimiter_name(seen), delimiter_name(seen));
+}
 
 // Heading row: the identifier heading, then the species names; empty cells at the
 // end are spreadsheet padding.
@@ -38,10 +63,24 @@ void read_heading(const DelimitedRow& row, MeasuredTable* t) {
     t->units.push_back(std::move(split.unit));
     t->species_column.push_back(static_cast<long>(c + 1));
   }
-  if (t->species.empty()) fail("Error: %s line %ld: no species columns after the first!\n", t->path.c_str(), row.line);
+  if (t->species.empty()) {
+    fail("Error: %s line %ld: no species columns after the first!\n%s", t->path.c_str(), row.line,
+         delimiter_detail(row.cells[0], t->delimiter).c_str());
+  }
 }
 
-void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long line) {
+bool same_species_set(const MeasuredTable& t, const MeasuredTable& pattern) {
+  std::vector<std::string> mine = t.species, theirs = pattern.species;
+  std::sort(mine.begin(), mine.end());
+  std::sort(theirs.begin(), theirs.end());
+  return mine == theirs && std::adjacent_find(mine.begin(), mine.end()) == mine.end();
+}
+
+// The species must be the pattern's, in its order; with `any_order` (while the
+// table is read, before match_species_order puts them in order) the same species
+// in another order pass too.
+void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long line, bool any_order) {
+  if (any_order && same_species_set(t, pattern)) return;
   std::size_t n = std::max(t.species.size(), pattern.species.size());
   for (std::size_t j = 0; j < n; ++j) {
     std::string mine = j < t.species.size() ? t.species[j] : std::string("(none)");
@@ -83,7 +122,7 @@ void check_count(const MeasuredTable& t, const MeasuredTable& pattern) {
 }  // namespace
 
 void check_same_shape(const MeasuredTable& t, const MeasuredTable& pattern) {
-  check_heading(t, pattern, t.heading_line);
+  check_heading(t, pattern, t.heading_line, false);
   const std::size_t n = static_cast<std::size_t>(t.nsamples());
   for (std::size_t s = 0; s < n; ++s) check_sample(t.path, s, t.id(static_cast<int>(s)), t.lines[s], pattern);
   check_count(t, pattern);
@@ -99,10 +138,57 @@ bool MissingMarkers::marks_missing(std::string_view cell) const {
   cell = trim(cell);
   if (cell.empty() || same_letters(cell, "NA") || same_letters(cell, "NAN") || same_letters(cell, "ND")) return true;
   for (const std::string& marker : extra) {
-    if (cell == marker) return true;
+    if (cell == trim(marker)) return true;
   }
   float value = 0.0f;
   return parse_measured(cell, '\0', &value) && value == -999.0f;
+}
+
+bool match_species_order(MeasuredTable& t, const MeasuredTable& pattern) {
+  if (t.species == pattern.species || !same_species_set(t, pattern)) return false;
+  const std::size_t n = t.species.size();
+  std::vector<std::size_t> from(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    from[j] = static_cast<std::size_t>(std::find(t.species.begin(), t.species.end(), pattern.species[j]) -
+                                       t.species.begin());
+  }
+  std::vector<float> row(n);
+  for (std::vector<float>& block : t.blocks) {
+    for (std::size_t at = 0; at + n <= block.size(); at += n) {
+      for (std::size_t j = 0; j < n; ++j) row[j] = block[at + from[j]];
+      std::copy(row.begin(), row.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+  }
+  std::vector<long> columns(n);
+  for (std::size_t j = 0; j < n; ++j) columns[j] = t.species_column[from[j]];
+  t.species = pattern.species;
+  t.species_column = columns;
+  return true;
+}
+
+void drop_samples(MeasuredTable& t, const std::vector<char>& drop) {
+  MeasuredTable kept;
+  kept.path = t.path;
+  kept.delimiter = t.delimiter;
+  kept.heading_line = t.heading_line;
+  kept.id_heading = t.id_heading;
+  kept.species = t.species;
+  kept.species_column = t.species_column;
+  kept.block_rows = t.block_rows;
+  const std::size_t n = t.species.size();
+  const bool with_ids = !t.ids.empty();
+  std::size_t s_out = 0;
+  for (int s = 0; s < t.nsamples(); ++s) {
+    if (drop[static_cast<std::size_t>(s)] != 0) continue;
+    if (s_out % kept.block_rows == 0) kept.blocks.emplace_back();
+    const float* row = t.row(s);
+    kept.blocks.back().insert(kept.blocks.back().end(), row, row + n);
+    if (with_ids) kept.ids.append(t.id(s));
+    kept.id_end.push_back(kept.ids.size());
+    if (!t.lines.empty()) kept.lines.push_back(t.lines[static_cast<std::size_t>(s)]);
+    ++s_out;
+  }
+  t = std::move(kept);
 }
 
 bool parse_measured(std::string_view cell, char delimiter, float* value) {
@@ -137,12 +223,27 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
   t.delimiter = in.delimiter();
   t.heading_line = row.line;
   read_heading(row, &t);
-  if (pattern != nullptr) check_heading(t, *pattern, row.line);
+  if (pattern != nullptr) check_heading(t, *pattern, row.line, true);
 
   const std::size_t nspecies = t.species.size();
   t.block_rows = std::max<std::size_t>(1, (std::size_t{1} << 18) / nspecies);
   const std::size_t width = static_cast<std::size_t>(t.species_column.back());
   const float missing_value = std::numeric_limits<float>::quiet_NaN();
+  // Named markers that are numbers mark every cell of that number.
+  std::vector<float> named_values;
+  for (const std::string& marker : missing.extra) {
+    float v = 0.0f;
+    if (parse_measured(marker, '\0', &v)) named_values.push_back(v);
+  }
+  auto named = [&](float v) { return std::find(named_values.begin(), named_values.end(), v) != named_values.end(); };
+  // The first unnamed marker text (see looks_like_marker): refused after the
+  // whole table is read, with the count of its cells in that species.
+  struct Unnamed {
+    std::string text;
+    long line = 0;
+    std::size_t species = 0;
+    long cells = 0;
+  } unnamed;
   std::size_t s = 0;
   while (in.next(&row)) {
     if (row.blank()) continue;
@@ -179,9 +280,14 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
     for (std::size_t j = 0; j < nspecies; ++j) {
       std::string_view cell = row.cells[static_cast<std::size_t>(t.species_column[j]) - 1];
       float value = 0.0f;
-      if (parse_measured(cell, t.delimiter, &value) && value != -999.0f) {
+      const bool number = parse_measured(cell, t.delimiter, &value);
+      if (number && value != -999.0f && !named(value)) {
         values.push_back(value);
-      } else if (missing.marks_missing(cell)) {
+      } else if (number || missing.marks_missing(cell)) {
+        values.push_back(missing_value);
+      } else if (looks_like_marker(cell)) {
+        if (unnamed.line == 0) unnamed = Unnamed{std::string(trim(cell)), row.line, j, 0};
+        if (unnamed.species == j && trim(cell) == unnamed.text) ++unnamed.cells;
         values.push_back(missing_value);
       } else {
         fail("Error: %s line %ld, species %s: '%s' is not a number!\n", path.c_str(), row.line,
@@ -191,6 +297,15 @@ MeasuredTable read_measured(const std::string& path, char delimiter, const Missi
     ++s;
   }
   if (s == 0) fail("Error: %s: no sample rows after the heading row!\n", path.c_str());
+  if (unnamed.line != 0) {
+    const std::string text = show(unnamed.text);
+    const std::string species = show(t.species[unnamed.species]);
+    fail("Error: %s line %ld, species %s: '%s' is not a number!\n'%s' looks like a missing-value marker: %ld %s of "
+         "species %s %s it. Give --missing-marker '%s' to read %s as missing.\n",
+         path.c_str(), unnamed.line, species.c_str(), text.c_str(), text.c_str(), unnamed.cells,
+         unnamed.cells == 1 ? "cell" : "cells", species.c_str(), unnamed.cells == 1 ? "holds" : "hold", text.c_str(),
+         unnamed.cells == 1 ? "it" : "them");
+  }
   if (pattern != nullptr) check_count(t, *pattern);
   t.blocks.back().shrink_to_fit();
   return t;

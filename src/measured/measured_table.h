@@ -10,7 +10,8 @@
 #include <vector>
 
 // Texts that mark a missing value besides an empty cell: NA, NaN, ND (in any case),
-// the number -999 and any extra markers the user names.
+// the number -999 and any extra markers the user names. A named marker that is a
+// number also marks every cell holding the same number (-99 and -99.0 alike).
 struct MissingMarkers {
   std::vector<std::string> extra;  ///< exact texts, compared after trimming spaces
   bool marks_missing(std::string_view cell) const;
@@ -51,13 +52,23 @@ struct MeasuredTable {
 // Reads the table at `path`. `delimiter` '\0' detects it from the heading row.
 // Rows whose cells are all empty are skipped (spreadsheets write them at the end),
 // and so are empty cells beyond the last heading. When `pattern` is given (the
-// values' table, when reading its uncertainties), the species and the sample
-// identifiers must be the same, in the same order; any difference fails with a
-// message naming both files, the line and the column. The identifiers are then not
-// kept. Fails, naming the file, line, species and cell, on a cell that is neither
-// a number nor a missing-value marker.
+// values' table, when reading its uncertainties), the species must be the same
+// (in any order: see match_species_order) and the sample identifiers the same, in
+// the same order; any difference fails with a message naming both files, the line
+// and the column. The identifiers are then not kept. Fails, naming the file, line,
+// species and cell, on a cell that is neither a number nor a missing-value marker;
+// a marker text it does not know (looks_like_marker) fails after the whole table
+// is read, with the count of that species' cells holding it. A named marker that
+// is a number marks every cell of that number.
 MeasuredTable read_measured(const std::string& path, char delimiter, const MissingMarkers& missing,
                             const MeasuredTable* pattern = nullptr);
+
+// The samples in the same order as `pattern`'s species: true and reordered when
+// the two hold the same species in another order, false (untouched) otherwise.
+bool match_species_order(MeasuredTable& t, const MeasuredTable& pattern);
+
+// Drops the samples whose `drop` entry is nonzero (nsamples entries).
+void drop_samples(MeasuredTable& t, const std::vector<char>& drop);
 
 // The check read_measured makes against a pattern, for a table read without one:
 // the same species and samples in the same order, or the same message.

@@ -32,6 +32,7 @@ void read_known_profiles(const std::string& path, char delimiter, bool hold_zero
   if (k > 20) fail("Error: %s line %ld: %zu sources; the fit takes at most 20!\n", path.c_str(), row.line, k);
 
   std::map<std::string, std::vector<double>, std::less<>> rows;
+  std::map<std::string, long, std::less<>> lines;  // each species' row
   while (in.next(&row)) {
     if (row.blank()) continue;
     std::size_t cells = row.cells.size();
@@ -52,7 +53,13 @@ void read_known_profiles(const std::string& path, char delimiter, bool hold_zero
       }
       numbers.push_back(value);
     }
-    rows[std::string(trim(row.cells[0]))] = numbers;
+    std::string name(trim(row.cells[0]));
+    auto [at, fresh] = lines.try_emplace(name, row.line);
+    if (!fresh) {
+      fail("Error: %s line %ld: a second row for the species %s (the first is on line %ld)!\n", path.c_str(), row.line,
+           quote_cell(name).c_str(), at->second);
+    }
+    rows[name] = numbers;
   }
 
   files->p.clear();

@@ -2,7 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "control/failure.h"
 
@@ -26,7 +28,45 @@ std::vector<std::string> split_names(const std::vector<std::string>& given) {
   return names;
 }
 
+// The detail line after an argument CLI11 found no place for: when the left-over
+// arguments are all plain words, a name with spaces was most likely given
+// unquoted, so that its second word took the place of the values' table.
+std::string extras_detail(const std::vector<std::string>& extras, const PrepareOptions& o) {
+  std::string words;
+  for (const std::string& e : extras) {
+    if (e.empty() || e.front() == '-') return "";
+    words += (words.empty() ? "'" : ", '") + e + "'";
+  }
+  if (words.empty()) return "";
+  return "'" + o.concentrations + "' was taken as the values' table and '" + o.outdir + "' as OUTDIR, which leaves " +
+         words + " over: a name with spaces goes in quotes, as in --bad 'Elemental Carbon'.\n";
+}
+
 }  // namespace
+
+std::uint64_t parse_seed(const std::string& option, const std::string& text) {
+  std::string_view digits = text;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  std::uint64_t value = 0;
+  bool fits = !digits.empty();
+  for (char c : digits) {
+    if (c < '0' || c > '9') {
+      fits = false;
+      break;
+    }
+    const auto d = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - d) / 10) {
+      fits = false;
+      break;
+    }
+    value = value * 10 + d;
+  }
+  if (!fits) {
+    fail("Error: prepare: %s needs a whole number from 0 to 18446744073709551615, not '%s'!\n", option.c_str(),
+         quote_cell(text).c_str());
+  }
+  return value;
+}
 
 PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
   PrepareOptions o;
@@ -37,6 +77,7 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
   std::string delimiter = "detect";
   std::string missing = "exclude";
   std::vector<std::string> bad, weak, names;
+  std::string seed;
   app.add_option("CONCENTRATIONS", o.concentrations, "the measured values' table")->required();
   app.add_option("OUTDIR", o.outdir, "folder for data.tsv, profile.tsv, form.tsv and species.tsv")->required();
   auto* unc = app.add_option("--uncertainties", o.uncertainties, "uncertainties: a table of the same shape");
@@ -47,7 +88,8 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
   app.add_option("--delimiter", delimiter, "comma, semicolon or tab (default: detected from the heading row)")
       ->check(CLI::IsMember({"detect", "comma", "semicolon", "tab"}));
   app.add_option("--missing-marker", o.missing_markers,
-                 "a further text that marks a missing value (besides an empty cell, NA, NaN, ND, -999)")
+                 "a further text or number that marks a missing value (besides an empty cell, NA, NaN, ND, "
+                 "-999), such as -99, BDL or n.d.; repeat it for more")
       ->allow_extra_args(false);
   app.add_option("--missing", missing, "exclude (uncertainty 0: the fit leaves the value out) or median")
       ->check(CLI::IsMember({"exclude", "median"}));
@@ -63,7 +105,10 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
                  "the unit of the species whose heading gives none (e.g. ug/m3), or NAME=UNIT for one species; "
                  "a heading such as 'Mass (ug/m3)' or 'SO4 [ug/m3]' gives its own")
       ->allow_extra_args(false);
-  app.add_option("--seed", o.seed, "seed of the starting model (default 1)");
+  app.add_option("--seed", seed, "seed of the starting model (default 1)")->type_name("UINT");
+  app.add_option("--date-format", o.date_format,
+                 "order of the dates in the identifiers: ymd, dmy or mdy (default: found from the identifiers)")
+      ->check(CLI::IsMember({"ymd", "dmy", "mdy"}));
   app.add_option("--start", o.start, "construction of the starting profiles: spread-nmf (default), spread or nmf")
       ->check(CLI::IsMember({"spread", "nmf", "spread-nmf"}));
   auto* profiles = app.add_option("--profiles", o.profiles, "start from known source profiles (species x sources)");
@@ -76,9 +121,12 @@ PrepareOptions parse_prepare_options(int argc, const char* const* argv) {
     std::fputs(app.help().c_str(), stdout);
     o.help = true;
     return o;
+  } catch (const CLI::ExtrasError& e) {
+    fail("Error: prepare: %s! See tarnok prepare --help.\n%s", e.what(), extras_detail(app.remaining(), o).c_str());
   } catch (const CLI::ParseError& e) {
     fail("Error: prepare: %s! See tarnok prepare --help.\n", e.what());
   }
+  if (app.count("--seed") > 0) o.seed = parse_seed("--seed", seed);
   if (o.uncertainties.empty() == o.mdl.empty()) {
     fail("Error: prepare: give exactly one of --uncertainties FILE and --mdl FILE!\n");
   }

@@ -16,6 +16,7 @@ struct PrepareOptions {
   std::vector<std::string> bad;            ///< --bad NAMES
   std::vector<std::string> weak;           ///< --weak NAMES
   std::string total;                       ///< --total NAME
+  std::string date_format;                 ///< --date-format ymd|dmy|mdy; empty: found from the identifiers
   int factors = 0;                         ///< --factors K
   std::vector<std::string> names;          ///< --names A,B,...
   std::vector<std::string> units;          ///< --unit UNIT or NAME=UNIT, any number
@@ -30,3 +31,8 @@ struct PrepareOptions {
 // Parses the arguments after "prepare" (argv[0] is "prepare"). Prints the usage
 // text and sets help for --help; fails with a message for a malformed command line.
 PrepareOptions parse_prepare_options(int argc, const char* const* argv);
+
+// Reads a seed: decimal digits (an optional leading '+'; leading zeros read as
+// decimal) from 0 to 18446744073709551615. Fails naming the option and the text
+// for anything else.
+std::uint64_t parse_seed(const std::string& option, const std::string& text);

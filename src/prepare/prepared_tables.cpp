@@ -9,7 +9,12 @@
 #include <thread>
 
 #include "control/failure.h"
+#include "formats/name_check.h"
+#include "measured/missing_markers.h"
+#include "platform/files.h"
 #include "prepare/known_profiles.h"
+#include "prepare/sample_checks.h"
+#include "prepare/sample_dates.h"
 #include "prepare/starting_model.h"
 #include "prepare/uncertainty.h"
 
@@ -99,12 +104,34 @@ std::string base_name(const std::string& path) {
   return name.empty() ? std::string("measured values") : name;
 }
 
+// The species of the fit's columns (all but those left out).
+std::vector<int> fitted_columns(const std::vector<Species>& species) {
+  std::vector<int> columns;
+  for (const Species& sp : species) {
+    if (sp.category != Category::bad) columns.push_back(sp.column);
+  }
+  return columns;
+}
+
+// The checks of the values' table once its species are classified.
+void check_values(const PrepareOptions& o, const PreparedTables& t) {
+  check_unique_samples(t.values);
+  check_marker_values(t.values, fitted_columns(t.species));
+  if (o.total.empty()) warn_unnamed_totals(t.species, o.concentrations);
+}
+
 }  // namespace
 
 PreparedTables read_prepared_tables(const PrepareOptions& o) {
   MissingMarkers missing;
   missing.extra = o.missing_markers;
   PreparedTables t;
+  FileIdentity values_file, uncertainties_file;
+  if (!o.uncertainties.empty() && file_identity(o.concentrations, &values_file) &&
+      file_identity(o.uncertainties, &uncertainties_file) && values_file == uncertainties_file) {
+    fail("Error: %s and %s are the same file; the uncertainties need a table of their own!\n",
+         o.concentrations.c_str(), o.uncertainties.c_str());
+  }
   if (!o.uncertainties.empty()) {
     // The two tables are read side by side.
     std::exception_ptr uncertainty_error;
@@ -124,16 +151,22 @@ PreparedTables read_prepared_tables(const PrepareOptions& o) {
     reader.join();
     if (value_error) std::rethrow_exception(value_error);
     t.species = classify_species(t.values, o.bad, o.weak, o.total);
+    check_values(o, t);
     if (uncertainty_error) {
       t.u = MeasuredTable();
       read_measured(o.uncertainties, o.delimiter, missing, &t.values);
       std::rethrow_exception(uncertainty_error);
+    }
+    if (match_species_order(t.u, t.values)) {
+      warn("Note: %s holds the species of %s in another order; they are matched by name.\n", o.uncertainties.c_str(),
+           o.concentrations.c_str());
     }
     check_same_shape(t.u, t.values);
     assign_units(t.species, t.values.units, t.u.units, o.units);
   } else {
     t.values = read_measured(o.concentrations, o.delimiter, missing);
     t.species = classify_species(t.values, o.bad, o.weak, o.total);
+    check_values(o, t);
     std::vector<DetectionLimit> limits = read_detection_limits(o.mdl, o.delimiter, t.values.species);
     for (const DetectionLimit& l : limits) t.mdl.push_back(l.mdl);
     t.u = uncertainties_from_limits(t.values, limits);
@@ -143,6 +176,9 @@ PreparedTables read_prepared_tables(const PrepareOptions& o) {
 }
 
 void settle_tables(const PrepareOptions& o, PreparedTables& t) {
+  drop_unmeasured_samples(t.species, t.values, t.u);
+  // Two spellings of one date (22/06/2001, 22-Jun-2001) become the same identifier.
+  if (settle_sample_dates(t.values, o.date_format)) check_unique_samples(t.values);
   describe_species(t.species, t.values, t.u, t.mdl);
   for (const Species& sp : t.species) {
     if (sp.category != Category::bad && std::isnan(sp.median)) {

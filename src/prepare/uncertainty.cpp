@@ -20,6 +20,7 @@ std::vector<DetectionLimit> read_detection_limits(const std::string& path, char 
   DelimitedReader in(path, delimiter);
   DelimitedRow row;
   std::map<std::string, DetectionLimit, std::less<>> limits;
+  std::map<std::string, long, std::less<>> lines;  // each species' row
   bool first = true;
   while (in.next(&row)) {
     if (row.blank()) continue;
@@ -42,6 +43,11 @@ std::vector<DetectionLimit> read_detection_limits(const std::string& path, char 
       fail("Error: %s line %ld, species %s: the detection limit must be above zero and the error fraction at least "
            "zero!\n",
            path.c_str(), row.line, quote_cell(name).c_str());
+    }
+    auto [at, fresh] = lines.try_emplace(name, row.line);
+    if (!fresh) {
+      fail("Error: %s line %ld: a second row for the species %s (the first is on line %ld)!\n", path.c_str(), row.line,
+           quote_cell(name).c_str(), at->second);
     }
     limits[name] = DetectionLimit{static_cast<double>(mdl), static_cast<double>(fraction)};
   }
