@@ -79,8 +79,26 @@ bool same_species_set(const MeasuredTable& t, const MeasuredTable& pattern) {
 // The species must be the pattern's, in its order; with `any_order` (while the
 // table is read, before match_species_order puts them in order) the same species
 // in another order pass too.
+// A species given a unit in both tables must have the same unit in both; found by name,
+// so it holds for the same species in another order too.
+void check_units(const MeasuredTable& t, const MeasuredTable& pattern, long line) {
+  for (std::size_t j = 0; j < t.species.size() && j < t.units.size(); ++j) {
+    const auto at = std::find(pattern.species.begin(), pattern.species.end(), t.species[j]);
+    if (at == pattern.species.end()) continue;
+    const std::string& theirs = pattern.units[static_cast<std::size_t>(at - pattern.species.begin())];
+    if (!t.units[j].empty() && !theirs.empty() && t.units[j] != theirs) {
+      fail("Error: %s line %ld column %zu: species '%s' in %s where %s has it in %s!\n", t.path.c_str(), line,
+           static_cast<std::size_t>(t.species_column[j]), show(t.species[j]).c_str(), show(t.units[j]).c_str(),
+           pattern.path.c_str(), show(theirs).c_str());
+    }
+  }
+}
+
 void check_heading(const MeasuredTable& t, const MeasuredTable& pattern, long line, bool any_order) {
-  if (any_order && same_species_set(t, pattern)) return;
+  if (any_order && same_species_set(t, pattern)) {
+    check_units(t, pattern, line);
+    return;
+  }
   std::size_t n = std::max(t.species.size(), pattern.species.size());
   for (std::size_t j = 0; j < n; ++j) {
     std::string mine = j < t.species.size() ? t.species[j] : std::string("(none)");
@@ -161,8 +179,11 @@ bool match_species_order(MeasuredTable& t, const MeasuredTable& pattern) {
   }
   std::vector<long> columns(n);
   for (std::size_t j = 0; j < n; ++j) columns[j] = t.species_column[from[j]];
+  std::vector<std::string> units(n);
+  for (std::size_t j = 0; j < n; ++j) units[j] = t.units[from[j]];
   t.species = pattern.species;
   t.species_column = columns;
+  t.units = units;
   return true;
 }
 
