@@ -241,7 +241,8 @@ TEST(PrepareProgram, RefusesWithItsMessageAndWritesNothing) {
     RunResult r = run_program(kBinary, args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, fill(c.message));
-    EXPECT_TRUE(!file_exists(out) || list_dir(out).empty()) << "something was written";
+    EXPECT_FALSE(file_exists(out)) << "a folder was made";
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"p.tsv", "u.csv", "v.csv"}));
     EXPECT_EQ(read_file(vp), c.values);
   }
 }

@@ -6,8 +6,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/mount.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <optional>
 
 #include "formats/number_text.h"
 #include "output/sha256.h"
@@ -240,5 +244,119 @@ TEST(ReportProgram, AFigurePathThatIsAnInputIsRefusedBeforeTheFit) {
     // The message follows the heading at once: no pass ran.
     EXPECT_NE(r.out.find("Chi2/ny\tny\n\n" + message), std::string::npos) << r.out;
     EXPECT_FALSE(file_exists(result)) << c.result_at;
+  }
+}
+
+namespace {
+
+// Every file under `dir` with its bytes, by its path relative to `dir`.
+std::map<std::string, std::string> snapshot(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  if (!std::filesystem::exists(dir)) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string rel = std::filesystem::relative(entry.path(), dir).string();
+    files[rel] = entry.is_directory() ? "<folder>" : read_file(entry.path().string());
+  }
+  return files;
+}
+
+// A file system of `size` mounted at `path` for the life of the object; mounted()
+// is false where the machine does not allow it (not root, or in a container).
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& path, const std::string& size) : path_(path) {
+    std::filesystem::create_directories(path);
+    mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  // Makes the file system read-only.
+  bool make_read_only() {
+    return ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+}  // namespace
+
+// A report that cannot be written whole leaves the report folder as it was (or
+// leaves none), and says what was replaced and what was kept; what can be known
+// before the fit is refused before it.
+TEST(ReportProgram, AFailedReportLeavesTheFolderAsItWas) {
+  struct Case {
+    const char* name;
+    bool earlier_report;   // DIR holds the report of an earlier run
+    const char* disk;      // DIR's parent is a file system of this size ("": none)
+    bool figures_read_only;
+    bool report_is_result;  // --report names the result path
+    std::string last_line;  // @ is DIR, # the result; a prefix when it ends in "..."
+    bool fitted;            // the fit ran and the result was replaced
+  };
+  const Case cases[] = {
+      {"full disk", true, "1200k", false, false,
+       "Error: Can't write @/...(No space left on device)! The result table # was replaced; the report folder @ is "
+       "unchanged.",
+       true},
+      {"full disk, new folder", false, "300k", false, false,
+       "Error: Can't write @/...(No space left on device)! The result table # was replaced; no report folder was made.",
+       true},
+      {"read-only figures", true, "", true, false, "Reason: Read-only file system.", false},
+      {"report at the result's path", false, "", false, true,
+       "Error: The report folder @ is the result file #; they need different names!", false},
+  };
+  const std::string earlier_result = "an earlier result\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string parent = dir.file("disk");
+    std::filesystem::create_directories(parent);
+    const std::string report = parent + "/rep";
+    const std::string result = c.report_is_result ? report : dir.write("result.tsv", earlier_result);
+    const std::vector<std::string> args =
+        with_options({"--passes", "5", "--total", "Mass", "--report", report}, example_args(result));
+    std::optional<SmallDisk> disk;
+    if (*c.disk != '\0') {
+      disk.emplace(parent, c.disk);
+      if (!disk->mounted()) GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
+    }
+    if (c.earlier_report) {
+      ASSERT_EQ(run_program(kTarnok, with_options({"--passes", "2"}, args)).status, 0);
+      dir.write("result.tsv", earlier_result);
+    }
+    std::optional<SmallDisk> figures;
+    if (c.figures_read_only) {
+      figures.emplace(report + "/figures", "1m");
+      if (!figures->mounted()) GTEST_SKIP() << "a read-only file system cannot be mounted here (needs root)";
+      ASSERT_TRUE(figures->make_read_only());
+    }
+    const auto before = snapshot(parent);
+    const RunResult r = run_program(kTarnok, args);
+    EXPECT_EQ(r.status, 1);
+    std::string expected = c.last_line;
+    for (std::size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, report);
+    for (std::size_t at; (at = expected.find('#')) != std::string::npos;) expected.replace(at, 1, result);
+    const std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_FALSE(lines.empty());
+    const std::size_t dots = expected.find("...");
+    if (dots == std::string::npos) {
+      EXPECT_EQ(lines.back(), expected);
+    } else {
+      EXPECT_EQ(lines.back().substr(0, dots), expected.substr(0, dots)) << lines.back();
+      const std::string tail = expected.substr(dots + 3);
+      EXPECT_TRUE(lines.back().size() > tail.size() &&
+                  lines.back().compare(lines.back().size() - tail.size(), tail.size(), tail) == 0)
+          << lines.back();
+    }
+    EXPECT_EQ(r.out.find("\n2.96") == std::string::npos, !c.fitted) << "a pass ran: " << c.fitted;
+    if (!c.report_is_result) {
+      EXPECT_EQ(read_file(result) != earlier_result, c.fitted);
+    }
+    // The folder as it was, nothing beside it, and no folder made.
+    EXPECT_TRUE(snapshot(parent) == before);
   }
 }

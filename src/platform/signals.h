@@ -23,6 +23,15 @@ void clear_stop_request();
 // must stay valid while registered.
 void register_temp_file(const char* path);
 
+// The folder to remove, with everything in it, when the run ends at once; null when
+// there is none. The text must stay valid while registered.
+void register_temp_folder(const char* path);
+
+// While held, an interrupt that would end the run at once waits until the hold is
+// released, so that files being put in place are all put there or none is.
+void hold_interrupts();
+void release_interrupts();
+
 // Restores the terminal's settings when the run ends at once; null when there is
 // nothing to restore. Called from a signal handler, so it may only make calls that
 // are safe there.

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/windows/console_events.h"
 
 namespace {
@@ -12,6 +13,8 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_in_fit{false};
 std::atomic<const char*> g_temp_file{nullptr};
+std::atomic<const char*> g_temp_folder{nullptr};
+std::atomic<bool> g_held{false};
 std::atomic<void (*)()> g_terminal_restore{nullptr};
 
 // Exit statuses as a POSIX system gives them for the matching signals: Ctrl-C is
@@ -34,6 +37,7 @@ int status_of(DWORD event) {
   if (void (*restore)() = g_terminal_restore.load()) restore();
   // The temporary file is open with delete sharing: it is gone once the process is.
   if (const char* temp = g_temp_file.load()) remove_file(temp);
+  if (const char* folder = g_temp_folder.load()) remove_tree(folder);
   ExitProcess(static_cast<UINT>(status));
 }
 
@@ -51,6 +55,9 @@ BOOL WINAPI on_console_event(DWORD event) {
     Sleep(500);
     return TRUE;
   }
+  // Files being put in place are all put there first (the main thread releases the
+  // hold within moments).
+  while (g_held.load()) Sleep(10);
   end_at_once(status_of(event));
 }
 
@@ -63,5 +70,11 @@ bool stop_requested() { return g_stop.load(); }
 void clear_stop_request() { g_stop = false; }
 
 void register_temp_file(const char* path) { g_temp_file.store(path); }
+
+void register_temp_folder(const char* path) { g_temp_folder.store(path); }
+
+void hold_interrupts() { g_held = true; }
+
+void release_interrupts() { g_held = false; }
 
 void register_terminal_restore(void (*restore)()) { g_terminal_restore.store(restore); }
