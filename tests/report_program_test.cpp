@@ -182,7 +182,7 @@ TEST(ReportProgram, AFolderThatCannotBeUsedEndsTheRunBeforeTheFit) {
        "Error: --total PM10 is not a variable of " + kExample + "profile.tsv!\n"},
       {{"--total", "Mass"}, "Error: --total needs --report DIR!\n"},
       {{"--report", dir.file("in")},
-       "Error: The result file " + dir.file("in") + "/records.tsv is the input file " + data + "; it would be overwritten!\n"},
+       "Error: The report file " + dir.file("in") + "/records.tsv is the input file " + data + "; it would be overwritten!\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"n", kExample + "profile.tsv", kExample + "form.tsv", data, dir.file("result.tsv")};
@@ -208,16 +208,16 @@ TEST(ReportProgram, AFigurePathThatIsAnInputIsRefusedBeforeTheFit) {
   };
   const Case cases[] = {
       {{}, "out/figures/profile_03.svg", "result.tsv",
-       "Error: The result file @/out/figures/profile_03.svg is the input file @/out/figures/profile_03.svg; it would "
+       "Error: The report file @/out/figures/profile_03.svg is the input file @/out/figures/profile_03.svg; it would "
        "be overwritten!\n"},
       {{"--total", "Mass"}, "out/figures/apportionment.svg", "result.tsv",
-       "Error: The result file @/out/figures/apportionment.svg is the input file @/out/figures/apportionment.svg; it "
+       "Error: The report file @/out/figures/apportionment.svg is the input file @/out/figures/apportionment.svg; it "
        "would be overwritten!\n"},
       {{}, "data.tsv", "out/figures/residuals_13.svg",
-       "Error: The report file @/out/figures/residuals_13.svg is the file @/out/figures/residuals_13.svg; it would be "
+       "Error: The report file @/out/figures/residuals_13.svg is the result file @/out/figures/residuals_13.svg; it would be "
        "overwritten!\n"},
       {{"--bootstrap", "2"}, "out/figures/bootstrap_7.svg", "result.tsv",
-       "Error: The result file @/out/figures/bootstrap_7.svg is the input file @/out/figures/bootstrap_7.svg; it would "
+       "Error: The report file @/out/figures/bootstrap_7.svg is the input file @/out/figures/bootstrap_7.svg; it would "
        "be overwritten!\n"},
       {{}, "out/figures/bootstrap_7.svg", "result.tsv", ""},
   };
@@ -272,6 +272,16 @@ class SmallDisk {
     if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
   }
   bool mounted() const { return mounted_; }
+  // Fills the file system with the file `filler` but for about `free` bytes.
+  void fill_leaving(std::uintmax_t free, const std::string& filler) {
+    std::FILE* f = std::fopen(filler.c_str(), "wb");
+    const std::string block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+    }
+    std::fclose(f);
+    const std::uintmax_t size = std::filesystem::file_size(filler);
+    std::filesystem::resize_file(filler, size > free ? size - free : 0);
+  }
   // Makes the file system read-only.
   bool make_read_only() {
     return ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
@@ -291,18 +301,18 @@ TEST(ReportProgram, AFailedReportLeavesTheFolderAsItWas) {
   struct Case {
     const char* name;
     bool earlier_report;   // DIR holds the report of an earlier run
-    const char* disk;      // DIR's parent is a file system of this size ("": none)
+    const char* disk;      // DIR's parent is a file system of this size, filled but for 160 KiB ("": none)
     bool figures_read_only;
     bool report_is_result;  // --report names the result path
     std::string last_line;  // @ is DIR, # the result; a prefix when it ends in "..."
     bool fitted;            // the fit ran and the result was replaced
   };
   const Case cases[] = {
-      {"full disk", true, "1200k", false, false,
+      {"full disk", true, "2m", false, false,
        "Error: Can't write @/...(No space left on device)! The result table # was replaced; the report folder @ is "
        "unchanged.",
        true},
-      {"full disk, new folder", false, "300k", false, false,
+      {"full disk, new folder", false, "2m", false, false,
        "Error: Can't write @/...(No space left on device)! The result table # was replaced; no report folder was made.",
        true},
       {"read-only figures", true, "", true, false, "Reason: Read-only file system.", false},
@@ -328,6 +338,7 @@ TEST(ReportProgram, AFailedReportLeavesTheFolderAsItWas) {
       ASSERT_EQ(run_program(kTarnok, with_options({"--passes", "2"}, args)).status, 0);
       dir.write("result.tsv", earlier_result);
     }
+    if (disk) disk->fill_leaving(160 * 1024, parent + "/filler");
     std::optional<SmallDisk> figures;
     if (c.figures_read_only) {
       figures.emplace(report + "/figures", "1m");
