@@ -12,6 +12,7 @@
 #include "formats/whole_file.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/signals.h"
 #include "report/html_report.h"
 #include "report/report_input.h"
 #include "stats/diagnostics.h"
@@ -149,6 +150,7 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
       fail("Error: Can't create the report folder %s!\nReason: %s.\n", dir.c_str(), last_error_text().c_str());
     }
     made_dir_ = true;
+    register_made_folder(dir_.c_str());
   }
 }
 

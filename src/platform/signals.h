@@ -27,6 +27,12 @@ void register_temp_file(const char* path);
 // there is none. The text must stay valid while registered.
 void register_temp_folder(const char* path);
 
+// A folder this run made, to be removed when the run ends at once if it is empty
+// then; the folders registered last are removed first (up to eight are kept). The
+// text must stay valid while registered. forget_made_folders() clears the list.
+void register_made_folder(const char* path);
+void forget_made_folders();
+
 // While held, an interrupt that would end the run at once waits until the hold is
 // released, so that files being put in place are all put there or none is.
 void hold_interrupts();

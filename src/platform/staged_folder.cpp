@@ -77,6 +77,7 @@ StagedFolder::StagedFolder(const std::string& target) : target_(target) {
     made_.clear();
     return;
   }
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it) register_made_folder(it->c_str());
   if (!make_folder_beside(target, &path_)) {
     reason_ = last_error_text();
     path_.clear();
@@ -96,6 +97,7 @@ StagedFolder::~StagedFolder() {
     register_temp_folder(nullptr);
     remove_tree(path_);
   }
+  forget_made_folders();
   for (const std::string& folder : made_) remove_empty_folder(folder);
 }
 
@@ -131,6 +133,7 @@ bool StagedFolder::commit(std::string* why) {
     moves.undo();
   } else {
     committed_ = true;
+    forget_made_folders();
   }
   register_temp_folder(committed_ ? nullptr : path_.c_str());
   release_interrupts();

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -17,6 +18,16 @@ volatile sig_atomic_t g_pending = 0;
 std::atomic<const char*> g_temp_file{nullptr};
 std::atomic<const char*> g_temp_folder{nullptr};
 std::atomic<void (*)()> g_terminal_restore{nullptr};
+constexpr int kMadeFolders = 8;
+std::atomic<const char*> g_made_folders[kMadeFolders] = {};
+std::atomic<int> g_made_count{0};
+
+// The folders the run made that are empty now, the last made first.
+void remove_made_folders() {
+  for (int i = std::min(g_made_count.load(), kMadeFolders); i-- > 0;) {
+    if (const char* folder = g_made_folders[i].load()) ::rmdir(folder);
+  }
+}
 
 // Removes the entries of the open folder `fd` and, `depth` levels down, of the
 // folders in it, with calls that are safe in a signal handler (no memory is
@@ -64,6 +75,7 @@ void end_at_once(int sig) {
       ::rmdir(folder);
     }
   }
+  remove_made_folders();
   _exit(128 + sig);
 }
 
@@ -107,6 +119,18 @@ void hold_interrupts() { g_held = 1; }
 void release_interrupts() {
   g_held = 0;
   if (const int sig = g_pending) end_at_once(sig);
+}
+
+void register_made_folder(const char* path) {
+  const int at = g_made_count.load();
+  if (at >= kMadeFolders) return;
+  g_made_folders[at].store(path);
+  g_made_count.store(at + 1);
+}
+
+void forget_made_folders() {
+  g_made_count.store(0);
+  for (std::atomic<const char*>& folder : g_made_folders) folder.store(nullptr);
 }
 
 void register_terminal_restore(void (*restore)()) { g_terminal_restore.store(restore); }
