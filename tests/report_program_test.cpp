@@ -371,3 +371,41 @@ TEST(ReportProgram, AFailedReportLeavesTheFolderAsItWas) {
     EXPECT_TRUE(snapshot(parent) == before);
   }
 }
+
+// A report put in place keeps what writing into the old folder kept: files of the
+// user's own, one in figures/ too, an earlier run's table this run does not write,
+// and the result table written into the folder; a folder reached by a link stays
+// where the link leads.
+TEST(ReportProgram, TheNewReportKeepsTheFolderOthersFiles) {
+  struct Case {
+    const char* name;
+    bool linked;  // --report names a link to the folder
+  };
+  for (const Case& c : {Case{"folder", false}, Case{"link to a folder", true}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("real/figures"));
+    dir.write("real/notes.txt", "the analyst's notes\n");
+    dir.write("real/figures/own.svg", "<svg/>\n");
+    dir.write("real/starts.tsv", "an earlier run's starts\n");
+    dir.write("real/run.json", "{}\n");
+    std::string report = dir.file("real");
+    if (c.linked) {
+      std::filesystem::create_directory_symlink(report, dir.file("link"));
+      report = dir.file("link");
+    }
+    const RunResult r =
+        run_program(kTarnok, with_options({"--passes", "3", "--report", report}, example_args(report + "/r.tsv")));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(dir.file("real/notes.txt")), "the analyst's notes\n");
+    EXPECT_EQ(read_file(dir.file("real/figures/own.svg")), "<svg/>\n");
+    EXPECT_EQ(read_file(dir.file("real/starts.tsv")), "an earlier run's starts\n");
+    EXPECT_NE(read_file(dir.file("real/run.json")), "{}\n");
+    EXPECT_TRUE(file_exists(dir.file("real/r.tsv")));
+    EXPECT_TRUE(file_exists(dir.file("real/figures/profile_01.svg")));
+    EXPECT_EQ(std::filesystem::is_symlink(dir.file("link")), c.linked);
+    const std::vector<std::string> beside = c.linked ? std::vector<std::string>{"link", "real"}
+                                                     : std::vector<std::string>{"real"};
+    EXPECT_EQ(list_dir(dir.path()), beside);
+  }
+}

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// The folder a symbolic link at `path` leads to (as a path the system resolved);
+// `path` itself when it is no link (on Windows always).
+std::string followed_link(const std::string& path);
+
 // Whether `path` is a folder (a link to a folder counts).
 bool is_folder(const std::string& path);
 

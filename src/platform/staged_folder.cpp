@@ -66,10 +66,11 @@ std::string parent_of(const std::string& path) {
 
 }  // namespace
 
-StagedFolder::StagedFolder(const std::string& target) : target_(target) {
+// A link to a folder is followed: the folder it leads to is replaced, the link kept.
+StagedFolder::StagedFolder(const std::string& target) : target_(followed_link(target)) {
   // The folders above the target that are missing, innermost first.
   FileIdentity id;
-  for (std::string up = parent_of(target); !up.empty() && !file_identity(up, &id); up = parent_of(up)) {
+  for (std::string up = parent_of(target_); !up.empty() && !file_identity(up, &id); up = parent_of(up)) {
     made_.push_back(up);
   }
   if (!made_.empty() && !make_directories(made_.front())) {
@@ -78,10 +79,10 @@ StagedFolder::StagedFolder(const std::string& target) : target_(target) {
     return;
   }
   for (auto it = made_.rbegin(); it != made_.rend(); ++it) register_made_folder(it->c_str());
-  if (!make_folder_beside(target, &path_)) {
+  if (!make_folder_beside(target_, &path_)) {
     reason_ = last_error_text();
     path_.clear();
-    inside_ = is_folder(target) && folder_writable(target) && make_folder_beside(in_folder(target, ".tarnok"), &path_);
+    inside_ = is_folder(target_) && folder_writable(target_) && make_folder_beside(in_folder(target_, ".tarnok"), &path_);
     if (!inside_) {
       path_.clear();
       return;

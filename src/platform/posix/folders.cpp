@@ -23,6 +23,16 @@ bool failed_with(int error) {
 
 }  // namespace
 
+std::string followed_link(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return path;
+  std::string resolved = real;
+  std::free(real);
+  return resolved;
+}
+
 bool is_folder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -39,6 +39,8 @@ bool make_unique_folder(const std::string& base, std::string* made) {
 
 }  // namespace
 
+std::string followed_link(const std::string& path) { return path; }
+
 bool is_folder(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(widen(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
