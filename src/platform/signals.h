@@ -1,7 +1,9 @@
 // Interrupts during a run. Ctrl-C, SIGTERM and SIGHUP (a lost terminal) before the
 // fit end the run at once; during and after the fit the first one is a request to
 // stop the fit and write the result, and a second one ends the run at once. Ending
-// at once restores the terminal and removes the unfinished result file. On Windows
+// at once restores the terminal and removes the unfinished result file, the report
+// folder being built aside and the folders the run made for it; while a folder is
+// being put in place it waits until that is done. On Windows
 // Ctrl-C, Ctrl-Break and closing the console window play these parts.
 // One implementation per system, in src/platform/posix and src/platform/windows.
 #pragma once

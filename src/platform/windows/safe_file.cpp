@@ -31,16 +31,17 @@ SafeFile::SafeFile(const std::string& path) : path_(path), target_(path) {
   // name would name the device too, and replacing it is not possible. A folder, a
   // file that may not be written (read-only) and a name ending in a separator are
   // refused as opening the file for writing would refuse them.
+  // The reasons the program finds itself are worded as a POSIX system words them, so
+  // that both programs print the same message.
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(widen(path).c_str());
+  const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (path.empty() || path.back() == '/' || path.back() == '\\' || names_device(path)) {
-    reason_ = names_device(path) ? "the name is a device" : "the name is not a file name";
+    reason_ = names_device(path) ? "the name is a device" : folder ? "Is a directory" : "No such file or directory";
     return;
   }
-  const DWORD attributes = GetFileAttributesW(widen(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-    reason_ = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "it is a folder"
-              : (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? "the file is read-only"
-                                                            : "it is a device";
+    reason_ = folder ? "Is a directory" : (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? "Permission denied" : "the name is a device";
     return;
   }
   std::random_device random;
