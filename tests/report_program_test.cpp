@@ -313,7 +313,7 @@ TEST(ReportProgram, AFailedReportLeavesTheFolderAsItWas) {
        "unchanged.",
        true},
       {"full disk, new folder", false, "2m", false, false,
-       "Error: Can't write @/...(No space left on device)! The result table # was replaced; no report folder was made.",
+       "Error: Can't write @/...(No space left on device)! The result table # was replaced; no report was written.",
        true},
       {"read-only figures", true, "", true, false, "Reason: Read-only file system.", false},
       {"report at the result's path", false, "", false, true,

@@ -81,7 +81,8 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
                            const std::vector<std::string>& inputs, const std::string& result)
     : dir_(dir), result_(result) {
   FilePlace dir_place, result_place;
-  if (file_place(dir, &dir_place) && file_place(result, &result_place) && dir_place == result_place) {
+  const bool result_placed = file_place(result, &result_place);
+  if (result_placed && file_place(dir, &dir_place) && dir_place == result_place) {
     fail("Error: The report folder %s is the result file %s; they need different names!\n", dir.c_str(),
          result.c_str());
   }
@@ -119,7 +120,7 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
              input.c_str());
       }
     }
-    if (place == result_place) {
+    if (result_placed && place == result_place) {
       fail("Error: The report file %s is the result file %s; it would be overwritten!\n", path.c_str(),
            result.c_str());
     }
@@ -160,7 +161,7 @@ ReportFolder::~ReportFolder() {
 
 void ReportFolder::write_file(const std::string& name, std::string_view text) const {
   const std::string kept = "The result table " + result_ + " was replaced; " +
-                           (made_dir_ ? "no report folder was made." : "the report folder " + dir_ + " is unchanged.");
+                           (made_dir_ ? "no report was written." : "the report folder " + dir_ + " is unchanged.");
   write_whole_file(report_path(staged_->path(), name), text, report_path(dir_, name), kept);
 #ifdef TARNOK_TEST_HOOKS
   // For the tests of interrupts: a pause after each file of the report.
@@ -175,7 +176,7 @@ void ReportFolder::commit() {
   if (!staged_->commit(&why)) {
     fail("Error: Can't put the new report folder in the place of %s (%s)! The result table %s was replaced; %s\n",
          dir_.c_str(), why.c_str(), result_.c_str(),
-         made_dir_ ? "no report folder was made." : ("the report folder " + dir_ + " is unchanged.").c_str());
+         made_dir_ ? "no report was written." : ("the report folder " + dir_ + " is unchanged.").c_str());
   }
   committed_ = true;
   if (!staged_->left_behind().empty()) {
