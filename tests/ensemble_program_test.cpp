@@ -135,10 +135,10 @@ TEST(EnsembleProgram, OptionsThatCannotWorkAreRefusedBeforeTheFit) {
       {{"--passes", "5", "--block", "3"}, "Error: --block needs --bootstrap!"},
       {{"--passes", "5", "--starts", "0"}, "Error: --starts needs a whole number of at least 1, not '0'!"},
       {{"--min-r", "1.5"}, "Error: --min-r needs a number above 0 and at most 1, not '1.5'!"},
-      {{"--passes", "5", "--starts", "2", "--report", blocked}, "Error: Can't create the report folder " + blocked + "!"},
+      {{"--passes", "5", "--starts", "2", "--report", blocked}, "Reason: it is a file, not a folder."},
       // The result would be overwritten by the table of the starts.
       {{"--passes", "5", "--starts", "2", "--report", dir.path() + "/./"},
-       "Error: The report file " + dir.path() + "/./starts.tsv is the file " + dir.file("starts.tsv") +
+       "Error: The report file " + dir.path() + "/./starts.tsv is the result file " + dir.file("starts.tsv") +
            "; it would be overwritten!"},
   };
   for (const Case& c : cases) {
@@ -161,7 +161,10 @@ TEST(EnsembleProgram, OptionsThatCannotWorkAreRefusedBeforeTheFit) {
                                                 kExample + "data.tsv", dir.file("result.tsv")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out.find("Start 1"), std::string::npos);
-    EXPECT_EQ(lines_of(run.out).back(), "Error: Can't create " + locked + "/starts.tsv!");
+    const std::vector<std::string> lines = lines_of(run.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Error: Can't create " + locked + "/run.json!");
+    EXPECT_EQ(lines.back(), "Reason: Permission denied.");
   }
   ::chmod(locked.c_str(), 0755);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -114,6 +115,78 @@ TEST(SecondInterrupt, EndsAtOnceAndLeavesTheEarlierResult) {
   EXPECT_TRUE(status == 128 + SIGINT || status == 128 + SIGTERM) << status;
   EXPECT_EQ(read_file(result), kEarlier);
   EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"result.tsv", "stdout"}));
+}
+
+// A second Ctrl-C while the report is written (paused after each file by the test
+// build's TARNOK_TEST_REPORT_PAUSE_MS) ends the run at once: the report folder is
+// the earlier run's, file for file, or there is none where there was none, with no
+// temporary folder left beside it and no folder made on the way to it.
+TEST(SecondInterrupt, WhileTheReportIsWrittenLeavesTheEarlierReport) {
+  struct Case {
+    const char* report;   // the report folder in the scratch folder
+    bool earlier_report;  // an earlier run wrote a report there
+  };
+  const Case cases[] = {{"rep", true}, {"rep", false}, {"new/sub/rep", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.report);
+    TempDir dir;
+    const std::string ex = std::string(TARNOK_EXAMPLES) + "/st_louis/";
+    const std::string report = dir.file(c.report);
+    auto args = [&](const char* passes) {
+      return std::vector<std::string>{"--passes", passes, "--bootstrap", "3", "--report", report, "n",
+                                      ex + "profile.tsv", ex + "form.tsv", ex + "data.tsv", dir.file("result.tsv")};
+    };
+    std::vector<std::pair<std::string, std::string>> before;
+    if (c.earlier_report) {
+      ASSERT_EQ(run_program(TARNOK_BINARY, args("2")).status, 0);
+      for (const std::string& name : list_dir(report)) {
+        if (name != "figures") before.emplace_back(name, read_file(report + "/" + name));
+      }
+      for (const std::string& name : list_dir(report + "/figures")) {
+        before.emplace_back("figures/" + name, read_file(report + "/figures/" + name));
+      }
+    }
+    const std::vector<std::string> listed = list_dir(dir.path());
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("TARNOK_TEST_REPORT_PAUSE_MS", "100", 1);
+      const int out = open(dir.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, STDOUT_FILENO);
+      std::vector<std::string> a = args("5");
+      std::vector<char*> argv = {const_cast<char*>(TARNOK_BINARY)};
+      for (std::string& arg : a) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(TARNOK_BINARY, argv.data());
+      _exit(127);
+    }
+    // Until the new report is being written beside the folder.
+    const std::string parent = report.substr(0, report.rfind('/'));
+    bool writing = false;
+    for (int i = 0; i < 3000 && !writing; ++i) {
+      for (const std::string& name : file_exists(parent) ? list_dir(parent) : std::vector<std::string>{}) {
+        writing = writing || (name.rfind("rep.tmp", 0) == 0 && file_exists(parent + "/" + name + "/run.json"));
+      }
+      if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(writing);
+    // Two different signals, so that the second is not merged into the first.
+    kill(pid, SIGTERM);
+    kill(pid, SIGINT);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    EXPECT_TRUE(status == 128 + SIGINT || status == 128 + SIGTERM) << status;
+    // Beside what was there: the result, written before the report, and the console.
+    std::vector<std::string> expected = listed;
+    expected.insert(expected.end(), {"result.tsv", "stdout"});
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    EXPECT_EQ(list_dir(dir.path()), expected);
+    if (!c.earlier_report) continue;
+    EXPECT_EQ(list_dir(parent), (std::vector<std::string>{"rep", "result.tsv", "stdout"}));
+    for (const auto& [name, text] : before) EXPECT_EQ(read_file(report + "/" + name), text) << name;
+    EXPECT_EQ(list_dir(report).size() + list_dir(report + "/figures").size() - 1, before.size());
+  }
 }
 
 }  // namespace

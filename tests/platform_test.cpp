@@ -246,7 +246,12 @@ TEST(SafeFile, RefusalsAndWholeReplacement) {
 #endif
   for (const std::string& path : refused) {
     EXPECT_FALSE(SafeFile(path).ok()) << path;
-    EXPECT_EQ(failure_of([&] { ResultFile result(path); }), "Error: Can't create " + path + "!\n") << path;
+    // The program's line, then the system's reason on a line of its own.
+    const std::string message = failure_of([&] { ResultFile result(path); });
+    const std::string line = "Error: Can't create " + path + "!\nReason: ";
+    EXPECT_EQ(message.substr(0, line.size()), line) << path;
+    EXPECT_GT(message.size(), line.size() + 2) << message;
+    EXPECT_EQ(message.substr(message.size() - 2), ".\n") << message;
   }
   EXPECT_EQ(list_dir(dir.path()).size(), kWindows ? 2u : 1u) << "no temporary file is left";
 

@@ -2,6 +2,11 @@
 // through the fit's own readers, the bundled measured files go all the way through
 // a fit, files already there are kept unless --force, and every refusal comes with
 // its message, exit status 1 and nothing written.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -186,6 +191,36 @@ TEST(PrepareProgram, KeepsFilesAlreadyThereUnlessForced) {
   EXPECT_EQ(read_file(inside), kValues);
 }
 
+// A write that fails part-way (a file-size limit between the sizes of the new
+// files, as a nearly full disk would) leaves every old file, also with --force.
+TEST(PrepareProgram, AFailedWriteLeavesTheFolderAsItWas) {
+  TempDir dir;
+  const std::string v = dir.write("v.csv", kValues);
+  const std::string u = dir.write("u.csv", kUncertainties);
+  const std::string out = dir.file("out");
+  ASSERT_EQ(run_program(kBinary, {"prepare", "--uncertainties", u, "--factors", "2", v, out}).status, 0);
+  std::vector<std::string> before;
+  for (const std::string& name : list_dir(out)) before.push_back(read_file(out + "/" + name));
+  // 250 bytes: data.tsv, profile.tsv and form.tsv of three factors fit, species.tsv not.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {250, 250};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const RunResult r = run_program(kBinary, {"prepare", "--force", "--uncertainties", u, "--factors", "3", v, out});
+    const std::string expected = "Error: Can't write " + out + "/species.tsv (File too large)! Any earlier result "
+                                 "file is unchanged.\n";
+    _exit(r.status == 1 && r.out == expected ? 0 : 2);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::vector<std::string> after;
+  for (const std::string& name : list_dir(out)) after.push_back(read_file(out + "/" + name));
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"out", "u.csv", "v.csv"}));
+}
+
 struct Refusal {
   const char* name;
   std::vector<std::string> args;  // {V} values, {U} uncertainties, {P} profiles, {O} output folder
@@ -255,7 +290,8 @@ TEST(PrepareProgram, RefusesWithItsMessageAndWritesNothing) {
     RunResult r = run_program(kBinary, args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, fill(c.message));
-    EXPECT_TRUE(!file_exists(out) || list_dir(out).empty()) << "something was written";
+    EXPECT_FALSE(file_exists(out)) << "a folder was made";
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"p.tsv", "u.csv", "v.csv"}));
     EXPECT_EQ(read_file(vp), c.values);
   }
 }

@@ -169,12 +169,15 @@ TEST(Program, StandardInputThatIsNotATerminalStopsTheFitWithoutHanging) {
 TEST(Program, ResultLocationIsCheckedBeforeTheFit) {
   SmallFiles files;
   std::string plain = files.dir.write("plain", "x");
-  const std::string targets[] = {files.dir.file("missing/result.tsv"), plain + "/result.tsv", files.dir.path(),
-                                 files.dir.path() + "/"};
-  for (const std::string& target : targets) {
+  // Each with the system's reason.
+  const std::pair<std::string, std::string> targets[] = {{files.dir.file("missing/result.tsv"), "No such file or directory"},
+                                                         {plain + "/result.tsv", "Not a directory"},
+                                                         {files.dir.path(), "Is a directory"},
+                                                         {files.dir.path() + "/", "Is a directory"}};
+  for (const auto& [target, reason] : targets) {
     std::vector<std::string> args = {"n", files.profile, files.form, files.data, target};
     RunResult r = run_program(kTarnok, with_passes(5, args));
-    EXPECT_EQ(r.out, echo_of(args) + "Error: Can't create " + target + "!\n") << target;
+    EXPECT_EQ(r.out, echo_of(args) + "Error: Can't create " + target + "!\nReason: " + reason + ".\n") << target;
     EXPECT_EQ(r.status, 1);
   }
   EXPECT_EQ(list_dir(files.dir.path()),

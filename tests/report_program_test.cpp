@@ -6,8 +6,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/mount.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <optional>
 
 #include "formats/number_text.h"
 #include "output/sha256.h"
@@ -179,7 +183,7 @@ TEST(ReportProgram, AFolderThatCannotBeUsedEndsTheRunBeforeTheFit) {
        "Error: --total PM10 is not a variable of " + kExample + "profile.tsv!\n"},
       {{"--total", "Mass"}, "Error: --total needs --report DIR!\n"},
       {{"--report", dir.file("in")},
-       "Error: The result file " + dir.file("in") + "/records.tsv is the input file " + data + "; it would be overwritten!\n"},
+       "Error: The report file " + dir.file("in") + "/records.tsv is the input file " + data + "; it would be overwritten!\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"n", kExample + "profile.tsv", kExample + "form.tsv", data, dir.file("result.tsv")};
@@ -205,16 +209,16 @@ TEST(ReportProgram, AFigurePathThatIsAnInputIsRefusedBeforeTheFit) {
   };
   const Case cases[] = {
       {{}, "out/figures/profile_03.svg", "result.tsv",
-       "Error: The result file @/out/figures/profile_03.svg is the input file @/out/figures/profile_03.svg; it would "
+       "Error: The report file @/out/figures/profile_03.svg is the input file @/out/figures/profile_03.svg; it would "
        "be overwritten!\n"},
       {{"--total", "Mass"}, "out/figures/apportionment.svg", "result.tsv",
-       "Error: The result file @/out/figures/apportionment.svg is the input file @/out/figures/apportionment.svg; it "
+       "Error: The report file @/out/figures/apportionment.svg is the input file @/out/figures/apportionment.svg; it "
        "would be overwritten!\n"},
       {{}, "data.tsv", "out/figures/residuals_13.svg",
-       "Error: The report file @/out/figures/residuals_13.svg is the file @/out/figures/residuals_13.svg; it would be "
+       "Error: The report file @/out/figures/residuals_13.svg is the result file @/out/figures/residuals_13.svg; it would be "
        "overwritten!\n"},
       {{"--bootstrap", "2"}, "out/figures/bootstrap_7.svg", "result.tsv",
-       "Error: The result file @/out/figures/bootstrap_7.svg is the input file @/out/figures/bootstrap_7.svg; it would "
+       "Error: The report file @/out/figures/bootstrap_7.svg is the input file @/out/figures/bootstrap_7.svg; it would "
        "be overwritten!\n"},
       {{}, "out/figures/bootstrap_7.svg", "result.tsv", ""},
   };
@@ -303,4 +307,167 @@ TEST(ReportProgram, RedrawGivesTheFitsPageAndAppliesNamesAndTotal) {
                                                       example_args(dir.file("named.tsv"))));
   ASSERT_EQ(named.status, 0) << named.out;
   EXPECT_NE(read_file(dir.file("named.tsv")).find("S1\tS2\tS3\tS4\tS5\tS6\tS7"), std::string::npos);
+}
+
+namespace {
+
+// Every file under `dir` with its bytes, by its path relative to `dir`.
+std::map<std::string, std::string> snapshot(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  if (!std::filesystem::exists(dir)) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string rel = std::filesystem::relative(entry.path(), dir).string();
+    files[rel] = entry.is_directory() ? "<folder>" : read_file(entry.path().string());
+  }
+  return files;
+}
+
+// A file system of `size` mounted at `path` for the life of the object; mounted()
+// is false where the machine does not allow it (not root, or in a container).
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& path, const std::string& size) : path_(path) {
+    std::filesystem::create_directories(path);
+    mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  // Fills the file system with the file `filler` but for about `free` bytes.
+  void fill_leaving(std::uintmax_t free, const std::string& filler) {
+    std::FILE* f = std::fopen(filler.c_str(), "wb");
+    const std::string block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+    }
+    std::fclose(f);
+    const std::uintmax_t size = std::filesystem::file_size(filler);
+    std::filesystem::resize_file(filler, size > free ? size - free : 0);
+  }
+  // Makes the file system read-only.
+  bool make_read_only() {
+    return ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+}  // namespace
+
+// A report that cannot be written whole leaves the report folder as it was (or
+// leaves none), and says what was replaced and what was kept; what can be known
+// before the fit is refused before it.
+TEST(ReportProgram, AFailedReportLeavesTheFolderAsItWas) {
+  struct Case {
+    const char* name;
+    bool earlier_report;   // DIR holds the report of an earlier run
+    const char* disk;      // DIR's parent is a file system of this size, filled but for 160 KiB ("": none)
+    bool figures_read_only;
+    bool report_is_result;  // --report names the result path
+    std::string last_line;  // @ is DIR, # the result; a prefix when it ends in "..."
+    bool fitted;            // the fit ran and the result was replaced
+  };
+  const Case cases[] = {
+      {"full disk", true, "2m", false, false,
+       "Error: Can't write @/...(No space left on device)! The result table # was replaced; the report folder @ is "
+       "unchanged.",
+       true},
+      {"full disk, new folder", false, "2m", false, false,
+       "Error: Can't write @/...(No space left on device)! The result table # was replaced; no report was written.",
+       true},
+      {"read-only figures", true, "", true, false, "Reason: Read-only file system.", false},
+      {"report at the result's path", false, "", false, true,
+       "Error: The report folder @ is the result file #; they need different names!", false},
+  };
+  const std::string earlier_result = "an earlier result\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string parent = dir.file("disk");
+    std::filesystem::create_directories(parent);
+    const std::string report = parent + "/rep";
+    const std::string result = c.report_is_result ? report : dir.write("result.tsv", earlier_result);
+    const std::vector<std::string> args =
+        with_options({"--passes", "5", "--total", "Mass", "--report", report}, example_args(result));
+    std::optional<SmallDisk> disk;
+    if (*c.disk != '\0') {
+      disk.emplace(parent, c.disk);
+      if (!disk->mounted()) GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
+    }
+    if (c.earlier_report) {
+      ASSERT_EQ(run_program(kTarnok, with_options({"--passes", "2"}, args)).status, 0);
+      dir.write("result.tsv", earlier_result);
+    }
+    if (disk) disk->fill_leaving(160 * 1024, parent + "/filler");
+    std::optional<SmallDisk> figures;
+    if (c.figures_read_only) {
+      figures.emplace(report + "/figures", "1m");
+      if (!figures->mounted()) GTEST_SKIP() << "a read-only file system cannot be mounted here (needs root)";
+      ASSERT_TRUE(figures->make_read_only());
+    }
+    const auto before = snapshot(parent);
+    const RunResult r = run_program(kTarnok, args);
+    EXPECT_EQ(r.status, 1);
+    std::string expected = c.last_line;
+    for (std::size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, report);
+    for (std::size_t at; (at = expected.find('#')) != std::string::npos;) expected.replace(at, 1, result);
+    const std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_FALSE(lines.empty());
+    const std::size_t dots = expected.find("...");
+    if (dots == std::string::npos) {
+      EXPECT_EQ(lines.back(), expected);
+    } else {
+      EXPECT_EQ(lines.back().substr(0, dots), expected.substr(0, dots)) << lines.back();
+      const std::string tail = expected.substr(dots + 3);
+      EXPECT_TRUE(lines.back().size() > tail.size() &&
+                  lines.back().compare(lines.back().size() - tail.size(), tail.size(), tail) == 0)
+          << lines.back();
+    }
+    EXPECT_EQ(r.out.find("\n2.96") == std::string::npos, !c.fitted) << "a pass ran: " << c.fitted;
+    if (!c.report_is_result) {
+      EXPECT_EQ(read_file(result) != earlier_result, c.fitted);
+    }
+    // The folder as it was, nothing beside it, and no folder made.
+    EXPECT_TRUE(snapshot(parent) == before);
+  }
+}
+
+// A report put in place keeps what writing into the old folder kept: files of the
+// user's own, one in figures/ too, an earlier run's table this run does not write,
+// and the result table written into the folder; a folder reached by a link stays
+// where the link leads.
+TEST(ReportProgram, TheNewReportKeepsTheFolderOthersFiles) {
+  struct Case {
+    const char* name;
+    bool linked;  // --report names a link to the folder
+  };
+  for (const Case& c : {Case{"folder", false}, Case{"link to a folder", true}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("real/figures"));
+    dir.write("real/notes.txt", "the analyst's notes\n");
+    dir.write("real/figures/own.svg", "<svg/>\n");
+    dir.write("real/starts.tsv", "an earlier run's starts\n");
+    dir.write("real/run.json", "{}\n");
+    std::string report = dir.file("real");
+    if (c.linked) {
+      std::filesystem::create_directory_symlink(report, dir.file("link"));
+      report = dir.file("link");
+    }
+    const RunResult r =
+        run_program(kTarnok, with_options({"--passes", "3", "--report", report}, example_args(report + "/r.tsv")));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(dir.file("real/notes.txt")), "the analyst's notes\n");
+    EXPECT_EQ(read_file(dir.file("real/figures/own.svg")), "<svg/>\n");
+    EXPECT_EQ(read_file(dir.file("real/starts.tsv")), "an earlier run's starts\n");
+    EXPECT_NE(read_file(dir.file("real/run.json")), "{}\n");
+    EXPECT_TRUE(file_exists(dir.file("real/r.tsv")));
+    EXPECT_TRUE(file_exists(dir.file("real/figures/profile_01.svg")));
+    EXPECT_EQ(std::filesystem::is_symlink(dir.file("link")), c.linked);
+    const std::vector<std::string> beside = c.linked ? std::vector<std::string>{"link", "real"}
+                                                     : std::vector<std::string>{"real"};
+    EXPECT_EQ(list_dir(dir.path()), beside);
+  }
 }

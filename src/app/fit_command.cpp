@@ -178,8 +178,8 @@ std::optional<ReportFolder> check_outputs(const FitPlan& plan, const Problem& pr
   if (!options.total.empty() && find_variable(problem, options.total) < 0) {
     fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), plan.profile.c_str());
   }
-  return std::optional<ReportFolder>(
-      std::in_place, options.report, problem, options, std::vector<std::string>{plan.profile, plan.form, plan.data, plan.result});
+  return std::optional<ReportFolder>(std::in_place, options.report, problem, options,
+                                     std::vector<std::string>{plan.profile, plan.form, plan.data}, plan.result);
 }
 
 // The keyboard of the run: a run that ends by itself ignores standard input that
@@ -340,6 +340,7 @@ int run_fit_command(int argc, char** argv) {
     const auto reporting = std::chrono::steady_clock::now();
     report->write_report(problem, run.state, plan.settings, regression, plan.command_line, options, run.outcome,
                          times);
+    report->commit();
     phase_time(options, "report", reporting);
   }
   return 0;

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -53,11 +54,12 @@ int run_prepare(int argc, const char* const* argv, const char* program) {
   const PrepareOptions o = parse_prepare_options(argc, argv);
   if (o.help) return 0;
   install_signal_handlers();
-  prepare_output_folder(o.outdir, o.force, {o.concentrations, o.uncertainties, o.mdl, o.profiles});
+  const std::unique_ptr<StagedFolder> staged =
+      prepare_output_folder(o.outdir, o.force, {o.concentrations, o.uncertainties, o.mdl, o.profiles});
   PreparedTables tables = read_prepared_tables(o);
   settle_tables(o, tables);
   const FitFiles files = starting_files(o, tables);
-  write_fit_files(o.outdir, files, tables.species, tables.values, tables.u);
+  write_fit_files(o.outdir, *staged, files, tables.species, tables.values, tables.u);
   print_summary(o, tables, program);
   return 0;
 }

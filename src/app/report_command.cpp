@@ -9,6 +9,7 @@
 #include "control/failure.h"
 #include "formats/whole_file.h"
 #include "platform/files.h"
+#include "platform/staged_folder.h"
 #include "readback/report_files.h"
 #include "report/html_report.h"
 
@@ -114,13 +115,25 @@ int run_report(int argc, const char* const* argv) {
   }
   ReportInput in = read_folder(o.dir);
   apply_options(o, &in);
-  // Phase 4: the page and its figures, each written whole.
+  // Phase 4: the page and its figures, written into a folder built aside that takes
+  // the report folder's place in one step (its other files move over unchanged).
   const ReportPages pages = make_report(in);
-  const std::string figures = report_path(o.dir, report_file_name(ReportFile::figures));
+  StagedFolder staged(o.dir);
+  if (!staged.ok()) fail("Error: Can't create the report folder %s!\nReason: %s.\n", o.dir.c_str(), staged.reason().c_str());
+  const std::string figures = report_path(staged.path(), report_file_name(ReportFile::figures));
   if (!make_directories(figures)) fail("Error: Can't create the report folder %s!\n", figures.c_str());
-  for (const Figure& figure : pages.figures) write_whole_file(figures + "/" + figure.name, figure.svg);
+  const std::string kept = "The report folder " + o.dir + " is unchanged.";
+  const std::string shown_figures = report_path(o.dir, report_file_name(ReportFile::figures));
+  for (const Figure& figure : pages.figures) {
+    write_whole_file(figures + "/" + figure.name, figure.svg, shown_figures + "/" + figure.name, kept);
+  }
   const std::string page = report_path(o.dir, report_file_name(ReportFile::page));
-  write_whole_file(page, pages.html);
+  write_whole_file(report_path(staged.path(), report_file_name(ReportFile::page)), pages.html, page, kept);
+  std::string why;
+  if (!staged.commit(&why)) {
+    fail("Error: Can't put the new page in the place of %s (%s)! The report folder is unchanged.\n", o.dir.c_str(),
+         why.c_str());
+  }
   std::printf("Wrote %s and %zu figures.\n", page.c_str(), pages.figures.size());
   return 0;
 }

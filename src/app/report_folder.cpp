@@ -2,14 +2,18 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "control/failure.h"
 #include "output/diagnostic_tables.h"
 #include "formats/profile_format.h"
 #include "formats/whole_file.h"
-#include "output/same_file.h"
 #include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/signals.h"
 #include "readback/report_files.h"
 #include "report/html_report.h"
 #include "report/report_input.h"
@@ -107,70 +111,127 @@ const char* report_file_name(ReportFile file) {
 
 std::string ReportFolder::file_path(ReportFile file) const { return report_path(dir_, report_file_name(file)); }
 
-// The run record, the page and the figures are written at the folder as typed, a
-// slash and the name, the tables at file_path(): after a folder typed with a trailing
-// slash, the message of a failed write names the former with two slashes.
-std::string ReportFolder::written_path(ReportFile file) const {
-  switch (file) {
-    case ReportFile::run_record:
-    case ReportFile::page:
-    case ReportFile::figures:
-      return dir_ + "/" + report_file_name(file);
-    default:
-      return file_path(file);
-  }
-}
-
 ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const Options& options,
-                           const std::vector<std::string>& inputs)
-    : dir_(dir) {
-  if (!make_directories(file_path(ReportFile::figures))) fail("Error: Can't create the report folder %s!\n", dir.c_str());
+                           const std::vector<std::string>& inputs, const std::string& result)
+    : dir_(dir), result_(result) {
+  FilePlace dir_place, result_place;
+  const bool result_placed = file_place(result, &result_place);
+  if (result_placed && file_place(dir, &dir_place) && dir_place == result_place) {
+    fail("Error: The report folder %s is the result file %s; they need different names!\n", dir.c_str(),
+         result.c_str());
+  }
+  FileIdentity existing;
+  const bool exists = file_identity(dir, &existing);
+  if (exists && !is_folder(dir)) {
+    fail("Error: Can't create the report folder %s!\nReason: it is a file, not a folder.\n", dir.c_str());
+  }
   // Every file the run will write here: the four of every report, the tables of
   // starts and bootstrap, and the figures.
   std::vector<ReportFile> files = {ReportFile::run_record, ReportFile::variables, ReportFile::records,
                                    ReportFile::page, ReportFile::page_numbers};
   if (options.starts > 0) files.insert(files.end(), {ReportFile::starts, ReportFile::best_start_profile});
   if (options.bootstrap > 0) files.insert(files.end(), {ReportFile::bootstrap, ReportFile::bootstrap_mapping});
-  std::vector<std::string> paths;
-  for (ReportFile file : files) paths.push_back(file_path(file));
+  std::vector<std::string> names;
+  for (ReportFile file : files) names.emplace_back(report_file_name(file));
   ReportShape shape;
   shape.nfakt = problem.nfakt;
   shape.nvar = problem.nvar;
   shape.apportionment = !options.total.empty();
   shape.bootstrap = options.bootstrap > 0;
-  const std::string figures = file_path(ReportFile::figures) + "/";
-  for (const std::string& name : figure_names(shape)) paths.push_back(figures + name);
+  const std::string figures = std::string(report_file_name(ReportFile::figures)) + "/";
+  for (const std::string& name : figure_names(shape)) names.push_back(figures + name);
 
-  for (const std::string& path : paths) {
-    refuse_input_as_result(path, inputs);  // an existing file under another spelling
-    // A file not written yet (the result) under another spelling of the same path.
+  // However spelled, and also before the file exists: no report file may be an
+  // input or the result.
+  for (const std::string& name : names) {
+    const std::string path = report_path(dir, name);
     FilePlace place;
     if (!file_place(path, &place)) continue;
     for (const std::string& input : inputs) {
       FilePlace input_place;
       if (file_place(input, &input_place) && input_place == place) {
-        fail("Error: The report file %s is the file %s; it would be overwritten!\n", path.c_str(), input.c_str());
+        fail("Error: The report file %s is the input file %s; it would be overwritten!\n", path.c_str(),
+             input.c_str());
       }
     }
+    if (result_placed && place == result_place) {
+      fail("Error: The report file %s is the result file %s; it would be overwritten!\n", path.c_str(),
+           result.c_str());
+    }
+  }
+
+  staged_ = std::make_unique<StagedFolder>(dir);
+  if (!staged_->ok()) {
+    fail("Error: Can't create the report folder %s!\nReason: %s.\n", dir.c_str(), staged_->reason().c_str());
+  }
+  // The old folder's entries are moved into the new one when it takes DIR's place.
+  // The first file of each that the run writes names it in the message.
+  const std::string first_in[] = {names.front(), figures + figure_names(shape).front()};
+  for (const std::string& name : first_in) {
+    const std::string folder = report_path(dir, name.substr(0, name.rfind('/') + 1));
+    if (is_folder(folder) && !folder_writable(folder)) {
+      fail("Error: Can't create %s!\nReason: %s.\n", report_path(dir, name).c_str(), last_error_text().c_str());
+    }
+  }
+  if (!make_directory(report_path(staged_->path(), report_file_name(ReportFile::figures)))) {
+    fail("Error: Can't create the report folder %s!\nReason: %s.\n", dir.c_str(), last_error_text().c_str());
   }
   // A file that can be created here now can be written after the fit; each is
   // removed at once. The run record comes first.
-  for (const std::string& path : paths) ResultFile probe(path);
+  for (const std::string& name : names) ResultFile probe(report_path(staged_->path(), name), report_path(dir, name));
   units_ = variable_units(problem, options);
+  // The result may be written into DIR.
+  if (!exists) {
+    if (!make_directory(dir)) {
+      fail("Error: Can't create the report folder %s!\nReason: %s.\n", dir.c_str(), last_error_text().c_str());
+    }
+    made_dir_ = true;
+    register_made_folder(dir_.c_str());
+  }
+}
+
+ReportFolder::~ReportFolder() {
+  if (made_dir_ && !committed_) remove_empty_folder(dir_);
+}
+
+void ReportFolder::write_file(const std::string& name, std::string_view text) const {
+  const std::string kept = "The result table " + result_ + " was replaced; " +
+                           (made_dir_ ? "no report was written." : "the report folder " + dir_ + " is unchanged.");
+  write_whole_file(report_path(staged_->path(), name), text, report_path(dir_, name), kept);
+#ifdef TARNOK_TEST_HOOKS
+  // For the tests of interrupts: a pause after each file of the report.
+  if (const char* pause = std::getenv("TARNOK_TEST_REPORT_PAUSE_MS")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(pause)));
+  }
+#endif
+}
+
+void ReportFolder::commit() {
+  std::string why;
+  if (!staged_->commit(&why)) {
+    fail("Error: Can't put the new report folder in the place of %s (%s)! The result table %s was replaced; %s\n",
+         dir_.c_str(), why.c_str(), result_.c_str(),
+         made_dir_ ? "no report was written." : ("the report folder " + dir_ + " is unchanged.").c_str());
+  }
+  committed_ = true;
+  if (!staged_->left_behind().empty()) {
+    std::fprintf(stderr, "tarnok: the old report folder, now %s, could not be removed.\n",
+                 staged_->left_behind().c_str());
+  }
 }
 
 void ReportFolder::write_starts(const Problem& problem, const StartsRun& starts) {
   starts_ = starts_table(problem, starts);
-  write_whole_file(file_path(ReportFile::starts), tsv_text(*starts_));
-  write_whole_file(file_path(ReportFile::best_start_profile),
-                   profile_text(problem.faktnavn, problem.varnavn, starts.best_p));
+  write_file(report_file_name(ReportFile::starts), tsv_text(*starts_));
+  write_file(report_file_name(ReportFile::best_start_profile),
+             profile_text(problem.faktnavn, problem.varnavn, starts.best_p));
 }
 
 void ReportFolder::write_bootstrap(const Problem& problem, const FitState& state, const BootstrapRun& bootstrap) {
   bootstrap_ = bootstrap_table(problem, state, bootstrap);
-  write_whole_file(file_path(ReportFile::bootstrap), tsv_text(*bootstrap_));
+  write_file(report_file_name(ReportFile::bootstrap), tsv_text(*bootstrap_));
   bootstrap_mapping_ = mapping_table(problem, bootstrap);
-  write_whole_file(file_path(ReportFile::bootstrap_mapping), tsv_text(*bootstrap_mapping_));
+  write_file(report_file_name(ReportFile::bootstrap_mapping), tsv_text(*bootstrap_mapping_));
   if (bootstrap.stopped > 0 || bootstrap.not_run > 0) {
     bootstrap_cut_short_ = {{"replicates", bootstrap.replicates}, {"fitted", bootstrap.fitted},
                             {"failed", bootstrap.failed},         {"stopped_part_way", bootstrap.stopped},
@@ -185,9 +246,9 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   const Diagnostics diagnostics = diagnose(problem, state, regression);
   ReportInput input;
   input.variables = variables_table(problem, state, diagnostics, regression, options.robust);
-  write_whole_file(file_path(ReportFile::variables), tsv_text(input.variables));
+  write_file(report_file_name(ReportFile::variables), tsv_text(input.variables));
   input.records = records_table(problem, state, diagnostics, options.robust);
-  write_whole_file(file_path(ReportFile::records), tsv_text(input.records));
+  write_file(report_file_name(ReportFile::records), tsv_text(input.records));
   Apportionment shares;
   const bool apportioned = !options.total.empty();
   if (apportioned) shares = apportion(problem, state, find_variable(problem, options.total));
@@ -196,7 +257,7 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   nlohmann::json record = run_record(problem, state, settings, argv, options, outcome, times, apportioned ? &shares : nullptr);
   if (!bootstrap_cut_short_.is_null()) record["bootstrap_stopped"] = bootstrap_cut_short_;
   const std::string record_text = record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  write_whole_file(written_path(ReportFile::run_record), record_text);
+  write_file(report_file_name(ReportFile::run_record), record_text);
 
   // The page shows the record as the file holds it: text that is not UTF-8
   // replaced and numbers that are not finite as null.
@@ -208,10 +269,10 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   input.bootstrap_mapping = std::move(bootstrap_mapping_);
   input.units = units_;
   input.observed = observed_values(problem);
-  write_whole_file(file_path(ReportFile::page_numbers),
-                   page_numbers(input).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  write_file(report_file_name(ReportFile::page_numbers),
+             page_numbers(input).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
   const ReportPages pages = make_report(input);
-  const std::string figures = written_path(ReportFile::figures) + "/";
-  for (const Figure& figure : pages.figures) write_whole_file(figures + figure.name, figure.svg);
-  write_whole_file(written_path(ReportFile::page), pages.html);
+  const std::string figures = std::string(report_file_name(ReportFile::figures)) + "/";
+  for (const Figure& figure : pages.figures) write_file(figures + figure.name, figure.svg);
+  write_file(report_file_name(ReportFile::page), pages.html);
 }

@@ -1,13 +1,16 @@
 // The report folder of --report DIR and the one place that names its files: the
 // run record, the variables and records tables, the page, its figures, and the
 // tables of starts and bootstrap. Before the fit it makes sure that every file it
-// will write can be written and replaces no input; after the fit it builds the
-// record and the tables in memory, writes each file whole or not at all
-// (temporary file, then rename), and renders the page from the same record and
-// cells.
+// will write can be written and replaces neither an input nor the result; after
+// the fit it builds the record and the tables in memory and renders the page from
+// the same record and cells. Every file goes into a temporary folder beside DIR,
+// which takes DIR's place in one step once the last file is written (commit()):
+// DIR holds the old report or the new one, never a mixture.
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,7 @@
 #include "model/problem.h"
 #include "output/run_record.h"
 #include "control/text_table.h"
+#include "platform/staged_folder.h"
 #include "stats/regression.h"
 
 // The files of the report folder; report_file_name gives each its name.
@@ -44,13 +48,18 @@ std::string report_path(const std::string& dir, const std::string& name);
 
 class ReportFolder {
  public:
-  // Before the fit, with the input files read: creates DIR and its figures folder
-  // when missing; refuses a folder where any file the run will write there (the
-  // figures too, as many as the problem's dimensions and the options give) would
-  // replace one of `inputs` (the input files and the result), however spelled; and
-  // makes sure each of those files can be created. Fails otherwise.
+  // Before the fit, with the input files read: refuses a folder where any file the
+  // run will write there (the figures too, as many as the problem's dimensions and
+  // the options give) would replace one of `inputs` or the `result`, however
+  // spelled, and a folder that is the result; makes the temporary folder and makes
+  // sure each file can be created there and DIR can be changed. Creates DIR when
+  // missing (the result may be written there), and removes it again when the run
+  // ends without a report and left it empty. Fails otherwise.
   ReportFolder(const std::string& dir, const Problem& problem, const Options& options,
-               const std::vector<std::string>& inputs);
+               const std::vector<std::string>& inputs, const std::string& result);
+  ~ReportFolder();
+  ReportFolder(const ReportFolder&) = delete;
+  ReportFolder& operator=(const ReportFolder&) = delete;
 
   // After the result table: writes the tables of the starts and keeps the table
   // of the starts for the page.
@@ -67,13 +76,21 @@ class ReportFolder {
                     const RegressionTable& regression, const std::vector<std::string>& argv, const Options& options,
                     const FitOutcome& outcome, RunTimes times);
 
+  // After write_report: puts the new folder in DIR's place.
+  void commit();
+
  private:
   // The path of a file of the folder as the checks and the tables name it.
   std::string file_path(ReportFile file) const;
-  // The path a file is written at (see the definition).
-  std::string written_path(ReportFile file) const;
+  // Writes `text` whole as the file `name` of the temporary folder (a figure's name
+  // starts with the figures folder); a failure is named after its place in DIR.
+  void write_file(const std::string& name, std::string_view text) const;
 
   std::string dir_;                              ///< the folder as typed
+  std::string result_;                           ///< the result table, as typed
+  std::unique_ptr<StagedFolder> staged_;         ///< the temporary folder the files go into
+  bool made_dir_ = false;                        ///< DIR was made by this run
+  bool committed_ = false;                       ///< the new folder is in DIR's place
   std::optional<TextTable> starts_;              ///< the table of the starts, once written
   std::optional<TextTable> bootstrap_;           ///< the table of the bootstrap, once written
   std::optional<TextTable> bootstrap_mapping_;   ///< its mapping table, once written

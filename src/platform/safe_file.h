@@ -21,6 +21,8 @@ class SafeFile {
   // False when the file cannot be written there: a folder, a file that may not be
   // written, a missing folder, a name ending in a separator, a Windows device name.
   bool ok() const { return created_; }
+  // When ok() is false: why, as the system words it.
+  const std::string& reason() const { return reason_; }
   const std::string& path() const { return path_; }
   std::FILE* stream() { return out_; }
 
@@ -36,6 +38,7 @@ class SafeFile {
   std::string path_;    // as typed
   std::string target_;  // the file that is replaced (a symbolic link is followed)
   std::string temp_;    // the temporary file beside the target
+  std::string reason_;  // why the file could not be created
   std::FILE* out_ = nullptr;
   bool created_ = false;
   bool committed_ = false;

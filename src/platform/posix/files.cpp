@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/path_names.h"
+#include "platform/posix/last_error.h"
 
 namespace {
 
@@ -63,6 +64,8 @@ bool make_directories(const std::string& path) {
   }
   return done(true);
 }
+
+void set_last_error(int error) { g_error = error; }
 
 std::string last_error_text() { return std::strerror(g_error); }
 

@@ -32,17 +32,22 @@ SafeFile::SafeFile(const std::string& path) : path_(path), target_(path) {
   if (exists && S_ISCHR(st.st_mode)) {
     out_ = std::fopen(path.c_str(), "w");
     created_ = out_ != nullptr;
+    if (!created_) reason_ = std::strerror(errno);
     return;
   }
   // Replacing a folder or a file that may not be written is refused, as opening
   // the file for writing would be; so is replacing anything else that is not a
   // regular file (a named pipe), which the rename would destroy.
   if (path.empty() || path.back() == '/' || (exists && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))) {
+    const int error = exists && S_ISDIR(st.st_mode) ? EISDIR : exists && !S_ISREG(st.st_mode) ? EEXIST : errno;
+    reason_ = path.empty() || (!exists && path.back() == '/') ? std::strerror(ENOENT) : std::strerror(error);
+    if (error == EEXIST) reason_ = "not a regular file";
     return;
   }
   temp_ = target_ + ".tmpXXXXXX";
   int fd = ::mkstemp(temp_.data());
   if (fd < 0) {
+    reason_ = std::strerror(errno);
     temp_.clear();
     return;
   }
@@ -58,6 +63,7 @@ SafeFile::SafeFile(const std::string& path) : path_(path), target_(path) {
   ::fchmod(fd, mode);
   out_ = ::fdopen(fd, "w");
   if (out_ == nullptr) {
+    reason_ = std::strerror(errno);
     ::close(fd);
     discard();
     return;

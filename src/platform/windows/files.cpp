@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "platform/path_names.h"
+#include "platform/windows/last_error.h"
 #include "platform/windows/wide_text.h"
 
 namespace {
@@ -74,6 +75,8 @@ bool make_directories(const std::string& path) {
   }
   return done(true);
 }
+
+void set_last_error(DWORD error) { g_error = error; }
 
 std::string last_error_text() {
   wchar_t* text = nullptr;

@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/signals.h"
+#include "platform/windows/last_error.h"
 #include "platform/windows/wide_text.h"
 
 namespace {
@@ -30,10 +31,17 @@ SafeFile::SafeFile(const std::string& path) : path_(path), target_(path) {
   // name would name the device too, and replacing it is not possible. A folder, a
   // file that may not be written (read-only) and a name ending in a separator are
   // refused as opening the file for writing would refuse them.
-  if (path.empty() || path.back() == '/' || path.back() == '\\' || names_device(path)) return;
-  const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+  // The reasons the program finds itself are worded as a POSIX system words them, so
+  // that both programs print the same message.
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(widen(path).c_str());
+  const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (path.empty() || path.back() == '/' || path.back() == '\\' || names_device(path)) {
+    reason_ = names_device(path) ? "the name is a device" : folder ? "Is a directory" : "No such file or directory";
+    return;
+  }
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    reason_ = folder ? "Is a directory" : (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? "Permission denied" : "the name is a device";
     return;
   }
   std::random_device random;
@@ -44,6 +52,8 @@ SafeFile::SafeFile(const std::string& path) : path_(path), target_(path) {
     if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (h == INVALID_HANDLE_VALUE) {
+    set_last_error(GetLastError());
+    reason_ = last_error_text();
     temp_.clear();
     return;
   }
