@@ -1,7 +1,9 @@
-#include "prepare/starting_model.h"
+#include "start/starting_model.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -256,4 +258,20 @@ std::vector<double> starting_profiles(const WeightedData& data, int nfakt, std::
       break;
   }
   return spread_start(data, nfakt, rng, rows);
+}
+
+std::vector<long> starting_samples(long nsamples) {
+  constexpr long kMostSamples = 2000;
+  const long used = std::min(nsamples, kMostSamples);
+  std::vector<long> rows;
+  for (long k = 0; k < used; ++k) rows.push_back(k * nsamples / used);
+  return rows;
+}
+
+void round_starting_profiles(std::vector<double>& p) {
+  for (double& e : p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", e);
+    e = std::strtod(text, nullptr);
+  }
 }
