@@ -67,6 +67,11 @@ TEST(EnsembleProgram, BestStartIsALoneRunAndThreadsGiveTheSameBytes) {
     }
     EXPECT_EQ(console[next].rfind("Bootstrap: 4 replicates in blocks of ", 0), 0u) << console[next];
     EXPECT_EQ(lines_of(one.starts).size(), 4u);
+    // The page gives the stability line above the table, as one line of text.
+    const std::string page = read_file(dir.file("report" + starts + "1") + "/report.html");
+    const std::size_t stability = page.find("<p>Stability: ");
+    ASSERT_NE(stability, std::string::npos);
+    EXPECT_EQ(page.substr(page.find("</p>", stability) - 2, 6), "%.</p>");
     EXPECT_EQ(lines_of(one.mapping).size(), 8u);
     EXPECT_EQ(lines_of(one.bootstrap).size(), 1u + 7u * 13u);
 

@@ -164,6 +164,7 @@ void ReportFolder::write_starts(const Problem& problem, const StartsRun& starts,
   starts_ = starts_table(problem, starts);
   const Stability stability = assess_stability(problem, starts, total.empty() ? -1 : find_variable(problem, total));
   starts_summary_ = stability_line(problem, stability, total);
+  if (!starts_summary_.empty() && starts_summary_.back() == '\n') starts_summary_.pop_back();  // one line on the page
   write_whole_file(file_path(ReportFile::starts), tsv_text(*starts_));
   write_whole_file(file_path(ReportFile::best_start_profile),
                    profile_text(problem.faktnavn, problem.varnavn, starts.best_p));
