@@ -11,6 +11,7 @@
 #include "app/fit_command.h"
 #include "app/prepare_command.h"
 #include "app/report_command.h"
+#include "app/scan_command.h"
 #include "control/failure.h"
 #include "platform/program.h"
 
@@ -25,6 +26,7 @@ int dispatch(std::vector<std::string>& arguments) {
   // own command line, exactly as always (a mode starts with n, N, o or O).
   if (count >= 2 && arguments[1] == "prepare") return run_prepare(count - 1, argv.data() + 1, argv[0]);
   if (count >= 2 && arguments[1] == "report") return run_report(count - 1, argv.data() + 1);
+  if (count >= 2 && arguments[1] == "scan") return run_scan_command(count - 1, argv.data() + 1);
   return run_fit_command(count, argv.data());
 }
 

@@ -26,11 +26,12 @@ struct EnsembleRun {
   std::string result, starts, profile, bootstrap, mapping;
 };
 
-EnsembleRun run_ensemble(const TempDir& dir, const std::string& threads) {
-  const std::string report = dir.file("report" + threads);
-  const std::string result = dir.file("result" + threads + ".tsv");
+// `starts`: the option of the kind of starts, "--starts" or "--fresh-starts".
+EnsembleRun run_ensemble(const TempDir& dir, const std::string& starts, const std::string& threads) {
+  const std::string report = dir.file("report" + starts + threads);
+  const std::string result = dir.file("result" + starts + threads + ".tsv");
   EnsembleRun run;
-  run.program = run_program(kTarnok, {"--threads", threads, "--passes", "25", "--starts", "3", "--seed", "7",
+  run.program = run_program(kTarnok, {"--threads", threads, "--passes", "25", starts, "3", "--seed", "7",
                                       "--bootstrap", "4", "--report", report, "n", kExample + "profile.tsv",
                                       kExample + "form.tsv", kExample + "data.tsv", result});
   run.result = read_file(result);
@@ -46,77 +47,86 @@ EnsembleRun run_ensemble(const TempDir& dir, const std::string& threads) {
 }  // namespace
 
 TEST(EnsembleProgram, BestStartIsALoneRunAndThreadsGiveTheSameBytes) {
-  TempDir dir;
-  const EnsembleRun one = run_ensemble(dir, "1");
-  ASSERT_EQ(one.program.status, 0) << one.program.out;
-  const std::vector<std::string> console = lines_of(one.program.out);
-  ASSERT_GE(console.size(), 14u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(console[static_cast<std::size_t>(2 + i)].rfind("Start " + std::to_string(i + 1) + " of 3: chi2 ", 0), 0u)
-        << console[static_cast<std::size_t>(2 + i)];
-  }
-  EXPECT_EQ(console[5].rfind("Best start: ", 0), 0u) << console[5];
-  EXPECT_EQ(console[6].rfind("Bootstrap: 4 replicates in blocks of ", 0), 0u) << console[6];
-  EXPECT_EQ(lines_of(one.starts).size(), 4u);
-  EXPECT_EQ(lines_of(one.mapping).size(), 8u);
-  EXPECT_EQ(lines_of(one.bootstrap).size(), 1u + 7u * 13u);
+  for (const std::string starts : {"--starts", "--fresh-starts"}) {
+    SCOPED_TRACE(starts);
+    TempDir dir;
+    const EnsembleRun one = run_ensemble(dir, starts, "1");
+    ASSERT_EQ(one.program.status, 0) << one.program.out;
+    const std::vector<std::string> console = lines_of(one.program.out);
+    ASSERT_GE(console.size(), 14u);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(console[static_cast<std::size_t>(2 + i)].rfind("Start " + std::to_string(i + 1) + " of 3: chi2 ", 0),
+                0u)
+          << console[static_cast<std::size_t>(2 + i)];
+    }
+    EXPECT_EQ(console[5].rfind("Best start: ", 0), 0u) << console[5];
+    // Fresh starts are followed by how stable their answer is.
+    const std::size_t next = starts == "--fresh-starts" ? 7 : 6;
+    if (next == 7) {
+      EXPECT_EQ(console[6].rfind("Stability: ", 0), 0u) << console[6];
+    }
+    EXPECT_EQ(console[next].rfind("Bootstrap: 4 replicates in blocks of ", 0), 0u) << console[next];
+    EXPECT_EQ(lines_of(one.starts).size(), 4u);
+    // The page gives the stability line above the table, as one line of text.
+    const std::string page = read_file(dir.file("report" + starts + "1") + "/report.html");
+    const std::size_t stability = page.find("<p>Stability: ");
+    ASSERT_NE(stability, std::string::npos);
+    EXPECT_EQ(page.substr(page.find("</p>", stability) - 2, 6), "%.</p>");
+    EXPECT_EQ(lines_of(one.mapping).size(), 8u);
+    EXPECT_EQ(lines_of(one.bootstrap).size(), 1u + 7u * 13u);
 
-  for (const std::string threads : {"2", "3"}) {
-    const EnsembleRun other = run_ensemble(dir, threads);
-    EXPECT_EQ(other.program.status, 0);
-    EXPECT_EQ(other.program.out, one.program.out) << threads;
-    EXPECT_EQ(other.result, one.result) << threads;
-    EXPECT_EQ(other.starts, one.starts) << threads;
-    EXPECT_EQ(other.profile, one.profile) << threads;
-    EXPECT_EQ(other.bootstrap, one.bootstrap) << threads;
-    EXPECT_EQ(other.mapping, one.mapping) << threads;
-  }
+    for (const std::string threads : {"2", "3"}) {
+      const EnsembleRun other = run_ensemble(dir, starts, threads);
+      EXPECT_EQ(other.program.status, 0);
+      EXPECT_EQ(other.program.out, one.program.out) << threads;
+      EXPECT_EQ(other.result, one.result) << threads;
+      EXPECT_EQ(other.starts, one.starts) << threads;
+      EXPECT_EQ(other.profile, one.profile) << threads;
+      EXPECT_EQ(other.bootstrap, one.bootstrap) << threads;
+      EXPECT_EQ(other.mapping, one.mapping) << threads;
+    }
 
-  // The best start run alone from the profiles it began from writes the same table.
-  const std::string profile = dir.write("best.tsv", one.profile);
-  const std::string lone = dir.file("lone.tsv");
-  const RunResult alone = run_program(
-      kTarnok, {"--passes", "25", "n", profile, kExample + "form.tsv", kExample + "data.tsv", lone});
-  EXPECT_EQ(alone.status, 0);
-  EXPECT_EQ(read_file(lone), one.result);
+    // The best start run alone from the profiles it began from writes the same table.
+    const std::string profile = dir.write("best.tsv", one.profile);
+    const std::string lone = dir.file("lone.tsv");
+    const RunResult alone = run_program(
+        kTarnok, {"--passes", "25", "n", profile, kExample + "form.tsv", kExample + "data.tsv", lone});
+    EXPECT_EQ(alone.status, 0);
+    EXPECT_EQ(read_file(lone), one.result);
+  }
 }
 
-TEST(EnsembleProgram, LongFactorNameGivesWholeConsoleLines) {
-  // The first factor of the example renamed to 190 characters, longer than any
-  // line the console was formatted into before.
+TEST(EnsembleProgram, FreshStartIsTheProfilePrepareWritesForItsSeed) {
   TempDir dir;
-  const std::string name = std::string(180, 'S') + "0123456789";
-  auto renamed = [&](const std::string& file) {
-    std::string text = read_file(kExample + file);
-    text.replace(text.find("Secondary sulfate"), 17, name);
-    return dir.write(file, text);
+  const std::string measured = kExample + "measured/";
+  auto prepare = [&](const std::string& seed) {
+    const std::string out = dir.file("prepared" + seed);
+    const RunResult run = run_program(kTarnok, {"prepare", "--uncertainties", measured + "uncertainties.csv",
+                                                "--total", "Mass", "--factors", "4", "--seed", seed,
+                                                measured + "concentrations.csv", out});
+    EXPECT_EQ(run.status, 0) << run.out;
+    return out + "/";
   };
-  const std::string profile = renamed("profile.tsv");
-  const std::string form = renamed("form.tsv");
-  const RunResult run =
-      run_program(kTarnok, {"--starts", "2", "--bootstrap", "2", "--passes", "20", "--robust", "--report",
-                            dir.file("report"), "n", profile, form, kExample + "data.tsv", dir.file("result.tsv")});
-  ASSERT_EQ(run.status, 0) << run.out;
-  ASSERT_FALSE(run.out.empty());
-  EXPECT_EQ(run.out.back(), '\n');
-  std::vector<std::string> factors = cells_of(lines_of(read_file(profile))[0]);
-  factors.erase(factors.begin());
-  ASSERT_EQ(factors.size(), 7u);
-  ASSERT_EQ(factors[0], name);
-  // Every line that names a factor holds its whole name, and each factor has its
-  // own bootstrap line.
-  std::vector<std::string> bootstrap_lines;
-  for (const std::string& line : lines_of(run.out)) {
-    if (line.find(name.substr(0, 20)) != std::string::npos) {
-      EXPECT_NE(line.find(name + ":"), std::string::npos) << line;
+  const std::string given = prepare("2");
+  // The fit is given seed 2's profiles with the row of Cu held: a fresh start
+  // with seed S is prepare's profile file of seed S, and the held row stays.
+  const std::string form = read_file(given + "form.tsv");
+  const std::size_t cu = form.find("\nCu\t") + 1;
+  const std::string held_form = dir.write("held_form.tsv", form.substr(0, cu) + "Cu\t0\t0\t0\t0" +
+                                                                form.substr(form.find('\n', cu)));
+  const std::vector<std::string> given_rows = lines_of(read_file(given + "profile.tsv"));
+  for (const std::string seed : {"1", "5"}) {
+    const std::string report = dir.file("report" + seed);
+    const RunResult run = run_program(kTarnok, {"--fresh-starts", "1", "--seed", seed, "--passes", "1", "--report",
+                                                report, "n", given + "profile.tsv", held_form, given + "data.tsv",
+                                                dir.file("result.tsv")});
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::vector<std::string> expected = lines_of(read_file(prepare(seed) + "profile.tsv"));
+    ASSERT_EQ(expected.size(), given_rows.size());
+    for (std::size_t row = 0; row < expected.size(); ++row) {
+      if (expected[row].rfind("Cu\t", 0) == 0) expected[row] = given_rows[row];
     }
-    if (line.rfind("Bootstrap factor ", 0) == 0) bootstrap_lines.push_back(line);
-  }
-  ASSERT_EQ(bootstrap_lines.size(), factors.size()) << run.out;
-  for (std::size_t f = 0; f < factors.size(); ++f) {
-    const std::string head = "Bootstrap factor " + factors[f] + ": mapped in ";
-    EXPECT_EQ(bootstrap_lines[f].rfind(head, 0), 0u) << bootstrap_lines[f];
-    EXPECT_EQ(bootstrap_lines[f].substr(head.size() + 1), " of 2 fitted replicates.") << bootstrap_lines[f];
+    EXPECT_EQ(lines_of(read_file(report + "/best_start_profile.tsv")), expected) << seed;
   }
 }
 
@@ -131,6 +141,9 @@ TEST(EnsembleProgram, OptionsThatCannotWorkAreRefusedBeforeTheFit) {
   };
   const Case cases[] = {
       {{"--starts", "3"}, "Error: --starts needs --passes or --converge, so that every fit ends by itself!"},
+      {{"--fresh-starts", "3"},
+       "Error: --fresh-starts needs --passes or --converge, so that every fit ends by itself!"},
+      {{"--passes", "5", "--starts", "2", "--fresh-starts", "2"}, "Error: give --starts or --fresh-starts, not both!"},
       {{"--passes", "5", "--bootstrap", "3"}, "Error: --bootstrap needs --report DIR for its tables!"},
       {{"--passes", "5", "--block", "3"}, "Error: --block needs --bootstrap!"},
       {{"--passes", "5", "--starts", "0"}, "Error: --starts needs a whole number of at least 1, not '0'!"},

@@ -14,7 +14,7 @@
 #include "prepare/sample_checks.h"
 #include "prepare/sample_dates.h"
 #include "prepare/species_table.h"
-#include "prepare/starting_model.h"
+#include "start/starting_model.h"
 #include "prepare/uncertainty.h"
 #include "support.h"
 

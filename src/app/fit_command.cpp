@@ -20,6 +20,8 @@
 #include "control/failure.h"
 #include "control/options.h"
 #include "ensemble/bootstrap.h"
+#include "ensemble/fresh_starts.h"
+#include "ensemble/stability.h"
 #include "ensemble/starts.h"
 #include "fit/iteration.h"
 #include "fit/residue.h"
@@ -201,10 +203,20 @@ FitRun fit_starts(const Problem& problem, const FitPlan& plan, ConsoleObserver& 
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
   };
-  run.starts = run_starts(problem, plan.settings, observer, static_cast<int>(plan.options.starts),
-                          plan.options.seed, print);
+  const Options& options = plan.options;
+  if (options.fresh_starts > 0) {
+    run.starts = run_starts(problem, plan.settings, observer, static_cast<int>(options.fresh_starts),
+                            fresh_starts(problem, options.seed), print);
+  } else {
+    run.starts = run_starts(problem, plan.settings, observer, static_cast<int>(options.starts), options.seed, print);
+  }
   print(best_start_line(run.starts));
   if (run.starts.best < 0) fail("Error: No start has a result; no result was written.\n");
+  if (options.fresh_starts > 0) {
+    // Fresh starts are run to see whether the data hold more than one answer.
+    const int total = options.total.empty() ? -1 : find_variable(problem, options.total);
+    print(stability_line(problem, assess_stability(problem, run.starts, total), options.total));
+  }
   run.outcome = run.starts.starts[static_cast<std::size_t>(run.starts.best)].outcome;
   run.state = std::move(run.starts.best_state);
   return run;
@@ -246,7 +258,7 @@ void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& stat
 // The fit, once or from several starts: the state the result table is written
 // from, and how its fit ended.
 FitRun fit(const Problem& problem, const FitPlan& plan, ConsoleObserver& observer, FitState unfitted) {
-  if (plan.options.starts > 0) return fit_starts(problem, plan, observer);
+  if (plan.options.starts > 0 || plan.options.fresh_starts > 0) return fit_starts(problem, plan, observer);
   FitRun run{std::move(unfitted), {}, {}};
   run.outcome = run_fit(problem, plan.settings, run.state, observer);
   return run;
@@ -331,7 +343,9 @@ int run_fit_command(int argc, char** argv) {
   const auto writing = std::chrono::steady_clock::now();
   const RegressionTable regression = write_result_table(plan, problem, run.state, result);
   times.output_seconds = phase_time(options, "output", writing);
-  if (options.starts > 0 && report) report->write_starts(problem, run.starts);
+  if ((options.starts > 0 || options.fresh_starts > 0) && report) {
+    report->write_starts(problem, run.starts, options.total);
+  }
   if (options.bootstrap > 0) {
     bootstrap(plan, problem, run.state, observer, *report);  // --bootstrap needs --report
     keyboard.reset();

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "control/failure.h"
+#include "ensemble/stability.h"
 #include "output/diagnostic_tables.h"
 #include "formats/profile_format.h"
 #include "formats/whole_file.h"
@@ -129,7 +130,9 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
   // starts and bootstrap, and the figures.
   std::vector<ReportFile> files = {ReportFile::run_record, ReportFile::variables, ReportFile::records,
                                    ReportFile::page, ReportFile::page_numbers};
-  if (options.starts > 0) files.insert(files.end(), {ReportFile::starts, ReportFile::best_start_profile});
+  if (options.starts > 0 || options.fresh_starts > 0) {
+    files.insert(files.end(), {ReportFile::starts, ReportFile::best_start_profile});
+  }
   if (options.bootstrap > 0) files.insert(files.end(), {ReportFile::bootstrap, ReportFile::bootstrap_mapping});
   std::vector<std::string> names;
   for (ReportFile file : files) names.emplace_back(report_file_name(file));
@@ -220,8 +223,11 @@ void ReportFolder::commit() {
   }
 }
 
-void ReportFolder::write_starts(const Problem& problem, const StartsRun& starts) {
+void ReportFolder::write_starts(const Problem& problem, const StartsRun& starts, const std::string& total) {
   starts_ = starts_table(problem, starts);
+  const Stability stability = assess_stability(problem, starts, total.empty() ? -1 : find_variable(problem, total));
+  starts_summary_ = stability_line(problem, stability, total);
+  if (!starts_summary_.empty() && starts_summary_.back() == '\n') starts_summary_.pop_back();  // one line on the page
   write_file(report_file_name(ReportFile::starts), tsv_text(*starts_));
   write_file(report_file_name(ReportFile::best_start_profile),
              profile_text(problem.faktnavn, problem.varnavn, starts.best_p));
@@ -265,6 +271,7 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   input.result = result_numbers(problem, state);
   input.pictures = pictures(diagnostics);
   input.starts = std::move(starts_);
+  input.starts_summary = std::move(starts_summary_);
   input.bootstrap = std::move(bootstrap_);
   input.bootstrap_mapping = std::move(bootstrap_mapping_);
   input.units = units_;

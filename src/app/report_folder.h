@@ -62,8 +62,9 @@ class ReportFolder {
   ReportFolder& operator=(const ReportFolder&) = delete;
 
   // After the result table: writes the tables of the starts and keeps the table
-  // of the starts for the page.
-  void write_starts(const Problem& problem, const StartsRun& starts);
+  // of the starts and its stability line (shares of the variable `total`, of all
+  // variables when empty) for the page.
+  void write_starts(const Problem& problem, const StartsRun& starts, const std::string& total);
 
   // After the bootstrap: writes its tables and keeps them for the page; a bootstrap
   // a key or Ctrl-C cut short is also stated in the run record and on the page.
@@ -92,6 +93,7 @@ class ReportFolder {
   bool made_dir_ = false;                        ///< DIR was made by this run
   bool committed_ = false;                       ///< the new folder is in DIR's place
   std::optional<TextTable> starts_;              ///< the table of the starts, once written
+  std::string starts_summary_;                   ///< the stability line of the starts, once written
   std::optional<TextTable> bootstrap_;           ///< the table of the bootstrap, once written
   std::optional<TextTable> bootstrap_mapping_;   ///< its mapping table, once written
   nlohmann::json bootstrap_cut_short_;           ///< the counts of a bootstrap a stop cut short; null otherwise

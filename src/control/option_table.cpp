@@ -62,6 +62,15 @@ constexpr OptionRow kRows[] = {
      "               are each multiplied by a factor from [0.5, 1.5]) and write the\n"
      "               one with the lowest final chi2; needs --passes or --converge\n",
      0.0, kMostFits},
+    {"--fresh-starts", positive_count, &Options::fresh_starts, absent_at_default,
+     "  --fresh-starts N\n"
+     "               fit N starts, each from new starting profiles built from the\n"
+     "               data with its own seed (S, S + 1, ... of --seed S), as prepare\n"
+     "               builds them, so that a start is the profile file prepare writes\n"
+     "               with its seed; held elements keep the profile file's values.\n"
+     "               Writes the one with the lowest final chi2; needs --passes or\n"
+     "               --converge\n",
+     0.0, kMostFits},
     {"--seed", seed, &Options::seed, value,
      "  --seed S     seed of the starts and of the bootstrap (default 1)\n"},
     {"--bootstrap", positive_count, &Options::bootstrap, null_at_default,

@@ -192,9 +192,11 @@ Options parse_options(int argc, const char* const* argv) {
   for (; i < argc; ++i) options.args.emplace_back(argv[i]);
   if (options.help || options.version) return options;
   // Several fits must each end by themselves; a key still stops them all.
-  if ((options.starts > 0 || options.bootstrap > 0) && options.passes < 0 && options.converge <= 0) {
+  if (options.starts > 0 && options.fresh_starts > 0) fail("Error: give --starts or --fresh-starts, not both!\n");
+  if ((options.starts > 0 || options.fresh_starts > 0 || options.bootstrap > 0) && options.passes < 0 &&
+      options.converge <= 0) {
     fail("Error: %s needs --passes or --converge, so that every fit ends by itself!\n",
-         options.starts > 0 ? "--starts" : "--bootstrap");
+         options.starts > 0 ? "--starts" : options.fresh_starts > 0 ? "--fresh-starts" : "--bootstrap");
   }
   if (options.bootstrap > 0 && options.report.empty()) fail("Error: --bootstrap needs --report DIR for its tables!\n");
   if (options.block > 0 && options.bootstrap == 0) fail("Error: --block needs --bootstrap!\n");

@@ -15,6 +15,7 @@ struct Options {
   double robust = 0.0;               ///< --robust [ALPHA]: down-weight values beyond ALPHA (default 4); 0: off
   bool timing = false;               ///< --timing: phase times on standard error
   long starts = 0;                   ///< --starts N: fit N starts, write the best; 0: one fit
+  long fresh_starts = 0;             ///< --fresh-starts N: fit N starts built from the data; 0: none
   std::uint64_t seed = 1;            ///< --seed S: seed of the starts and bootstrap draws
   long bootstrap = 0;                ///< --bootstrap N: N bootstrap replicates after the fit; 0: none
   long block = 0;                    ///< --block L: records per bootstrap block; 0: from the data

@@ -7,6 +7,7 @@
 #include "ensemble/mapping.h"
 #include "ensemble/parallel_fits.h"
 #include "ensemble/random.h"
+#include "ensemble/stability.h"
 #include "ensemble/tsv_text.h"
 #include "fit/iteration.h"
 #include "fit/stop_line.h"
@@ -37,6 +38,13 @@ void perturb_profiles(std::vector<double>& p, const std::vector<int>& fp, std::u
 
 StartsRun run_starts(const Problem& problem, const FitSettings& settings, FitObserver& observer, int count,
                      std::uint64_t seed, const std::function<void(const std::string&)>& print) {
+  return run_starts(
+      problem, settings, observer, count,
+      [&problem, seed](std::vector<double>& p, int start) { perturb_profiles(p, problem.fp, seed, start); }, print);
+}
+
+StartsRun run_starts(const Problem& problem, const FitSettings& settings, FitObserver& observer, int count,
+                     const StartProfiles& profiles, const std::function<void(const std::string&)>& print) {
   StartsRun run;
   run.starts.resize(static_cast<std::size_t>(count));
   std::vector<std::string> lines(static_cast<std::size_t>(count));
@@ -60,14 +68,17 @@ StartsRun run_starts(const Problem& problem, const FitSettings& settings, FitObs
 
   run_fits(count, settings.threads, shared, [&](int i) {
     FitState fit = FitState::sized_for(problem);
-    perturb_profiles(fit.p, problem.fp, seed, i);
+    profiles(fit.p, i);
     std::vector<double> start_p = fit.p;
     StartResult result;
     result.ran = true;
     result.outcome = run_fit(problem, one_thread, fit, shared);
     result.chi2 = fit.chi2;
     result.nytot = fit.nytot;
-    if (has_result(result)) result.x = fit.x;
+    if (has_result(result)) {
+      result.x = fit.x;
+      result.p = fit.p;
+    }
     std::lock_guard<std::mutex> lock(mutex);
     StartResult& slot = run.starts[static_cast<std::size_t>(i)];
     slot = std::move(result);
@@ -116,6 +127,12 @@ TextTable starts_table(const Problem& problem, const StartsRun& run) {
   TextTable table;
   table.headings = {"start", "passes", "stop reason", "chi2", "chi2/ny"};
   for (const std::string& name : problem.faktnavn) table.headings.push_back("r " + name);
+  table.headings.insert(table.headings.end(), {"excess %", "reproduced"});
+  for (const std::string& name : problem.faktnavn) {
+    table.headings.insert(table.headings.end(), {"profile r " + name, "contribution r " + name});
+  }
+  const std::size_t columns = table.headings.size();
+  const Stability stability = run.best >= 0 ? assess_stability(problem, run, -1) : Stability{};
   const StartResult* best = run.best >= 0 ? &run.starts[static_cast<std::size_t>(run.best)] : nullptr;
   for (std::size_t i = 0; i < run.starts.size(); ++i) {
     const StartResult& start = run.starts[i];
@@ -124,7 +141,7 @@ TextTable starts_table(const Problem& problem, const StartsRun& run) {
     std::vector<std::string> row = {std::to_string(i + 1), std::to_string(start.ran ? start.outcome.passes : 0), stop};
     if (!has_result(start)) {
       // No chi2, no chi2/ny and no correlations: empty cells.
-      row.resize(row.size() + 2 + static_cast<std::size_t>(problem.nfakt));
+      row.resize(columns);
       table.rows.push_back(std::move(row));
       continue;
     }
@@ -133,6 +150,13 @@ TextTable starts_table(const Problem& problem, const StartsRun& run) {
     const std::vector<FactorMatch> matches = best_matches({best->x.data(), problem.nrec, problem.nfakt},
                                                           {start.x.data(), problem.nrec, problem.nfakt});
     for (const FactorMatch& match : matches) row.push_back(number_cell(match.r));
+    const StartStability& own = stability.starts[i];
+    row.push_back(number_cell(own.excess_percent));
+    row.push_back(own.reproduced ? "yes" : "no");
+    for (int f = 0; f < problem.nfakt; ++f) {
+      row.push_back(number_cell(own.match.profile_r[static_cast<std::size_t>(f)]));
+      row.push_back(number_cell(own.match.contribution_r[static_cast<std::size_t>(f)]));
+    }
     table.rows.push_back(std::move(row));
   }
   return table;

@@ -1,6 +1,7 @@
 // Several starts of one fit: the given starting profiles and starts whose free
-// elements are scattered around them. Each start is fitted with the same stop
-// rules on one thread; the one with the lowest final chi2 is the result.
+// elements are scattered around them, or fresh starts built from the data
+// (ensemble/fresh_starts.h). Each start is fitted with the same stop rules on one
+// thread; the one with the lowest final chi2 is the result.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ struct StartResult {
   double chi2 = 0.0;           ///< chi2 of its final contribution step
   int nytot = 0;               ///< degrees of freedom of that step
   std::vector<double> x;       ///< its contributions, nrec x nfakt; empty when it has no result
+  std::vector<double> p;       ///< its final profiles, nvar x nfakt; empty when it has no result
 };
 
 struct StartsRun {
@@ -45,10 +47,23 @@ struct StartsRun {
 StartsRun run_starts(const Problem& problem, const FitSettings& settings, FitObserver& observer, int count,
                      std::uint64_t seed, const std::function<void(const std::string&)>& print);
 
+// Sets p (nvar x nfakt, holding the given starting profiles) to the profiles start
+// `start` begins from. Called on the worker threads, so it must be safe to call
+// from several at once.
+using StartProfiles = std::function<void(std::vector<double>& p, int start)>;
+
+// As above, with the profiles of every start made by `profiles`.
+StartsRun run_starts(const Problem& problem, const FitSettings& settings, FitObserver& observer, int count,
+                     const StartProfiles& profiles, const std::function<void(const std::string&)>& print);
+
 // The console line after the starts: the best start and the counts.
 std::string best_start_line(const StartsRun& run);
 
 // The table of the starts: per start its number, passes, stop reason, chi2 and
 // chi2/ny, and for each factor of the best start the correlation of its
-// contributions with the best-matching factor of that start.
+// contributions with the best-matching factor of that start; then how stable the
+// answer is (ensemble/stability.h): chi2's excess over the best in per cent,
+// whether the start reproduced the best start, and per factor of the best start
+// the correlations of profiles and of contributions with the factor of that start
+// matched to it one to one.
 TextTable starts_table(const Problem& problem, const StartsRun& run);

@@ -14,3 +14,6 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 // LF on every system, so the console output is the same bytes everywhere. A
 // Windows console is set to show UTF-8.
 void prepare_standard_streams();
+
+// True when standard error is a terminal (progress lines are shown only there).
+bool stderr_is_terminal();

@@ -15,7 +15,7 @@
 #include "prepare/known_profiles.h"
 #include "prepare/sample_checks.h"
 #include "prepare/sample_dates.h"
-#include "prepare/starting_model.h"
+#include "start/starting_model.h"
 #include "prepare/uncertainty.h"
 
 namespace {
@@ -72,19 +72,16 @@ void settle_cells(const std::vector<Species>& species, bool median_for_missing, 
   }
 }
 
-// The samples a starting model is built from: all, or 2000 evenly spaced, so that
-// a huge table costs no more than a large one.
+// The weighted data a starting model is built from, the species in the fit only.
 WeightedData weighted_data(const std::vector<Species>& species, const MeasuredTable& values, const MeasuredTable& u) {
-  constexpr long kMostSamples = 2000;
-  const long n = values.nsamples();
-  const long used = std::min(n, kMostSamples);
+  const std::vector<long> samples = starting_samples(values.nsamples());
   WeightedData d;
-  d.nsamples = static_cast<int>(used);
+  d.nsamples = static_cast<int>(samples.size());
   for (const Species& sp : species) {
     if (sp.category != Category::bad) ++d.nvar;
   }
-  for (long k = 0; k < used; ++k) {
-    const int s = static_cast<int>(k * n / used);
+  for (long sample : samples) {
+    const int s = static_cast<int>(sample);
     for (const Species& sp : species) {
       if (sp.category == Category::bad) continue;
       d.x.push_back(static_cast<double>(values.row(s)[sp.column]));
@@ -207,14 +204,9 @@ FitFiles starting_files(const PrepareOptions& o, const PreparedTables& t) {
   }
   const StartConstruction construction = o.start == "nmf"      ? StartConstruction::nmf
                                          : o.start == "spread" ? StartConstruction::spread
-                                                               : StartConstruction::spread_nmf;
+                                                               : kDefaultConstruction;
   files.p = starting_profiles(weighted_data(t.species, t.values, t.u), o.factors, o.seed, construction);
-  // Six significant digits are plenty for a start and keep the file readable.
-  for (double& e : files.p) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", e);
-    e = std::strtod(text, nullptr);
-  }
+  round_starting_profiles(files.p);
   files.fp.assign(files.p.size(), 1);
   return files;
 }

@@ -604,7 +604,11 @@ ReportPages make_report(const ReportInput& in) {
     page.section("starts", "Starts", "Starts");
     page.add("<p class=\"note\">Every start of the run: its stop, chi2 and, per factor of the best start, the "
              "correlation of its contributions with the best-matching factor of that start. The result table "
-             "is the start with the lowest chi2.</p>");
+             "is the start with the lowest chi2. Then how stable that answer is: each start's chi2 above the best "
+             "in per cent, and its factors matched one to one to those of the best start (the pairing with the "
+             "highest sum of the correlations of profiles and of contributions); a start reproduces the best "
+             "when its chi2 lies within 0.1 % of it and every factor correlates at r >= 0.9 in both.</p>");
+    if (!in.starts_summary.empty()) page.add("<p>" + escape_text(in.starts_summary) + "</p>");
     page.table(*in.starts);
   }
   if (in.bootstrap) {

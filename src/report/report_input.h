@@ -46,6 +46,7 @@ struct ReportInput {
   std::vector<std::vector<double>> observed;
   // Shown at the end, each when the run made it.
   std::optional<TextTable> starts;             ///< every start: stop, chi2, correlations
+  std::string starts_summary;                  ///< with starts: the stability line (one line of text)
   std::optional<TextTable> bootstrap;          ///< percentiles of each profile element
   std::optional<TextTable> bootstrap_mapping;  ///< per factor: replicates mapped to it
 };

@@ -40,3 +40,5 @@ void prepare_standard_streams() {
     std::atexit([] { SetConsoleOutputCP(g_console_output_cp); });
   }
 }
+
+bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }

@@ -1,7 +1,9 @@
-#include "prepare/starting_model.h"
+#include "start/starting_model.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -184,12 +186,16 @@ std::vector<double> nmf_start(const WeightedData& d, int nfakt, SplitMix64& rng,
   constexpr double kTiny = 1e-300;
   std::vector<double> fit(n * nvar), top_f(k * nvar), bottom_f(k * nvar), top_g(n * k), bottom_g(n * k);
   for (int step = 0; step < 200; ++step) {
+    // fit = g f; each element's sum runs over c in order from 0.0, a factor's row
+    // at a time so that the variables go side by side.
     auto model = [&]() {
       for (std::size_t r = 0; r < n; ++r) {
-        for (std::size_t v = 0; v < nvar; ++v) {
-          double sum = 0.0;
-          for (std::size_t c = 0; c < k; ++c) sum += g[r * k + c] * f[c * nvar + v];
-          fit[r * nvar + v] = sum;
+        double* row = &fit[r * nvar];
+        for (std::size_t v = 0; v < nvar; ++v) row[v] = 0.0;
+        for (std::size_t c = 0; c < k; ++c) {
+          const double gc = g[r * k + c];
+          const double* fc = &f[c * nvar];
+          for (std::size_t v = 0; v < nvar; ++v) row[v] += gc * fc[v];
         }
       }
     };
@@ -256,4 +262,20 @@ std::vector<double> starting_profiles(const WeightedData& data, int nfakt, std::
       break;
   }
   return spread_start(data, nfakt, rng, rows);
+}
+
+std::vector<long> starting_samples(long nsamples) {
+  constexpr long kMostSamples = 2000;
+  const long used = std::min(nsamples, kMostSamples);
+  std::vector<long> rows;
+  for (long k = 0; k < used; ++k) rows.push_back(k * nsamples / used);
+  return rows;
+}
+
+void round_starting_profiles(std::vector<double>& p) {
+  for (double& e : p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", e);
+    e = std::strtod(text, nullptr);
+  }
 }

@@ -1,5 +1,7 @@
 // Starting profiles taken from the data itself, the same for a given seed on every
-// platform (the random numbers come from splitmix64, defined here).
+// platform (the random numbers come from splitmix64, defined here). `prepare`
+// writes them as the profile file; the fit's fresh starts build them again from
+// the data file, so that start S+i is the profile file prepare writes with seed S+i.
 #pragma once
 
 #include <cstdint>
@@ -35,3 +37,15 @@ enum class StartConstruction {
 // more than a large one.
 std::vector<double> starting_profiles(const WeightedData& data, int nfakt, std::uint64_t seed,
                                       StartConstruction construction, int max_samples = 5000);
+
+// The construction `prepare` uses unless told otherwise, and the one of fresh starts.
+constexpr StartConstruction kDefaultConstruction = StartConstruction::spread_nmf;
+
+// The samples a starting model is built from, of `nsamples` in order: all, or
+// 2000 evenly spaced (sample k * nsamples / 2000), so that a huge table costs no
+// more than a large one.
+std::vector<long> starting_samples(long nsamples);
+
+// Every element rounded to six significant digits ("%.6g" and read back): plenty
+// for a start, and the profile file stays readable.
+void round_starting_profiles(std::vector<double>& p);
