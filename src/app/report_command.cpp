@@ -73,7 +73,9 @@ ReportInput read_folder(const std::string& dir) {
     fail("Error: Can't read the report file %s!\n", files.run_record.c_str());
   }
   const nlohmann::json options = nlohmann::json::parse(record, nullptr, false).value("options", nlohmann::json::object());
-  if (!options.value("starts", nlohmann::json()).is_null()) files.starts = path(ReportFile::starts);
+  if (!options.value("starts", nlohmann::json()).is_null() || !options.value("fresh_starts", nlohmann::json()).is_null()) {
+    files.starts = path(ReportFile::starts);
+  }
   if (!options.value("bootstrap", nlohmann::json()).is_null()) {
     files.bootstrap = path(ReportFile::bootstrap);
     files.bootstrap_mapping = path(ReportFile::bootstrap_mapping);

@@ -96,7 +96,7 @@ nlohmann::json page_numbers(const ReportInput& in) {
   }
   nlohmann::json observed = nlohmann::json::array();
   for (const std::vector<double>& values : in.observed) observed.push_back(numbers_json(values));
-  return {{"nfakt", r.nfakt},
+  nlohmann::json numbers = {{"nfakt", r.nfakt},
           {"nvar", r.nvar},
           {"nrec", r.nrec},
           {"identifiers", r.ids},
@@ -107,6 +107,8 @@ nlohmann::json page_numbers(const ReportInput& in) {
           {"observed", observed},
           {"pictures", pictures},
           {"units", in.units}};
+  if (!in.starts_summary.empty()) numbers["starts_summary"] = in.starts_summary;
+  return numbers;
 }
 
 void read_page_numbers(const nlohmann::json& numbers, ReportInput* in) {
@@ -135,6 +137,7 @@ void read_page_numbers(const nlohmann::json& numbers, ReportInput* in) {
                             numbers_of(p.value("edges", nlohmann::json())), numbers_of(p.value("counts", nlohmann::json()))});
   }
   in->units = numbers.value("units", std::vector<std::string>());
+  in->starts_summary = numbers.value("starts_summary", std::string());
 }
 
 ReportInput read_report_folder(const ReportFolderFiles& files) {

@@ -60,7 +60,19 @@ void rename_factors(ReportInput* in, const std::vector<std::string>& names) {
   };
   rename_headings(&in->variables.headings, "", "");
   rename_headings(&in->variables.headings, "s(", ")");
-  if (in->starts) rename_headings(&in->starts->headings, "r ", "");
+  if (in->starts) {
+    rename_headings(&in->starts->headings, "r ", "");
+    rename_headings(&in->starts->headings, "profile r ", "");
+    rename_headings(&in->starts->headings, "contribution r ", "");
+  }
+  // The stability line lists the factors' shares in factor order after its colon.
+  std::size_t at = in->starts_summary.find(':');
+  for (std::size_t f = 0; at != std::string::npos && f < old.size() && f < names.size(); ++f) {
+    at = in->starts_summary.find(" " + old[f] + " ", at);
+    if (at == std::string::npos) break;
+    in->starts_summary.replace(at + 1, old[f].size(), names[f]);
+    at += names[f].size() + 1;
+  }
   // The bootstrap table lists its rows factor by factor, the mapping one row each.
   if (in->bootstrap) {
     std::size_t group = 0;
