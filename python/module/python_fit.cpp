@@ -59,6 +59,14 @@ FitState allocate_state(const Problem& problem) {
   }
 }
 
+// Fails as the console's parser fails on the command line of `options`.
+void check_options(const Options& options) {
+  const std::vector<std::string> argv = console_command_line(options);
+  std::vector<const char*> args;
+  for (const std::string& arg : argv) args.push_back(arg.c_str());
+  parse_options(static_cast<int>(args.size()), args.data());
+}
+
 }  // namespace
 
 void run_interruptible(const std::function<void(FitObserver&)>& work) {
@@ -128,6 +136,7 @@ PythonProblem with_start(const PythonProblem& base, const std::vector<std::strin
 }
 
 std::shared_ptr<PythonFit> fit_problem(const PythonProblem& input, const FitRequest& request) {
+  check_options(console_options(input, request, "result.tsv"));
   auto fit = std::make_shared<PythonFit>();
   fit->input = input;
   fit->request = request;
@@ -171,8 +180,7 @@ void write_table(const PythonFit& fit, const std::string& path) {
   result.commit();
 }
 
-Options console_options(const PythonFit& fit, const std::string& result_path) {
-  const FitRequest& request = fit.request;
+Options console_options(const PythonProblem& input, const FitRequest& request, const std::string& result_path) {
   Options options;
   options.passes = request.passes;
   options.converge = request.converge;
@@ -181,8 +189,8 @@ Options console_options(const PythonFit& fit, const std::string& result_path) {
   options.robust = request.robust;
   options.starts = request.starts;
   options.seed = request.seed;
-  const std::vector<std::string>& files = fit.input.files;
-  options.args = {fit.input.problem->offset ? "o" : "n"};
+  const std::vector<std::string>& files = input.files;
+  options.args = {input.problem->offset ? "o" : "n"};
   for (std::size_t i = 0; i < 3; ++i) options.args.push_back(i < files.size() ? files[i] : std::string());
   options.args.push_back(result_path);
   if (request.rotate) options.args.push_back(*request.rotate);
@@ -195,16 +203,19 @@ std::vector<std::string> console_command_line(const Options& options) {
     argv.emplace_back(name);
     if (!value.empty()) argv.push_back(value);
   };
-  if (options.passes >= 0) option("--passes", std::to_string(options.passes));
-  if (options.converge > 0) option("--converge", format_text("%.17g", options.converge));
+  const Options defaults;
+  if (options.passes != defaults.passes) option("--passes", std::to_string(options.passes));
+  if (options.converge != defaults.converge) option("--converge", format_text("%.17g", options.converge));
   if (options.keep_best) option("--keep-best", "");
-  if (options.robust > 0) option("--robust", format_text("%.17g", options.robust));
-  if (options.starts > 0) option("--starts", std::to_string(options.starts));
-  if (options.bootstrap > 0) option("--bootstrap", std::to_string(options.bootstrap));
-  if (options.block > 0) option("--block", std::to_string(options.block));
-  if (options.starts > 0 || options.bootstrap > 0) option("--seed", std::to_string(options.seed));
-  if (options.bootstrap > 0) option("--min-r", format_text("%.17g", options.min_r));
-  if (options.threads > 0) option("--threads", std::to_string(options.threads));
+  if (options.robust != defaults.robust) option("--robust", format_text("%.17g", options.robust));
+  if (options.starts != defaults.starts) option("--starts", std::to_string(options.starts));
+  if (options.bootstrap != defaults.bootstrap) option("--bootstrap", std::to_string(options.bootstrap));
+  if (options.block != defaults.block) option("--block", std::to_string(options.block));
+  if (options.seed != defaults.seed) option("--seed", std::to_string(options.seed));
+  if (options.bootstrap != defaults.bootstrap || options.min_r != defaults.min_r) {
+    option("--min-r", format_text("%.17g", options.min_r));
+  }
+  if (options.threads != defaults.threads) option("--threads", std::to_string(options.threads));
   if (!options.report.empty()) option("--report", options.report);
   if (!options.total.empty()) option("--total", options.total);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
@@ -212,6 +223,13 @@ std::vector<std::string> console_command_line(const Options& options) {
 }
 
 PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, long seed, double min_r) {
+  Options options = console_options(fit.input, fit.request, "result.tsv");
+  options.bootstrap = replicates;
+  options.block = block;
+  options.seed = seed;
+  options.min_r = min_r;
+  options.report = "report";
+  check_options(options);
   const Problem& problem = *fit.input.problem;
   BootstrapSettings settings;
   settings.replicates = replicates;
@@ -228,7 +246,7 @@ PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, 
 void write_report_folder(const PythonFit& fit, const std::string& dir, const std::string& total,
                          const std::string& result_path, const PythonBootstrap* bootstrap) {
   const Problem& problem = *fit.input.problem;
-  Options options = console_options(fit, result_path);
+  Options options = console_options(fit.input, fit.request, result_path);
   options.report = dir;
   options.total = total;
   if (bootstrap != nullptr) {

@@ -89,7 +89,9 @@ PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, 
 void write_report_folder(const PythonFit& fit, const std::string& dir, const std::string& total,
                          const std::string& result_path, const PythonBootstrap* bootstrap);
 
-// The console's options that ask for this fit (with `report`, `total`,
-// bootstrap settings as given) and its command line, for the run record.
-Options console_options(const PythonFit& fit, const std::string& result_path);
+// The console's options that ask for this fit, and the command line that gives
+// them (each option that is not its default; the run record names it, and the
+// console's parser checks it, so a fit from Python refuses what the console
+// refuses, with its message).
+Options console_options(const PythonProblem& input, const FitRequest& request, const std::string& result_path);
 std::vector<std::string> console_command_line(const Options& options);

@@ -18,7 +18,12 @@ MISSING = str(EXAMPLES / "st_louis" / "no such file.tsv")
      lambda out: tarnok.fit(tarnok.load(PROFILE, FORM, DATA), passes=5, threads=1).write_table(DATA)),
     (["--passes", "5", "--report", "{dir}", "--total", "Nothing", "n", PROFILE, FORM, DATA, "{out}"],
      lambda out: tarnok.fit(tarnok.load(PROFILE, FORM, DATA), passes=5, threads=1).report(out, total="Nothing")),
-], ids=["missing file", "data not a data file", "rotate not finite", "result is an input", "unknown total"])
+    (["--starts", "3", "n", PROFILE, FORM, DATA, "{out}"],
+     lambda out: tarnok.fit(tarnok.load(PROFILE, FORM, DATA), starts=3)),
+    (["--passes", "-3", "n", PROFILE, FORM, DATA, "{out}"],
+     lambda out: tarnok.fit(tarnok.load(PROFILE, FORM, DATA), passes=-3)),
+], ids=["missing file", "data not a data file", "rotate not finite", "result is an input", "unknown total",
+        "starts without a stop rule", "negative passes"])
 def test_failure_is_value_error_with_console_text(program, tmp_path, console, call):
     args = [a.replace("{out}", str(tmp_path / "out.tsv")).replace("{dir}", str(tmp_path / "report")) for a in console]
     status, stdout = run_program(program, *args)
