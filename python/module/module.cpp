@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -206,7 +207,7 @@ PYBIND11_MODULE(_tarnok, m) {
   m.def(
       "fit",
       [](const PythonProblem& problem, long passes, double converge, bool keep_best, double robust,
-         std::optional<std::string> rotate, long starts, long seed, long threads) {
+         std::optional<std::string> rotate, long starts, std::uint64_t seed, long threads) {
         FitRequest request;
         request.passes = passes;
         request.converge = converge;

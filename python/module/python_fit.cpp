@@ -222,7 +222,7 @@ std::vector<std::string> console_command_line(const Options& options) {
   return argv;
 }
 
-PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, long seed, double min_r) {
+PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, std::uint64_t seed, double min_r) {
   Options options = console_options(fit.input, fit.request, "result.tsv");
   options.bootstrap = replicates;
   options.block = block;

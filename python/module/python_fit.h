@@ -3,6 +3,7 @@
 // result table, the report folder and the bootstrap need afterwards.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,7 +36,7 @@ struct FitRequest {
   double robust = 0.0;               ///< alpha; 0: off
   std::optional<std::string> rotate;  ///< the rotate strength as given
   long starts = 0;
-  long seed = 1;
+  std::uint64_t seed = 1;
   long threads = 0;                  ///< 0: one per core
 };
 
@@ -77,12 +78,12 @@ void write_table(const PythonFit& fit, const std::string& path);
 struct PythonBootstrap {
   BootstrapRun run;
   long block = 0;
-  long seed = 1;
+  std::uint64_t seed = 1;
   double min_r = 0.6;
 };
 
 // The bootstrap of the fit, as --bootstrap N after it.
-PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, long seed, double min_r);
+PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, std::uint64_t seed, double min_r);
 
 // The report folder of the fit in `dir`, as --report DIR writes it; `total` as
 // --total, `result_path` the result table's path as the record names it.
