@@ -67,7 +67,7 @@ includes readback  "report control platform"
 includes measured  "control platform"
 includes prepare   "measured formats control platform"
 includes output    "model fit robust stats formats control platform"
-includes report_folder "model fit ensemble stats output report formats control platform"
+includes report_folder "model fit ensemble stats output report readback formats control platform"
 rule src/tarnok.cpp "" '#include[[:space:]]*"' '#include[[:space:]]*"(app|control|platform)/' \
   'the main includes only the commands, control and the platform'
 # The engine's detail is its own: everything else uses engine/engine.h.
