@@ -206,12 +206,13 @@ PYBIND11_MODULE(_tarnok, m) {
 
   m.def(
       "fit",
-      [](const PythonProblem& problem, long passes, double converge, bool keep_best, double robust,
+      [](const PythonProblem& problem, long passes, double converge, bool keep_best, bool accelerate, double robust,
          std::optional<std::string> rotate, long starts, std::uint64_t seed, long threads) {
         FitRequest request;
         request.passes = passes;
         request.converge = converge;
         request.keep_best = keep_best;
+        request.accelerate = accelerate;
         request.robust = robust;
         request.rotate = std::move(rotate);
         request.starts = starts;
@@ -219,6 +220,7 @@ PYBIND11_MODULE(_tarnok, m) {
         request.threads = threads;
         return fit_problem(problem, request);
       },
-      py::arg("problem"), py::arg("passes"), py::arg("converge"), py::arg("keep_best"), py::arg("robust"),
+      py::arg("problem"), py::arg("passes"), py::arg("converge"), py::arg("keep_best"), py::arg("accelerate"),
+      py::arg("robust"),
       py::arg("rotate"), py::arg("starts"), py::arg("seed"), py::arg("threads"));
 }

@@ -146,6 +146,7 @@ std::shared_ptr<PythonFit> fit_problem(const PythonProblem& input, const FitRequ
   settings.passes = request.passes;
   settings.converge = request.converge;
   settings.keep_best = request.keep_best;
+  settings.accelerate = request.accelerate;
   if (request.rotate) {
     settings.rotate = static_cast<float>(std::atof(request.rotate->c_str()));
     if (!std::isfinite(settings.rotate)) fail("Error: rotate %s is not a finite number!\n", request.rotate->c_str());
@@ -185,6 +186,7 @@ Options console_options(const PythonProblem& input, const FitRequest& request, c
   options.passes = request.passes;
   options.converge = request.converge;
   options.keep_best = request.keep_best;
+  options.accelerate = request.accelerate;
   options.threads = request.threads;
   options.robust = request.robust;
   options.starts = request.starts;
@@ -207,6 +209,7 @@ std::vector<std::string> console_command_line(const Options& options) {
   if (options.passes != defaults.passes) option("--passes", std::to_string(options.passes));
   if (options.converge != defaults.converge) option("--converge", format_text("%.17g", options.converge));
   if (options.keep_best) option("--keep-best", "");
+  if (options.accelerate) option("--accelerate", "");
   if (options.robust != defaults.robust) option("--robust", format_text("%.17g", options.robust));
   if (options.starts != defaults.starts) option("--starts", std::to_string(options.starts));
   if (options.bootstrap != defaults.bootstrap) option("--bootstrap", std::to_string(options.bootstrap));

@@ -33,6 +33,7 @@ struct FitRequest {
   long passes = -1;
   double converge = 0.0;
   bool keep_best = false;
+  bool accelerate = false;
   double robust = 0.0;               ///< alpha; 0: off
   std::optional<std::string> rotate;  ///< the rotate strength as given
   long starts = 0;

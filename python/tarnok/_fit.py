@@ -142,13 +142,13 @@ class Result:
 
 def fit(problem: Problem, *, factors: Optional[int] = None, profiles: Optional[pd.DataFrame] = None,
         form: Optional[pd.DataFrame] = None, passes: Optional[int] = None, converge: float = 0.0,
-        keep_best: bool = False, robust: Union[bool, float, None] = None, rotate: Union[str, float, None] = None,
+        keep_best: bool = False, accelerate: bool = False, robust: Union[bool, float, None] = None, rotate: Union[str, float, None] = None,
         starts: int = 0, seed: int = 1, threads: Optional[int] = None) -> Result:
     """Fits the problem as the console program does with the same options.
 
     factors=K prepares a prepared problem again for K factors; profiles= (and
     form=) start from other profiles. passes, converge and keep_best are the stop
-    rules; without any of them the fit runs until interrupted. robust=True is
+    rules (accelerate as --accelerate); without any of them the fit runs until interrupted. robust=True is
     --robust (alpha 4), a number its alpha; rotate is the rotate argument; starts,
     seed and threads as their options (threads=None: one per core)."""
     if factors is not None and profiles is not None:
@@ -161,6 +161,6 @@ def fit(problem: Problem, *, factors: Optional[int] = None, profiles: Optional[p
         problem = problem.with_start(problem.starting_profiles, form)
     alpha = 4.0 if robust is True else float(robust or 0.0)
     rotate_text = None if rotate is None else str(rotate)
-    core = _tarnok.fit(problem._core, -1 if passes is None else passes, converge, keep_best, alpha, rotate_text,
+    core = _tarnok.fit(problem._core, -1 if passes is None else passes, converge, keep_best, accelerate, alpha, rotate_text,
                        starts, seed, threads or 0)
     return Result(core, problem)

@@ -13,8 +13,9 @@ from conftest import EXAMPLES, run_program, st_louis_files
     (["--passes", "300"], dict(passes=300)),
     (["--converge", "1e-4", "--keep-best", "--passes", "2000"], dict(converge=1e-4, keep_best=True, passes=2000)),
     (["--robust", "--passes", "100"], dict(robust=True, passes=100)),
+    (["--accelerate", "--passes", "300"], dict(accelerate=True, passes=300)),
     (["--starts", "3", "--seed", "5", "--passes", "80"], dict(starts=3, seed=5, passes=80)),
-], ids=["passes", "converge", "robust", "starts"])
+], ids=["passes", "converge", "robust", "accelerate", "starts"])
 def test_result_table_is_the_console_programs(program, st_louis, tmp_path, threads, options, kwargs):
     status, _ = run_program(program, *options, "--threads", threads, "n", *st_louis_files(), tmp_path / "console.tsv")
     assert status == 0
