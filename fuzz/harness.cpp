@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "app/console_observer.h"
-#include "app/fit_command.h"
 #include "control/failure.h"
 #include "fit/iteration.h"
+#include "fit/stop_line.h"
 #include "fit/residue.h"
 #include "formats/data_format.h"
 #include "formats/form_format.h"

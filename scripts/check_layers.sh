@@ -39,6 +39,9 @@ rule src/           "$outside_platform"  'std::fopen|fopen[[:space:]]*\('       
 rule src/           "$outside_platform"  'std::(i|o|)fstream'                          ''                            'files are opened through platform/files.h'
 rule src/           "$outside_platform"  'std::filesystem|#include[[:space:]]*<(filesystem|fstream)>' '' 'paths and folders go through platform/files.h'
 rule src/platform/  ""                   '#include[[:space:]]*"'                       '#include[[:space:]]*"platform/' 'the platform includes nothing above it'
+rule python/module/ ""                   'std::fopen|fopen[[:space:]]*\(|std::(i|o|)fstream|std::filesystem|#include[[:space:]]*<(filesystem|fstream)>' '' 'the module opens files through the program'"'"'s libraries'
+# The program knows nothing of Python: the bindings include it, never the reverse.
+rule src/           ""                   '#include[[:space:]]*[<"](pybind11/|Python\.h)' ''                           'only python/module includes Python'
 
 # Which folder may include which: each folder's project includes come from the
 # folders listed (its own always), so the libraries form no cycle and the
@@ -66,10 +69,13 @@ includes readback  "report control platform"
 includes measured  "control platform"
 includes prepare   "start measured formats control platform"
 includes output    "model fit robust stats formats control platform"
+includes report_folder "model fit ensemble stats output report readback formats control platform"
 rule src/tarnok.cpp "" '#include[[:space:]]*"' '#include[[:space:]]*"(app|control|platform)/' \
   'the main includes only the commands, control and the platform'
 # The engine's detail is its own: everything else uses engine/engine.h.
 rule src/ "src/engine/" '#include[[:space:]]*"engine/detail/' '' 'the engine is used through engine/engine.h only'
+# The Python module binds the libraries below the commands: never app/ or the engine's detail.
+rule python/module/ "" '#include[[:space:]]*"(app|engine/detail)/' '' 'the module uses the libraries, not the commands or the engine'"'"'s detail'
 
 if [ $broken = 1 ]; then
   echo "check_layers: the rules above are broken" >&2

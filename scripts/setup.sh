@@ -15,6 +15,14 @@ command -v g++ >/dev/null 2>&1 || missing+=(g++)
 command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
 if [ "${TARNOK_NEED_BROWSER:-0}" = 1 ] && ! command -v chromium >/dev/null 2>&1; then missing+=(chromium); fi
 [ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)  # options of tarnok prepare
+# The Python package (scripts/python_test.sh): the interpreter's headers and the
+# packaged pybind11 for the module, a virtual environment and pip to install it
+# without downloads (setuptools and wheel build it), NumPy and pandas for its
+# tables, pytest for its tests, Dask's scheduler for many fits on a cluster.
+for package in python3-dev pybind11-dev python3-pybind11 python3-venv python3-pip python3-setuptools python3-wheel \
+               python3-numpy python3-pandas python3-pytest python3-dask python3-distributed; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -f /usr/include/benchmark/benchmark.h ]; then missing+=(libbenchmark-dev); fi
 if [ "${TARNOK_NEED_BENCH:-0}" = 1 ] && [ ! -x /usr/bin/time ]; then missing+=(time); fi
 if [ "${TARNOK_NEED_VALGRIND:-0}" = 1 ] && ! command -v valgrind >/dev/null 2>&1; then missing+=(valgrind); fi

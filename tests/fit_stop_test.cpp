@@ -16,6 +16,7 @@
 #include "test_model.h"
 #include "fit/fit_monitor.h"
 #include "fit/iteration.h"
+#include "fit/stop_line.h"
 #include "platform/keyboard.h"
 #include "fit/residue.h"
 #include "formats/data_format.h"

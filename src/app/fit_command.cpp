@@ -16,7 +16,7 @@
 
 #include "app/console_observer.h"
 #include "app/factor_names.h"
-#include "app/report_folder.h"
+#include "report_folder/report_folder.h"
 #include "control/failure.h"
 #include "control/options.h"
 #include "ensemble/bootstrap.h"
@@ -24,6 +24,7 @@
 #include "ensemble/stability.h"
 #include "ensemble/starts.h"
 #include "fit/iteration.h"
+#include "fit/stop_line.h"
 #include "fit/residue.h"
 #include "formats/data_format.h"
 #include "formats/form_format.h"
@@ -358,11 +359,4 @@ int run_fit_command(int argc, char** argv) {
     phase_time(options, "report", reporting);
   }
   return 0;
-}
-
-void fail_without_result(const FitOutcome& outcome) {
-  if (outcome.failed) {
-    fail("Error: The fit diverged in pass %ld (chi2 is not finite) before any pass had a finite "
-         "chi2/ny; no result was written.\n", outcome.diverged_pass);
-  }
 }

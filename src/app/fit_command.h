@@ -4,8 +4,3 @@
 // Runs the fit command; argv[0] is the program's name, every argument UTF-8.
 // Returns the exit status; failures are thrown as Failure.
 int run_fit_command(int argc, char** argv);
-
-struct FitOutcome;
-
-// Fails with the message of a fit that has no result, when `outcome` is one.
-void fail_without_result(const FitOutcome& outcome);

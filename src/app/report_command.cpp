@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/factor_names.h"
-#include "app/report_folder.h"
+#include "report_folder/report_folder.h"
 #include "control/failure.h"
 #include "formats/whole_file.h"
 #include "platform/files.h"

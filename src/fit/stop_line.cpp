@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "control/failure.h"
 #include "control/text_format.h"
 
 const char* stop_cause(StopReason reason) {
@@ -32,4 +33,11 @@ std::string stop_line(const FitOutcome& outcome, double chi2, int nytot) {
   line += format_text("; results belong to pass %ld (chi2 %lg, chi2/ny %lg).\n", outcome.result_pass, chi2,
                       chi2 / nytot);
   return line;
+}
+
+void fail_without_result(const FitOutcome& outcome) {
+  if (outcome.failed) {
+    fail("Error: The fit diverged in pass %ld (chi2 is not finite) before any pass had a finite "
+         "chi2/ny; no result was written.\n", outcome.diverged_pass);
+  }
 }

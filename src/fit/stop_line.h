@@ -13,3 +13,6 @@ const char* stop_cause(StopReason reason);
 // step (those the result table ends with), for example
 // "Stopped: converged after 411 passes; results belong to pass 412 (chi2 1757.6, chi2/ny 0.67)."
 std::string stop_line(const FitOutcome& outcome, double chi2, int nytot);
+
+// Fails with the message of a fit that has no result, when `outcome` is one.
+void fail_without_result(const FitOutcome& outcome);

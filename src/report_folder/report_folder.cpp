@@ -1,4 +1,4 @@
-#include "app/report_folder.h"
+#include "report_folder/report_folder.h"
 
 #include <chrono>
 #include <cmath>
