@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,11 +76,12 @@ void prepare_into(const std::vector<std::string>& args) {
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   const PrepareOptions o = parse_prepare_options(static_cast<int>(argv.size()), argv.data());
   if (o.help) return;
-  prepare_output_folder(o.outdir, o.force, {o.concentrations, o.uncertainties, o.mdl, o.profiles});
+  const std::unique_ptr<StagedFolder> staged =
+      prepare_output_folder(o.outdir, o.force, {o.concentrations, o.uncertainties, o.mdl, o.profiles});
   PreparedTables tables = read_prepared_tables(o);
   settle_tables(o, tables);
   const FitFiles files = starting_files(o, tables);
-  write_fit_files(o.outdir, files, tables.species, tables.values, tables.u);
+  write_fit_files(o.outdir, *staged, files, tables.species, tables.values, tables.u);
 }
 
 const char* reason_name(StopReason reason) {

@@ -261,13 +261,12 @@ void write_report_folder(const PythonFit& fit, const std::string& dir, const std
   if (!total.empty() && find_variable(problem, total) < 0) {
     fail("Error: --total %s is not a variable of %s!\n", total.c_str(), options.args[1].c_str());
   }
-  std::vector<std::string> inputs = fit.input.files;
-  if (!result_path.empty()) inputs.push_back(result_path);
-  ReportFolder report(dir, problem, options, inputs);
-  if (fit.request.starts > 0) report.write_starts(problem, fit.starts);
+  ReportFolder report(dir, problem, options, fit.input.files, result_path);
+  if (fit.request.starts > 0) report.write_starts(problem, fit.starts, total);
   if (bootstrap != nullptr) report.write_bootstrap(problem, fit.state, bootstrap->run);
   RunTimes times;
   times.start_utc = utc_now();
   report.write_report(problem, fit.state, fit.settings, fit.regression, console_command_line(options), options,
                       fit.outcome, times);
+  report.commit();
 }
