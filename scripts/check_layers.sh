@@ -42,7 +42,8 @@ rule src/platform/  ""                   '#include[[:space:]]*"'                
 
 # Which folder may include which: each folder's project includes come from the
 # folders listed (its own always), so the libraries form no cycle and the
-# numerical core (model, parallel, engine, fit, robust, stats, ensemble) never
+# numerical core (model, parallel, engine, fit, robust, stats, ensemble,
+# displacement) never
 # includes the platform, the report or the commands.
 includes() {
   local folder=$1 allowed=$2
@@ -60,6 +61,7 @@ includes stats     "model engine"
 includes start     ""
 includes ensemble  "model fit parallel control start"
 includes scan      "model fit ensemble stats control"
+includes displacement "model fit ensemble control"
 includes formats   "model control platform"
 includes report    "control"
 includes readback  "report control platform"
