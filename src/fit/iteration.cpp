@@ -42,6 +42,9 @@ void try_extrapolation(const Problem& problem, const FitSettings& settings, FitS
     std::swap(state, *trial);
     monitor.moved_start(state.p);
     outcome.extrapolated.push_back(pass);
+  }
+}
+
 // Sets every held element to its value (before pass 1).
 void set_held_elements(const Problem& problem, const FitSettings& settings, FitState& state) {
   for (const HeldElement& held : settings.holds) {
