@@ -35,6 +35,7 @@
 #include "output/run_record.h"
 #include "output/same_file.h"
 #include "platform/keyboard.h"
+#include "platform/program.h"
 #include "platform/signals.h"
 #include "robust/summary.h"
 #include "robust/weights.h"

@@ -26,6 +26,3 @@ std::unique_ptr<Keyboard> console_keyboard();
 
 // True when standard input is a terminal.
 bool stdin_is_terminal();
-
-// True when standard error is a terminal (progress of long work is shown there only then).
-bool stderr_is_terminal();

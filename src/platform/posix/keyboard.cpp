@@ -75,5 +75,3 @@ class ConsoleKeyboard : public Keyboard {
 std::unique_ptr<Keyboard> console_keyboard() { return std::make_unique<ConsoleKeyboard>(); }
 
 bool stdin_is_terminal() { return isatty(STDIN_FILENO) != 0; }
-
-bool stderr_is_terminal() { return isatty(STDERR_FILENO) != 0; }

@@ -115,5 +115,3 @@ class ConsoleKeyboard : public Keyboard {
 std::unique_ptr<Keyboard> console_keyboard() { return std::make_unique<ConsoleKeyboard>(); }
 
 bool stdin_is_terminal() { return is_console(GetStdHandle(STD_INPUT_HANDLE)); }
-
-bool stderr_is_terminal() { return is_console(GetStdHandle(STD_ERROR_HANDLE)); }
