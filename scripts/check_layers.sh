@@ -45,7 +45,8 @@ rule src/           ""                   '#include[[:space:]]*[<"](pybind11/|Pyt
 
 # Which folder may include which: each folder's project includes come from the
 # folders listed (its own always), so the libraries form no cycle and the
-# numerical core (model, parallel, engine, fit, robust, stats, ensemble) never
+# numerical core (model, parallel, engine, fit, robust, stats, ensemble,
+# displacement) never
 # includes the platform, the report or the commands.
 includes() {
   local folder=$1 allowed=$2
@@ -63,13 +64,14 @@ includes stats     "model engine"
 includes start     ""
 includes ensemble  "model fit parallel control start"
 includes scan      "model fit ensemble stats control"
+includes displacement "model fit ensemble control"
 includes formats   "model control platform"
 includes report    "control"
 includes readback  "report control platform"
 includes measured  "control platform"
 includes prepare   "start measured formats control platform"
 includes output    "model fit robust stats formats control platform"
-includes report_folder "model fit ensemble stats output report readback formats control platform"
+includes report_folder "model fit displacement ensemble stats output report readback formats control platform"
 rule src/tarnok.cpp "" '#include[[:space:]]*"' '#include[[:space:]]*"(app|control|platform)/' \
   'the main includes only the commands, control and the platform'
 # The engine's detail is its own: everything else uses engine/engine.h.

@@ -34,6 +34,7 @@ const Sample kSamples[] = {
     {OptionValue::optional_positive, "2.5", 2.5, "-1", "Error: NAME needs a positive number, not '-1'!\n"},
     {OptionValue::text, "Mass", "Mass", "", ""},
     {OptionValue::folder, "out", "out", "", "Error: NAME needs a folder name!\n"},
+    {OptionValue::texts, "F1:V1=1", nlohmann::json::array({"F1:V1=1"}), "", ""},
 };
 
 const Sample& sample_of(OptionValue value) {

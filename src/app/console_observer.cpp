@@ -17,6 +17,8 @@ void ConsoleObserver::pass_done(const PassLine& line) {
 
 void ConsoleObserver::fit_done(const FitOutcome& outcome, const FitState& state) {
   if (console_ == nullptr || !(closing_line_ || outcome.reason == StopReason::diverged)) return;
-  std::fputs(stop_line(outcome, state.chi2, state.nytot).c_str(), console_);
+  std::string line = stop_line(outcome, state.chi2, state.nytot);
+  if (!closing_note_.empty()) line.insert(line.size() - 2, "; " + closing_note_);
+  std::fputs(line.c_str(), console_);
   std::fflush(console_);
 }

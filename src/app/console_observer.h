@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <utility>
 
 #include "fit/fit_observer.h"
 #include "platform/keyboard.h"
@@ -15,6 +17,13 @@ class ConsoleObserver : public FitObserver {
   ConsoleObserver(Keyboard& keyboard, std::FILE* console, bool closing_line)
       : keyboard_(keyboard), console_(console), closing_line_(closing_line) {}
 
+  // Text the closing line names before its final period (the holds of the fit),
+  // and prints the closing line on every stop; "" (the default): nothing.
+  void set_closing_note(std::string note) {
+    closing_note_ = std::move(note);
+    if (!closing_note_.empty()) closing_line_ = true;
+  }
+
   void discard_key() override;
   bool key_pressed() override { return keyboard_.key_waiting(); }
   bool interrupted() override;
@@ -25,4 +34,5 @@ class ConsoleObserver : public FitObserver {
   Keyboard& keyboard_;
   std::FILE* console_;
   bool closing_line_;
+  std::string closing_note_;
 };

@@ -19,6 +19,8 @@
 #include "report_folder/report_folder.h"
 #include "control/failure.h"
 #include "control/options.h"
+#include "displacement/displacement.h"
+#include "displacement/hold.h"
 #include "ensemble/bootstrap.h"
 #include "ensemble/fresh_starts.h"
 #include "ensemble/stability.h"
@@ -34,6 +36,7 @@
 #include "output/run_record.h"
 #include "output/same_file.h"
 #include "platform/keyboard.h"
+#include "platform/program.h"
 #include "platform/signals.h"
 #include "robust/summary.h"
 #include "robust/weights.h"
@@ -55,6 +58,7 @@ struct FitPlan {
   std::string profile, form, data, result;
   FitSettings settings;
   bool unattended = false;  ///< the fit ends by itself (--passes or --converge)
+  std::vector<double> disp_levels;  ///< with --disp: the dQmax levels
 };
 
 // The fixed line, and a second one that says what was given instead (an option
@@ -102,6 +106,9 @@ FitPlan plan_from_options(int argc, char** argv) {
   plan.settings.keep_best = options.keep_best;
   plan.settings.accelerate = options.accelerate;
   plan.unattended = options.passes >= 0 || options.converge > 0;
+  if (!options.disp_levels.empty() && !options.disp) fail("Error: --disp-levels needs --disp!\n");
+  if (options.disp) plan.disp_levels = options.disp_levels.empty() ? DisplacementSettings().levels
+                                                                     : parse_levels(options.disp_levels);
   return plan;
 }
 
@@ -157,6 +164,21 @@ void warn_unmeasured_records(const Problem& problem, const std::string& data) {
                data.c_str(), count, count == 1 ? "" : "s", first + 1, quote_cell(problem.id(first)).c_str(),
                count == 1 ? "its" : "their", problem.offset != 0 ? " (but the offset's 1)" : "",
                count == 1 ? "it takes" : "they take");
+}
+
+// With --hold: the problem whose form holds those elements, and the holds in the
+// fit's settings.
+Problem hold_elements(Problem problem, FitPlan& plan) {
+  for (const std::string& text : plan.options.hold) {
+    const HeldElement held = parse_hold(problem, text);
+    for (const HeldElement& earlier : plan.settings.holds) {
+      if (earlier.factor == held.factor && earlier.variable == held.variable) {
+        fail("Error: --hold %s: that element is held twice!\n", text.c_str());
+      }
+    }
+    plan.settings.holds.push_back(held);
+  }
+  return plan.settings.holds.empty() ? problem : holding(problem, plan.settings.holds);
 }
 
 FitState allocate_state(const Problem& problem) {
@@ -250,10 +272,39 @@ void bootstrap(const FitPlan& plan, const Problem& problem, const FitState& stat
   settings.seed = options.seed;
   settings.min_r = options.min_r;
   settings.threads = plan.settings.threads;
+  // The shares of the total over the replicates, for the apportionment's intervals.
+  if (options.disp && !options.total.empty()) settings.total = find_variable(problem, options.total);
   const BootstrapRun run = run_bootstrap(problem, state, plan.settings, observer, settings);
   std::fputs(bootstrap_summary(problem, run).c_str(), stdout);
   std::fflush(stdout);
   report.write_bootstrap(problem, state, run);
+}
+
+// Displacement of the fit written: the intervals of every free element, on the
+// console in short and in full in the report folder. Progress on standard error
+// when that is a terminal.
+void displacement(const FitPlan& plan, const Problem& problem, const FitState& state, ConsoleObserver& observer,
+                  ReportFolder& report) {
+  const Options& options = plan.options;
+  DisplacementSettings settings;
+  settings.levels = plan.disp_levels;
+  settings.threads = plan.settings.threads;
+  settings.total = options.total.empty() ? -1 : find_variable(problem, options.total);
+  const auto started = std::chrono::steady_clock::now();
+  if (stderr_is_terminal()) {
+    settings.progress = [started](int done, int count) {
+      const double elapsed = seconds_since(started);
+      const double left = elapsed / done * (count - done);
+      std::fprintf(stderr, "\rDisplacement: %d/%d searches, %.0f s elapsed, about %.0f s left ", done, count,
+                   elapsed, left);
+      if (done == count) std::fputc('\n', stderr);
+      std::fflush(stderr);
+    };
+  }
+  const DisplacementRun run = run_displacement(problem, state, plan.settings, observer, settings);
+  std::fputs(displacement_summary(run).c_str(), stdout);
+  std::fflush(stdout);
+  report.write_displacement(problem, state, run);
 }
 
 // The fit, once or from several starts: the state the result table is written
@@ -323,7 +374,7 @@ int run_fit_command(int argc, char** argv) {
   if (robust) plan.settings.reweighting = &*robust;
 
   const auto reading = std::chrono::steady_clock::now();
-  const Problem problem = read_problem(plan);
+  const Problem problem = hold_elements(read_problem(plan), plan);
   refuse_fewer_records_than_factors(problem, plan.data);
   warn_unmeasured_records(problem, plan.data);
   FitState unfitted = allocate_state(problem);
@@ -333,10 +384,11 @@ int run_fit_command(int argc, char** argv) {
 
   std::unique_ptr<Keyboard> keyboard = open_keyboard(plan);
   ConsoleObserver observer(*keyboard, stdout, options.converge > 0 || options.keep_best || options.robust > 0);
+  observer.set_closing_note(holds_text(problem, plan.settings.holds));
   enter_fit_phase();
   const auto fitting = std::chrono::steady_clock::now();
   FitRun run = fit(problem, plan, observer, std::move(unfitted));
-  if (options.bootstrap == 0) keyboard.reset();
+  if (options.bootstrap == 0 && !options.disp) keyboard.reset();
   close_fit(plan, problem, run, robust ? &*robust : nullptr);
   if (options.timing) print_pass_times(run.outcome);
   times.fit_seconds = phase_time(options, "fit", fitting);
@@ -349,8 +401,9 @@ int run_fit_command(int argc, char** argv) {
   }
   if (options.bootstrap > 0) {
     bootstrap(plan, problem, run.state, observer, *report);  // --bootstrap needs --report
-    keyboard.reset();
   }
+  if (options.disp) displacement(plan, problem, run.state, observer, *report);  // --disp needs --report
+  keyboard.reset();
   if (report) {
     const auto reporting = std::chrono::steady_clock::now();
     report->write_report(problem, run.state, plan.settings, regression, plan.command_line, options, run.outcome,

@@ -99,6 +99,24 @@ constexpr OptionRow kRows[] = {
      "  --names A,B,...\n"
      "               name the factors A, B, ... in this run instead of the names in\n"
      "               the profile file (one name per factor, comma-separated)\n"},
+    {"--hold", texts, &Options::hold, absent_at_default,
+     "  --hold FACTOR:VARIABLE=VALUE\n"
+     "               fit with the profile element of FACTOR and VARIABLE held at\n"
+     "               VALUE, given as the element times the factor's mean\n"
+     "               contribution (the factor's mean amount of VARIABLE; a rescaling\n"
+     "               of the factor does not absorb it); may be given again for more\n"
+     "               elements; the element must be free in the form\n"},
+    {"--disp", flag, &Options::disp, absent_at_default,
+     "  --disp       after the fit, displace every free profile element (times its\n"
+     "               factor's mean contribution) up and down until chi2, with all\n"
+     "               other free elements and the contributions refitted from the\n"
+     "               fitted profiles, exceeds the fit's chi2 by each dQmax level;\n"
+     "               writes disp.tsv and disp_summary.tsv to the report folder;\n"
+     "               needs --report and --passes or --converge\n"},
+    {"--disp-levels", text, &Options::disp_levels, absent_at_default,
+     "  --disp-levels LIST\n"
+     "               the dQmax levels of --disp, rising, separated by commas\n"
+     "               (default 4,8,16,32)\n"},
     {"--help", flag, &Options::help, nothing,
      "  --help       print this text and exit\n"},
     {"--version", flag, &Options::version, nothing,
@@ -122,6 +140,8 @@ constexpr bool field_fits_value(const OptionRow& row) {
     case text:
     case folder:
       return std::holds_alternative<std::string Options::*>(row.field);
+    case texts:
+      return std::holds_alternative<std::vector<std::string> Options::*>(row.field);
   }
   return false;
 }

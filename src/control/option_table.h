@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "control/options.h"
 
@@ -25,6 +26,8 @@ enum class OptionValue {
                       ///< looks like a number; without one the row's `implied` value
   text,               ///< any text, the empty one too
   folder,             ///< a folder name: a text that is not empty
+  texts,              ///< any text, once per use: the option may be given again and each
+                      ///< text is kept, in the order given
 };
 
 // How the run record's "options" object shows an option.
@@ -37,8 +40,8 @@ enum class RecordAs {
 };
 
 // Where the parser stores an option: a member of Options of the type its OptionValue reads.
-using OptionField =
-    std::variant<bool Options::*, long Options::*, std::uint64_t Options::*, double Options::*, std::string Options::*>;
+using OptionField = std::variant<bool Options::*, long Options::*, std::uint64_t Options::*, double Options::*,
+                                 std::string Options::*, std::vector<std::string> Options::*>;
 
 struct OptionRow {
   std::string_view name;   ///< as typed, e.g. "--passes"; the record's key drops "--" and spells '-' as '_'

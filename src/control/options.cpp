@@ -150,6 +150,9 @@ void store_value(Options& options, const OptionRow& row, const std::string& name
       if (text.empty()) fail("Error: %s needs a folder name!\n", name.c_str());
       options.*std::get<std::string Options::*>(row.field) = text;
       break;
+    case OptionValue::texts:
+      (options.*std::get<std::vector<std::string> Options::*>(row.field)).push_back(text);
+      break;
   }
 }
 
@@ -201,6 +204,11 @@ Options parse_options(int argc, const char* const* argv) {
   if (options.bootstrap > 0 && options.report.empty()) fail("Error: --bootstrap needs --report DIR for its tables!\n");
   if (options.block > 0 && options.bootstrap == 0) fail("Error: --block needs --bootstrap!\n");
   if (!options.total.empty() && options.report.empty()) fail("Error: --total needs --report DIR!\n");
+  if (options.disp && options.report.empty()) fail("Error: --disp needs --report DIR for its tables!\n");
+  if (options.disp && options.passes < 0 && options.converge <= 0) {
+    fail("Error: --disp needs --passes or --converge, so that every fit ends by itself!\n");
+  }
+  if (options.disp && !options.hold.empty()) fail("Error: --disp displaces a fit without --hold!\n");
   return options;
 }
 

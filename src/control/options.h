@@ -24,6 +24,9 @@ struct Options {
   std::string total;                 ///< --total NAME: the variable apportioned among the factors in the report
   std::string units;                 ///< --units FILE: species table giving the variables' units in the report
   std::string names;                 ///< --names A,B,...: the factors' names for this run
+  std::vector<std::string> hold;     ///< --hold FACTOR:VARIABLE=VALUE, each as typed, in order
+  bool disp = false;                 ///< --disp: displacement intervals of the free profile elements
+  std::string disp_levels;           ///< --disp-levels LIST: the dQmax levels as typed; "": 4,8,16,32
   bool help = false;                 ///< --help
   bool version = false;              ///< --version
   std::vector<std::string> args;     ///< positional arguments, as typed

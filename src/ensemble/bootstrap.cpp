@@ -23,7 +23,25 @@ struct Replicate {
   long passes = 0;
   std::vector<FactorMatch> mapping;   // per base factor
   std::vector<double> p;              // the replicate's profiles, nvar x nfakt
+  std::vector<double> shares;         // with a total: each replicate factor's share of it (per cent)
 };
+
+// Each factor's share (per cent) of variable v: its element times its mean
+// contribution over the sum of those of every factor.
+std::vector<double> shares_of(const Problem& problem, const FitState& fit, int v) {
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
+  std::vector<double> amount(nfakt, 0.0);
+  for (int s = 0; s < problem.nrec; ++s) {
+    for (std::size_t f = 0; f < nfakt; ++f) amount[f] += fit.x[static_cast<std::size_t>(s) * nfakt + f];
+  }
+  double total = 0.0;
+  for (std::size_t f = 0; f < nfakt; ++f) {
+    amount[f] = fit.p[static_cast<std::size_t>(v) * nfakt + f] * (amount[f] / problem.nrec);
+    total += amount[f];
+  }
+  for (std::size_t f = 0; f < nfakt; ++f) amount[f] = amount[f] / total * 100.0;
+  return amount;
+}
 
 }  // namespace
 
@@ -64,6 +82,7 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
     }
     slot.mapping = map_factors({base_x.data(), replicate.nrec, problem.nfakt},
                                {fit.x.data(), replicate.nrec, replicate.nfakt}, settings.min_r, problem.offset);
+    if (settings.total >= 0) slot.shares = shares_of(replicate, fit, settings.total);
     slot.p = std::move(fit.p);
     slot.passes = outcome.passes;
     slot.fate = Fate::fitted;
@@ -71,6 +90,7 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
 
   run.mapped.assign(nfakt, 0);
   run.values.assign(nfakt * nvar, {});
+  if (settings.total >= 0) run.shares.assign(nfakt, {});
   for (const Replicate& replicate : replicates) {
     if (replicate.fate == Fate::not_run) {
       ++run.not_run;
@@ -90,6 +110,9 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
       const int j = replicate.mapping[f].factor;
       if (j < 0) continue;
       ++run.mapped[f];
+      if (!run.shares.empty() && std::isfinite(replicate.shares[static_cast<std::size_t>(j)])) {
+        run.shares[f].push_back(replicate.shares[static_cast<std::size_t>(j)]);
+      }
       for (std::size_t v = 0; v < nvar; ++v) {
         const double value = replicate.p[v * nfakt + static_cast<std::size_t>(j)];
         if (std::isfinite(value)) run.values[f * nvar + v].push_back(value);

@@ -21,6 +21,7 @@ struct BootstrapSettings {
   std::uint64_t seed = 1;    ///< replicate i draws from Random(seed, 2^32 + i)
   double min_r = 0.6;        ///< least correlation for mapping a replicate factor
   int threads = 1;           ///< worker threads; each fit runs on one
+  int total = -1;            ///< variable whose shares among the factors to keep (--total); -1: none
 };
 
 struct BootstrapRun {
@@ -35,6 +36,9 @@ struct BootstrapRun {
   // Per base factor f and variable v, values[f * nvar + v]: that profile element
   // of the replicate factor mapped to f, over the replicates in order.
   std::vector<std::vector<double>> values;
+  // With a total: per base factor, the share (per cent) of the total that the
+  // replicate factor mapped to it has, over the replicates in order; else empty.
+  std::vector<std::vector<double>> shares;
 };
 
 // Runs the bootstrap of the fit `base` of `problem` (the fitted state whose result

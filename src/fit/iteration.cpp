@@ -45,6 +45,41 @@ void try_extrapolation(const Problem& problem, const FitSettings& settings, FitS
   }
 }
 
+// Sets every held element to its value (before pass 1).
+void set_held_elements(const Problem& problem, const FitSettings& settings, FitState& state) {
+  for (const HeldElement& held : settings.holds) {
+    const auto e = static_cast<std::size_t>(held.variable) * static_cast<std::size_t>(problem.nfakt) +
+                   static_cast<std::size_t>(held.factor);
+    assert(problem.fp[e] == 0);
+    state.p[e] = held.value;
+  }
+}
+
+// Before the profile step: with the contributions of the pass (factor f's mean
+// sum2[f] / nrec), sets every held element to its value over its factor's mean
+// contribution, so that element times mean contribution is the value for these
+// contributions, and moves the residuals of its variable by what that change
+// takes off the fitted values, so that the free elements are corrected for the
+// element at its held value. The profile step's rescaling by the mean
+// contribution then brings the element back to the value.
+void hold_for_profile_step(const Problem& problem, const FitSettings& settings, FitState& state) {
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
+  const auto nvar = static_cast<std::size_t>(problem.nvar);
+  for (const HeldElement& held : settings.holds) {
+    const auto f = static_cast<std::size_t>(held.factor);
+    const auto v = static_cast<std::size_t>(held.variable);
+    const double mean = state.sum2[f] / problem.nrec;
+    if (!(mean > 0)) continue;
+    const double target = held.value / mean;
+    const double shift = target - state.p[v * nfakt + f];
+    for (std::size_t s = 0; s < static_cast<std::size_t>(problem.nrec); ++s) {
+      const double moved = static_cast<double>(state.dy[s * nvar + v]) - state.x[s * nfakt + f] * shift;
+      state.dy[s * nvar + v] = static_cast<float>(moved);  // residuals are stored as float
+    }
+    state.p[v * nfakt + f] = target;
+  }
+}
+
 }  // namespace
 
 FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState& state, FitObserver& observer) {
@@ -58,6 +93,7 @@ FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState
   } else {
     state.ueff.clear();
   }
+  set_held_elements(problem, settings, state);
   // Set once a better earlier pass has been put back into the state: the next round runs
   // only the final contribution step, from that pass's starting state.
   bool restored = false;
@@ -117,6 +153,7 @@ FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState
     if (stop) break;
 
     state.nfree = 0;
+    hold_for_profile_step(problem, settings, state);
     profile_pass(problem, settings, state);
     const long long cells = static_cast<long long>(problem.nrec) * problem.nfakt;
     state.sumsq = state.sumsq / static_cast<double>(cells) - 1.0;

@@ -21,4 +21,10 @@
 // once with `failed` set and tells the observer nothing more: there is no result.
 // With keep_best, every stop restores that best pass in the same way, unless the
 // final contribution step has a lower chi2.
+//
+// Each element of settings.holds (which the problem's form must hold) is set to
+// its value before pass 1; before every profile step it is set to its value over
+// its factor's mean contribution in the pass, and its variable's residuals are
+// moved accordingly, so the free elements are corrected with the constraint met;
+// the profile step's rescaling brings it back to the value.
 FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState& state, FitObserver& observer);

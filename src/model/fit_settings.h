@@ -2,7 +2,21 @@
 // threads and the stop rules. Shared, read-only, by every fit of the run.
 #pragma once
 
+#include <vector>
+
 class Reweighting;
+
+// A profile element held at a value the fit does not move: the element of factor
+// `factor` and variable `variable` times the factor's mean contribution. The form
+// of the fit's problem holds the element (not free); before every profile step it
+// is set to the value over the factor's mean contribution in the pass (residuals
+// moved to match), so a rescaling of the factor cannot absorb it as long as the
+// factor has other free elements that are not 0.
+struct HeldElement {
+  int factor = 0;      ///< f
+  int variable = 0;    ///< v
+  double value = 0.0;  ///< p[v][f] times the mean contribution of f; as rawdata
+};
 
 struct FitSettings {
   float rotate = 0.0f;      ///< strength of the pull in the profile step
@@ -14,4 +28,6 @@ struct FitSettings {
   /// A rule that changes the uncertainties the fit weighs with after each contribution
   /// step (robust mode); null: the plain uncertainties throughout.
   const Reweighting* reweighting = nullptr;
+  /// Elements held at a value (--hold, displacement); empty: the form alone decides.
+  std::vector<HeldElement> holds;
 };

@@ -303,8 +303,31 @@ std::vector<double> mean_contributions(const ResultNumbers& r) {
   return mean;
 }
 
+// The statement of a displacement that saw factors swap or chi2 fall below the fit's.
+std::string displacement_statement(const nlohmann::json& run) {
+  const nlohmann::json d = run.value("displacement", nlohmann::json());
+  if (!d.is_object()) return "";
+  std::string text;
+  if (d.value("chi2_decreased", false)) {
+    text += "<p style=\"color:#a00000\"><strong>Warning: a displaced fit reached a lower chi2 than this fit: the fit is "
+            "not at its lowest minimum, and its intervals describe a local one. Refit (e.g. with more starts) "
+            "before publishing.</strong></p>";
+  }
+  long swaps = 0;
+  for (const nlohmann::json& level : d.value("levels", nlohmann::json::array())) {
+    const nlohmann::json count = level.value("swaps", nlohmann::json());
+    if (count.is_number()) swaps += count.get<long>();
+  }
+  if (swaps > 0) {
+    text += "<p style=\"color:#a00000\"><strong>Factors swapped in " + std::to_string(swaps) +
+            " displaced fits (see Displacement): some factors are not well separated.</strong></p>";
+  }
+  return text;
+}
+
 void apportionment(Page& page, const nlohmann::json& run, const std::vector<std::string>& factors,
-                   const std::vector<std::string>& variables, const std::vector<std::string>& units) {
+                   const std::vector<std::string>& variables, const std::vector<std::string>& units,
+                   const std::optional<TextTable>& intervals) {
   if (!run.contains("apportionment")) return;
   const nlohmann::json& a = run["apportionment"];
   const std::string variable = text_of(a.value("variable", nlohmann::json()));
@@ -329,6 +352,13 @@ void apportionment(Page& page, const nlohmann::json& run, const std::vector<std:
            "; sum of the factors' means: " +
            number_text(std::accumulate(means.begin(), means.end(), 0.0)) + ".</p>");
   page.table(t);
+  if (intervals) {
+    page.add("<p class=\"note\">Shares in per cent with their intervals: the 5th to 95th percentile over the "
+             "bootstrap replicates, and the range over the displaced fits of the factor's element of " +
+             escape_text(variable) + " at dQmax 4 (empty where the method was not run).</p>");
+    page.add(displacement_statement(run));
+    page.table(*intervals);
+  }
   page.figure(kApportionmentFigure, apportionment_chart(variable, factors, means, label));
 }
 
@@ -589,7 +619,7 @@ ReportPages make_report(const ReportInput& in) {
   warnings_section(page, in);
   summary(page, run);
   convergence(page, run);
-  apportionment(page, run, factors, variables, in.units);
+  apportionment(page, run, factors, variables, in.units, in.apportionment_intervals);
   std::vector<std::vector<double>> percent_by_factor;
   profiles(page, r, factors, variables, in.units, &percent_by_factor);
   page.section("fingerprint", "Fingerprint", "Fingerprint");
@@ -633,6 +663,16 @@ ReportPages make_report(const ReportInput& in) {
              "mapped in fewer than 80 % of the fitted replicates, so its spread rests on few of them.</p>");
     const std::vector<bool> weak = weakly_mapped(*in.bootstrap_mapping);
     page.table(*in.bootstrap_mapping, &weak);
+  }
+  if (in.displacement_summary) {
+    page.section("displacement", "Displacement", "Displacement");
+    page.add("<p class=\"note\">How far each free profile element (times its factor's mean contribution) can "
+             "move down (low) and up (high) before chi2, with every other free element and all contributions "
+             "refitted, exceeds this fit's chi2 by dQmax. Swaps: interval ends whose fit has a factor matching "
+             "another factor of this fit best by correlation of contributions.</p>");
+    page.add(displacement_statement(run));
+    page.table(*in.displacement_summary);
+    if (in.displacement) page.table(*in.displacement, nullptr, 2);
   }
   pages.html = page.finish(title);
   return pages;

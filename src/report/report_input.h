@@ -49,6 +49,9 @@ struct ReportInput {
   std::string starts_summary;                  ///< with starts: the stability line (one line of text)
   std::optional<TextTable> bootstrap;          ///< percentiles of each profile element
   std::optional<TextTable> bootstrap_mapping;  ///< per factor: replicates mapped to it
+  std::optional<TextTable> displacement;       ///< interval of each free element per dQmax level
+  std::optional<TextTable> displacement_summary;  ///< per level: swaps and largest chi2 decrease
+  std::optional<TextTable> apportionment_intervals;  ///< shares with bootstrap and displacement intervals
 };
 
 // The apportionment of variable v as the run record holds it: the mean measured

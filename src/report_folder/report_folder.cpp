@@ -78,6 +78,56 @@ std::vector<std::string> variable_units(const Problem& problem, const Options& o
   return units_of_species(table_of_tsv(text), problem.varnavn);
 }
 
+// The elements a --hold fit held, by name and value.
+void add_holds(const Problem& problem, const std::vector<HeldElement>& holds, nlohmann::json& record) {
+  if (holds.empty()) return;
+  nlohmann::json list = nlohmann::json::array();
+  for (const HeldElement& held : holds) {
+    list.push_back({{"factor", problem.faktnavn[static_cast<std::size_t>(held.factor)]},
+                    {"variable", problem.varnavn[static_cast<std::size_t>(held.variable)]},
+                    {"value", held.value}});
+  }
+  record["holds"] = list;
+}
+
+// A number of the record, null when its method was not run.
+nlohmann::json number_or_null(double value) { return std::isnan(value) ? nlohmann::json() : nlohmann::json(value); }
+
+// The apportionment's intervals from bootstrap and displacement.
+void add_share_intervals(const Problem& problem, const std::vector<ShareInterval>& intervals, nlohmann::json& record) {
+  nlohmann::json list = nlohmann::json::array();
+  for (std::size_t f = 0; f < intervals.size(); ++f) {
+    const ShareInterval& i = intervals[f];
+    list.push_back({{"factor", problem.faktnavn[f]},
+                    {"share", i.share},
+                    {"mean_contribution", i.mean_contribution},
+                    {"bs_p05", number_or_null(i.bs_p05)},
+                    {"bs_p95", number_or_null(i.bs_p95)},
+                    {"disp_low", number_or_null(i.disp_low)},
+                    {"disp_high", number_or_null(i.disp_high)}});
+  }
+  record["apportionment_intervals"] = list;
+}
+
+// The displacement's settings and counts.
+void add_displacement(const Problem& problem, const DisplacementRun& run, nlohmann::json& record) {
+  nlohmann::json levels = nlohmann::json::array();
+  for (std::size_t k = 0; k < run.levels.size(); ++k) {
+    levels.push_back({{"dq", run.levels[k]}, {"swaps", run.swaps[k]}, {"largest_decrease", run.largest_decrease[k]}});
+  }
+  (void)problem;
+  record["displacement"] = {{"base_chi2", run.base_chi2},
+                            {"level_tolerance", kLevelTolerance},
+                            {"decrease_tolerance", kDecreaseTolerance * (run.levels.empty() ? 0.0 : run.levels[0])},
+                            {"free_elements", run.elements.size()},
+                            {"searches", run.searches},
+                            {"searches_not_run", run.not_run},
+                            {"fits", run.fits},
+                            {"failed_fits", run.failed},
+                            {"chi2_decreased", run.decreased()},
+                            {"levels", levels}};
+}
+
 }  // namespace
 
 std::string report_path(const std::string& dir, const std::string& name) {
@@ -106,6 +156,14 @@ const char* report_file_name(ReportFile file) {
       return "bootstrap_mapping.tsv";
     case ReportFile::page_numbers:
       return "page_numbers.json";
+    case ReportFile::displacement:
+      return "disp.tsv";
+    case ReportFile::displacement_summary:
+      return "disp_summary.tsv";
+    case ReportFile::displacement_profile:
+      return "disp_profile.tsv";
+    case ReportFile::apportionment:
+      return "apportionment.tsv";
   }
   return "";
 }
@@ -134,6 +192,11 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
     files.insert(files.end(), {ReportFile::starts, ReportFile::best_start_profile});
   }
   if (options.bootstrap > 0) files.insert(files.end(), {ReportFile::bootstrap, ReportFile::bootstrap_mapping});
+  if (options.disp) {
+    files.insert(files.end(),
+                 {ReportFile::displacement, ReportFile::displacement_summary, ReportFile::displacement_profile});
+    if (!options.total.empty()) files.push_back(ReportFile::apportionment);
+  }
   std::vector<std::string> names;
   for (ReportFile file : files) names.emplace_back(report_file_name(file));
   ReportShape shape;
@@ -243,6 +306,17 @@ void ReportFolder::write_bootstrap(const Problem& problem, const FitState& state
                             {"failed", bootstrap.failed},         {"stopped_part_way", bootstrap.stopped},
                             {"not_run", bootstrap.not_run}};
   }
+  bootstrap_shares_ = bootstrap.shares;
+}
+
+void ReportFolder::write_displacement(const Problem& problem, const FitState& state,
+                                      const DisplacementRun& displacement) {
+  write_file(report_file_name(ReportFile::displacement), tsv_text(displacement_table(problem, displacement)));
+  displacement_summary_ = displacement_summary_table(displacement);
+  write_file(report_file_name(ReportFile::displacement_summary), tsv_text(*displacement_summary_));
+  write_file(report_file_name(ReportFile::displacement_profile),
+                   profile_text(problem.faktnavn, problem.varnavn, state.p));
+  displacement_ = displacement;
 }
 
 void ReportFolder::write_report(const Problem& problem, const FitState& state, const FitSettings& settings,
@@ -262,6 +336,16 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   times.end_utc = utc_now();
   nlohmann::json record = run_record(problem, state, settings, argv, options, outcome, times, apportioned ? &shares : nullptr);
   if (!bootstrap_cut_short_.is_null()) record["bootstrap_stopped"] = bootstrap_cut_short_;
+  add_holds(problem, settings.holds, record);
+  if (displacement_) add_displacement(problem, *displacement_, record);
+  std::optional<TextTable> share_table;
+  if (displacement_ && apportioned) {
+    const std::vector<ShareInterval> intervals =
+        share_intervals(shares.percent, shares.mean, bootstrap_shares_, &*displacement_, shares.variable);
+    share_table = apportionment_table(problem.faktnavn, intervals);
+    write_file(report_file_name(ReportFile::apportionment), tsv_text(*share_table));
+    add_share_intervals(problem, intervals, record);
+  }
   const std::string record_text = record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   write_file(report_file_name(ReportFile::run_record), record_text);
 
@@ -278,6 +362,9 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   input.observed = observed_values(problem);
   write_file(report_file_name(ReportFile::page_numbers),
              page_numbers(input).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  if (displacement_) input.displacement = displacement_table(problem, *displacement_);
+  input.displacement_summary = std::move(displacement_summary_);
+  input.apportionment_intervals = std::move(share_table);
   const ReportPages pages = make_report(input);
   const std::string figures = std::string(report_file_name(ReportFile::figures)) + "/";
   for (const Figure& figure : pages.figures) write_file(figures + figure.name, figure.svg);

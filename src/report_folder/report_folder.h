@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "control/options.h"
+#include "displacement/apportionment.h"
+#include "displacement/displacement.h"
 #include "ensemble/bootstrap.h"
 #include "ensemble/starts.h"
 #include "fit/fit_outcome.h"
@@ -38,6 +40,10 @@ enum class ReportFile {
   bootstrap,           ///< with --bootstrap: percentiles of every profile element
   bootstrap_mapping,   ///< with --bootstrap: per factor, the replicates mapped to it
   page_numbers,        ///< the page's numbers the tables do not hold, for tarnok report
+  displacement,        ///< with --disp: the interval of every free element per level
+  displacement_summary,  ///< with --disp: swaps and chi2 decrease per level
+  displacement_profile,  ///< with --disp: the profiles every displaced fit starts from
+  apportionment,       ///< with --disp and --total: the shares with their intervals
 };
 
 // The name of a file (or of the figures' folder) in the report folder.
@@ -70,6 +76,11 @@ class ReportFolder {
   // a key or Ctrl-C cut short is also stated in the run record and on the page.
   void write_bootstrap(const Problem& problem, const FitState& state, const BootstrapRun& bootstrap);
 
+  // After the displacement: writes its tables and the profiles its fits start
+  // from (a --hold run from them repeats any displaced fit), and keeps its numbers
+  // for the run record and the page.
+  void write_displacement(const Problem& problem, const FitState& state, const DisplacementRun& displacement);
+
   // Last: computes the diagnostics, writes the tables and the run record, and
   // renders the page and its figures from them. `argv` is the whole command line;
   // times are those of the run so far.
@@ -98,4 +109,7 @@ class ReportFolder {
   std::optional<TextTable> bootstrap_mapping_;   ///< its mapping table, once written
   nlohmann::json bootstrap_cut_short_;           ///< the counts of a bootstrap a stop cut short; null otherwise
   std::vector<std::string> units_;              ///< per variable its unit, read before the fit; empty: none known
+  std::optional<DisplacementRun> displacement_;  ///< the displacement, once written
+  std::optional<TextTable> displacement_summary_;  ///< its summary table, once written
+  std::vector<std::vector<double>> bootstrap_shares_;  ///< per factor, the replicates' shares of the total
 };

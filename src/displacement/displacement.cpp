@@ -1,0 +1,346 @@
+#include "displacement/displacement.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include "control/failure.h"
+#include "control/text_format.h"
+#include "displacement/hold.h"
+#include "ensemble/mapping.h"
+#include "ensemble/parallel_fits.h"
+#include "ensemble/tsv_text.h"
+#include "fit/iteration.h"
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// One constrained fit: the held value's distance from the base value, and what
+// the fit gave.
+struct Trial {
+  double t = 0.0;        // |q - base|
+  double dq = 0.0;       // chi2 less the base chi2; +inf when the fit has no result
+  bool swapped = false;  // a base factor's best match is another factor
+  double share = std::nan("");  // with a total: the factor's share of it (per cent)
+};
+
+// Where one search (one element, one direction) ended on one level.
+struct End {
+  double t = 0.0;
+  bool swapped = false;
+  double share = std::nan("");
+};
+
+struct SearchResult {
+  std::vector<End> ends;                 // per level
+  std::vector<double> largest_decrease;  // per level
+  long fits = 0;
+  long failed = 0;
+  bool run = false;
+};
+
+// What every search reads: the base fit and the settings of the constrained fits.
+struct Base {
+  const Problem& problem;
+  const FitState& state;
+  FitSettings settings;  // one thread, no holds yet
+  int total = -1;
+};
+
+// Factor f's share of variable v (per cent): its element times its mean
+// contribution over the sum of those of every factor, in factor order.
+double share_of(const Problem& problem, const FitState& fit, int f, int v) {
+  double total = 0.0;
+  double own = 0.0;
+  for (int k = 0; k < problem.nfakt; ++k) {
+    const double q = scale_free_element(problem, fit, k, v);
+    total += q;
+    if (k == f) own = q;
+  }
+  return own / total * 100.0;
+}
+
+class Search {
+ public:
+  Search(const Base& base, const Problem& held, FitObserver& observer, int f, int v, double direction,
+         const std::vector<double>& levels)
+      : base_(base), held_(held), observer_(observer), f_(f), v_(v), direction_(direction), levels_(levels) {
+    q0_ = scale_free_element(base.problem, base.state, f, v);
+    // The variable's modelled mean, the scale of a first step from an element at 0.
+    double modelled = 0.0;
+    for (int k = 0; k < base.problem.nfakt; ++k) modelled += scale_free_element(base.problem, base.state, k, v);
+    step_ = q0_ > 0 ? 0.1 * q0_ : 0.05 * modelled;
+    if (!(step_ > 0)) step_ = 1.0;
+    limit_ = direction < 0 ? q0_ : 1e4 * std::max(q0_, modelled > 0 ? modelled : 1.0);
+    points_.push_back(Trial{0.0, 0.0, false, std::nan("")});
+  }
+
+  SearchResult run() {
+    SearchResult result;
+    result.run = true;
+    result.ends.resize(levels_.size());
+    result.largest_decrease.assign(levels_.size(), 0.0);
+    for (std::size_t k = 0; k < levels_.size(); ++k) {
+      decrease_ = 0.0;
+      result.ends[k] = level_end(levels_[k]);
+      result.largest_decrease[k] = decrease_;
+    }
+    result.fits = fits_;
+    result.failed = failed_;
+    return result;
+  }
+
+ private:
+  Trial evaluate(double t) {
+    FitSettings settings = base_.settings;
+    settings.holds = {HeldElement{f_, v_, q0_ + direction_ * t}};
+    if (direction_ < 0 && t >= limit_) settings.holds[0].value = 0.0;
+    FitState fit = FitState::sized_for(held_);
+    const FitOutcome outcome = run_fit(held_, settings, fit, observer_);
+    ++fits_;
+    Trial trial;
+    trial.t = t;
+    if (outcome.failed || !std::isfinite(fit.chi2)) {
+      ++failed_;
+      trial.dq = kInfinity;
+      return trial;
+    }
+    trial.dq = fit.chi2 - base_.state.chi2;
+    decrease_ = std::max(decrease_, -trial.dq);
+    const Problem& problem = base_.problem;
+    trial.swapped = factors_swapped({base_.state.x.data(), problem.nrec, problem.nfakt},
+                                    {fit.x.data(), problem.nrec, problem.nfakt});
+    if (base_.total == v_) trial.share = share_of(base_.problem, fit, f_, v_);
+    return trial;
+  }
+
+  static End end_at(const Trial& trial) { return End{trial.t, trial.swapped, trial.share}; }
+
+  // The search of one level: the points of the lower levels first, then trials
+  // that bracket dQmax and close in on it by secant steps on sqrt(dQ), which is
+  // near linear in the displacement, with bisection when a step gains too little.
+  End level_end(double level) {
+    const double goal = std::sqrt(level);
+    int trials = 0;
+    double last_width = kInfinity;
+    for (;;) {
+      const Trial* above = nullptr;  // nearest point at or above the level
+      for (const Trial& point : points_) {
+        if (std::abs(point.dq - level) <= kLevelTolerance * level) return end_at(point);
+        if (point.dq >= level && (above == nullptr || point.t < above->t)) above = &point;
+      }
+      const Trial* below = &points_.front();  // farthest point below the level and nearer than `above`
+      for (const Trial& point : points_) {
+        if (point.dq < level && point.t > below->t && (above == nullptr || point.t < above->t)) below = &point;
+      }
+      if (above == nullptr && below->t >= limit_) {
+        if (direction_ < 0) return end_at(*below);    // the element reached 0
+        return End{kInfinity, false, std::nan("")};   // no fit reached the level
+      }
+      double t = 0.0;
+      if (above == nullptr) {
+        // Bracketing: from the farthest point below, the step that sqrt(dQ) growing
+        // linearly would need, with a margin; four times as far while dQ is flat.
+        const double g = std::sqrt(std::max(below->dq, 0.0));
+        t = below->t == 0.0 ? step_ : (g > 0.05 * goal ? 1.25 * below->t * goal / g : 4.0 * below->t);
+        t = std::min(t, limit_);
+      } else {
+        const Trial& a = *below;
+        const Trial& b = *above;
+        if (trials >= kTrialsPerLevel || b.t - a.t <= 1e-9 * std::max(b.t, step_)) {
+          return End{interpolate(a, b, goal), b.swapped, b.share};
+        }
+        const double width = b.t - a.t;
+        t = interpolate(a, b, goal);
+        // Bisect when the bracket did not halve since the last step, or the
+        // secant step falls at an end.
+        if (width > 0.5 * last_width || t <= a.t + 0.02 * width || t >= b.t - 0.02 * width) t = a.t + 0.5 * width;
+        last_width = width;
+      }
+      ++trials;
+      if (above == nullptr && trials > 60) return End{kInfinity, false, std::nan("")};
+      points_.push_back(evaluate(t));
+    }
+  }
+
+  // The displacement where sqrt(dQ), linear between a and b, reaches goal.
+  static double interpolate(const Trial& a, const Trial& b, double goal) {
+    const double ga = std::sqrt(std::max(a.dq, 0.0));
+    const double gb = std::isfinite(b.dq) ? std::sqrt(std::max(b.dq, 0.0)) : kInfinity;
+    if (!(gb > ga) || !std::isfinite(gb)) return a.t + 0.5 * (b.t - a.t);
+    return a.t + (goal - ga) * (b.t - a.t) / (gb - ga);
+  }
+
+  const Base& base_;
+  const Problem& held_;
+  FitObserver& observer_;
+  int f_;
+  int v_;
+  double direction_;
+  const std::vector<double>& levels_;
+  double q0_ = 0.0;
+  double step_ = 0.0;
+  double limit_ = 0.0;
+  double decrease_ = 0.0;
+  long fits_ = 0;
+  long failed_ = 0;
+  std::vector<Trial> points_;
+};
+
+}  // namespace
+
+// Whether some base factor's contributions correlate best with another factor
+// of the displaced fit (a factor without a finite correlation, such as the
+// constant offset, is left out).
+bool factors_swapped(const Contributions& base, const Contributions& fit) {
+  const std::vector<FactorMatch> matches = best_matches(base, fit);
+  for (std::size_t i = 0; i < matches.size(); ++i) {
+    if (matches[i].factor >= 0 && matches[i].factor != static_cast<int>(i)) return true;
+  }
+  return false;
+}
+
+bool DisplacementRun::decreased() const {
+  if (levels.empty()) return false;
+  for (double decrease : largest_decrease) {
+    if (decrease > kDecreaseTolerance * levels.front()) return true;
+  }
+  return false;
+}
+
+DisplacementRun run_displacement(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
+                                 FitObserver& observer, const DisplacementSettings& settings) {
+  DisplacementRun run;
+  run.levels = settings.levels;
+  run.base_chi2 = base.chi2;
+  const std::size_t nlevels = settings.levels.size();
+  for (int f = 0; f < problem.nfakt; ++f) {
+    for (int v = 0; v < problem.nvar; ++v) {
+      if (problem.fp[static_cast<std::size_t>(v) * static_cast<std::size_t>(problem.nfakt) +
+                     static_cast<std::size_t>(f)] == 0) {
+        continue;
+      }
+      ElementInterval element;
+      element.factor = f;
+      element.variable = v;
+      element.base = scale_free_element(problem, base, f, v);
+      element.low.assign(nlevels, std::nan(""));
+      element.high.assign(nlevels, std::nan(""));
+      if (v == settings.total) {
+        element.share_low.assign(nlevels, std::nan(""));
+        element.share_high.assign(nlevels, std::nan(""));
+      }
+      run.elements.push_back(std::move(element));
+    }
+  }
+  Base shared_base{problem, base, fit_settings, settings.total};
+  shared_base.settings.threads = 1;
+  shared_base.settings.holds.clear();
+  SharedStop shared(observer);
+  shared.discard_key_before_fits();
+  run.searches = static_cast<int>(run.elements.size()) * 2;
+  std::vector<SearchResult> results(static_cast<std::size_t>(run.searches));
+  std::mutex progress_mutex;
+  int done = 0;
+  run_fits(run.searches, settings.threads, shared, [&](int i) {
+    const ElementInterval& element = run.elements[static_cast<std::size_t>(i / 2)];
+    Problem held = holding(problem, {HeldElement{element.factor, element.variable, 0.0}});
+    held.starting_p = base.p;
+    Search search(shared_base, held, shared, element.factor, element.variable, i % 2 == 0 ? -1.0 : 1.0,
+                  settings.levels);
+    results[static_cast<std::size_t>(i)] = search.run();
+    if (settings.progress) {
+      std::lock_guard<std::mutex> lock(progress_mutex);
+      settings.progress(++done, run.searches);
+    }
+  });
+
+  run.swaps.assign(nlevels, 0);
+  run.largest_decrease.assign(nlevels, 0.0);
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const SearchResult& result = results[i];
+    if (!result.run) {
+      ++run.not_run;
+      continue;
+    }
+    run.fits += result.fits;
+    run.failed += result.failed;
+    ElementInterval& element = run.elements[i / 2];
+    const bool down = i % 2 == 0;
+    for (std::size_t k = 0; k < nlevels; ++k) {
+      const End& end = result.ends[k];
+      if (down) {
+        element.low[k] = std::max(element.base - end.t, 0.0);
+      } else {
+        element.high[k] = element.base + end.t;
+      }
+      if (!element.share_low.empty()) (down ? element.share_low : element.share_high)[k] = end.share;
+      if (end.swapped) ++run.swaps[k];
+      run.largest_decrease[k] = std::max(run.largest_decrease[k], result.largest_decrease[k]);
+    }
+  }
+  return run;
+}
+
+std::vector<double> parse_levels(const std::string& text) {
+  std::vector<double> levels;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t comma = std::min(text.find(',', begin), text.size());
+    double level = 0.0;
+    const char* first = text.data() + begin;
+    const char* last = text.data() + comma;
+    const auto [ptr, ec] = std::from_chars(first, last, level, std::chars_format::general);
+    if (first == last || ec != std::errc() || ptr != last || !std::isfinite(level) || !(level > 0) ||
+        (!levels.empty() && !(level > levels.back()))) {
+      fail("Error: --disp-levels needs rising positive numbers separated by commas, not '%s'!\n",
+           quote_cell(text).c_str());
+    }
+    levels.push_back(level);
+    if (comma == text.size()) break;
+    begin = comma + 1;
+  }
+  return levels;
+}
+
+std::string displacement_summary(const DisplacementRun& run) {
+  std::string out = format_text("Displacement: %zu free elements, %ld constrained fits (%ld failed)",
+                                run.elements.size(), run.fits, run.failed);
+  if (run.not_run > 0) out += format_text(", %d of %d searches not run (stopped)", run.not_run, run.searches);
+  out += ".\n";
+  for (std::size_t k = 0; k < run.levels.size(); ++k) {
+    out += format_text("Displacement dQmax %lg: %d swaps, largest chi2 decrease %lg.\n", run.levels[k], run.swaps[k],
+                       run.largest_decrease[k]);
+  }
+  if (run.decreased()) {
+    out += "WARNING: a displaced fit reached a lower chi2 than the fit itself: the fit is not at its lowest "
+           "minimum; refit (e.g. with --starts) before reading the intervals.\n";
+  }
+  return out;
+}
+
+TextTable displacement_table(const Problem& problem, const DisplacementRun& run) {
+  TextTable table;
+  table.headings = {"factor", "variable", "base", "dq", "low", "high"};
+  for (const ElementInterval& element : run.elements) {
+    for (std::size_t k = 0; k < run.levels.size(); ++k) {
+      table.rows.push_back({problem.faktnavn[static_cast<std::size_t>(element.factor)],
+                            problem.varnavn[static_cast<std::size_t>(element.variable)], number_cell(element.base),
+                            number_cell(run.levels[k]), number_cell(element.low[k]), number_cell(element.high[k])});
+    }
+  }
+  return table;
+}
+
+TextTable displacement_summary_table(const DisplacementRun& run) {
+  TextTable table;
+  table.headings = {"dq", "swaps", "largest_decrease"};
+  for (std::size_t k = 0; k < run.levels.size(); ++k) {
+    table.rows.push_back({number_cell(run.levels[k]), std::to_string(run.swaps[k]), number_cell(run.largest_decrease[k])});
+  }
+  return table;
+}
