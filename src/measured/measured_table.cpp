@@ -13,16 +13,6 @@
 
 namespace {
 
-bool same_letters(std::string_view cell, std::string_view word) {
-  if (cell.size() != word.size()) return false;
-  for (std::size_t i = 0; i < cell.size(); ++i) {
-    char c = cell[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != word[i]) return false;
-  }
-  return true;
-}
-
 std::string show(std::string_view text) { return quote_cell(text); }
 
 const char* delimiter_name(char delimiter) {
@@ -144,6 +134,16 @@ void check_same_shape(const MeasuredTable& t, const MeasuredTable& pattern) {
   const std::size_t n = static_cast<std::size_t>(t.nsamples());
   for (std::size_t s = 0; s < n; ++s) check_sample(t.path, s, t.id(static_cast<int>(s)), t.lines[s], pattern);
   check_count(t, pattern);
+}
+
+bool same_letters(std::string_view cell, std::string_view word) {
+  if (cell.size() != word.size()) return false;
+  for (std::size_t i = 0; i < cell.size(); ++i) {
+    char c = cell[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != word[i]) return false;
+  }
+  return true;
 }
 
 std::string_view trim(std::string_view cell) {

@@ -81,3 +81,6 @@ bool parse_measured(std::string_view cell, char delimiter, float* value);
 
 // The cell without the spaces and tabs around it.
 std::string_view trim(std::string_view cell);
+
+// Whether `cell` spells `word` (given in capitals), letters a-z taken as A-Z.
+bool same_letters(std::string_view cell, std::string_view word);

@@ -5,20 +5,6 @@
 
 #include "control/failure.h"
 
-namespace {
-
-bool same_letters(std::string_view cell, std::string_view word) {
-  if (cell.size() != word.size()) return false;
-  for (std::size_t i = 0; i < cell.size(); ++i) {
-    char c = cell[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != word[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool looks_like_marker(std::string_view cell) {
   cell = trim(cell);
   static const char* const kMarkers[] = {"BDL", "BLD", "<MDL", "<DL", "<LOD", "<LD", "<LOQ", "MDL", "LOD", "LOQ",
