@@ -80,12 +80,20 @@ long parse_positive(const std::string& option, const std::string& text, long mos
   return value;
 }
 
+}  // namespace
+
+bool read_seed(const std::string& text, std::uint64_t* value) {
+  const std::string_view digits = decimal_digits(text);
+  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), *value);
+  return !digits.empty() && ec == std::errc() && ptr == digits.data() + digits.size();
+}
+
+namespace {
+
 // A seed: decimal digits (after an optional '+') from 0 to 2^64 - 1.
 std::uint64_t parse_seed(const std::string& option, const std::string& text) {
   std::uint64_t value = 0;
-  const std::string_view digits = decimal_digits(text);
-  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size()) {
+  if (!read_seed(text, &value)) {
     fail("Error: %s needs a whole number from 0 to %ju, not '%s'!\n", option.c_str(),
          static_cast<std::uintmax_t>(UINT64_MAX), text.c_str());
   }

@@ -39,3 +39,8 @@ Options parse_options(int argc, const char* const* argv);
 
 // The text printed by --help: a fixed text around the help lines of the option table.
 const char* usage_text();
+
+// Reads a seed as typed: decimal digits after an optional '+' (020 is 20), from 0
+// to 18446744073709551615. False for anything else; the fit and prepare each say so
+// in their own words.
+bool read_seed(const std::string& text, std::uint64_t* value);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "control/failure.h"
+#include "control/options.h"
 
 namespace {
 
@@ -45,23 +46,8 @@ std::string extras_detail(const std::vector<std::string>& extras, const PrepareO
 }  // namespace
 
 std::uint64_t parse_seed(const std::string& option, const std::string& text) {
-  std::string_view digits = text;
-  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   std::uint64_t value = 0;
-  bool fits = !digits.empty();
-  for (char c : digits) {
-    if (c < '0' || c > '9') {
-      fits = false;
-      break;
-    }
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - d) / 10) {
-      fits = false;
-      break;
-    }
-    value = value * 10 + d;
-  }
-  if (!fits) {
+  if (!read_seed(text, &value)) {
     fail("Error: prepare: %s needs a whole number from 0 to 18446744073709551615, not '%s'!\n", option.c_str(),
          quote_cell(text).c_str());
   }
