@@ -14,6 +14,8 @@
 #include "prepare/sample_checks.h"
 #include "prepare/sample_dates.h"
 #include "prepare/species_table.h"
+#include "reference/reference.h"
+#include "start/factorisation.h"
 #include "start/starting_model.h"
 #include "prepare/uncertainty.h"
 #include "support.h"
@@ -145,6 +147,35 @@ TEST(PrepareRules, StartingProfilesArePositiveAndFollowTheSeed) {
     EXPECT_NE(p1, starting_profiles(d, 3, 2, c));
     // Thinned to 20 samples it still gives a model of the same shape.
     EXPECT_EQ(starting_profiles(d, 3, 1, c, 20).size(), 15u);
+  }
+}
+
+// The factorisation runs its sums a sample row and four factors at a time; each
+// element must still get the operations of the literal loops in their order, or
+// prepare's profile files and the fit's fresh starts would change. Shapes cover
+// factor counts below, at and past a block of four and data with missing values.
+TEST(PrepareRules, StartingFactorisationIsItsLiteralLoopsBitForBit) {
+  struct Shape {
+    std::size_t samples, variables, factors;
+  };
+  const Shape shapes[] = {{1, 1, 1}, {7, 5, 3}, {30, 41, 4}, {25, 13, 5}, {12, 9, 8}, {40, 3, 9}};
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(testing::Message() << shape.samples << " x " << shape.variables << ", " << shape.factors);
+    SplitMix64 rng(shape.samples * 100 + shape.factors);
+    std::vector<double> x, w, g, f;
+    for (std::size_t e = 0; e < shape.samples * shape.variables; ++e) {
+      x.push_back(e % 11 == 3 ? 0.0 : 10.0 * rng.uniform());
+      w.push_back(e % 7 == 2 ? 0.0 : 1.0 / (0.1 + rng.uniform()));  // every seventh value missing
+    }
+    for (std::size_t e = 0; e < shape.samples * shape.factors; ++e) g.push_back(0.5 + rng.uniform());
+    for (std::size_t e = 0; e < shape.factors * shape.variables; ++e) f.push_back(0.5 + rng.uniform());
+    std::vector<double> literal_g = g, literal_f = f;
+    factorise(shape.samples, shape.variables, shape.factors, x.data(), w.data(), g.data(), f.data());
+    reference::factorise(shape.samples, shape.variables, shape.factors, x.data(), w.data(), literal_g.data(),
+                         literal_f.data());
+    EXPECT_EQ(0, std::memcmp(g.data(), literal_g.data(), g.size() * sizeof(double)));
+    EXPECT_EQ(0, std::memcmp(f.data(), literal_f.data(), f.size() * sizeof(double)));
+    EXPECT_NE(f[0], 0.5);  // the updates ran
   }
 }
 

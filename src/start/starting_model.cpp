@@ -1,5 +1,7 @@
 #include "start/starting_model.h"
 
+#include "start/factorisation.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -183,49 +185,7 @@ std::vector<double> nmf_start(const WeightedData& d, int nfakt, SplitMix64& rng,
       f[c * nvar + v] = start.empty() ? scale[v] * (0.5 + rng.uniform()) / static_cast<double>(k) : start[v * k + c];
     }
   }
-  constexpr double kTiny = 1e-300;
-  std::vector<double> fit(n * nvar), top_f(k * nvar), bottom_f(k * nvar), top_g(n * k), bottom_g(n * k);
-  for (int step = 0; step < 200; ++step) {
-    // fit = g f; each element's sum runs over c in order from 0.0, a factor's row
-    // at a time so that the variables go side by side.
-    auto model = [&]() {
-      for (std::size_t r = 0; r < n; ++r) {
-        double* row = &fit[r * nvar];
-        for (std::size_t v = 0; v < nvar; ++v) row[v] = 0.0;
-        for (std::size_t c = 0; c < k; ++c) {
-          const double gc = g[r * k + c];
-          const double* fc = &f[c * nvar];
-          for (std::size_t v = 0; v < nvar; ++v) row[v] += gc * fc[v];
-        }
-      }
-    };
-    model();
-    std::fill(top_f.begin(), top_f.end(), 0.0);
-    std::fill(bottom_f.begin(), bottom_f.end(), 0.0);
-    for (std::size_t r = 0; r < n; ++r) {
-      for (std::size_t c = 0; c < k; ++c) {
-        const double gc = g[r * k + c];
-        for (std::size_t v = 0; v < nvar; ++v) {
-          top_f[c * nvar + v] += gc * w[r * nvar + v] * x[r * nvar + v];
-          bottom_f[c * nvar + v] += gc * w[r * nvar + v] * fit[r * nvar + v];
-        }
-      }
-    }
-    for (std::size_t e = 0; e < f.size(); ++e) f[e] = f[e] * top_f[e] / (bottom_f[e] + kTiny);
-    model();
-    for (std::size_t r = 0; r < n; ++r) {
-      for (std::size_t c = 0; c < k; ++c) {
-        double top = 0.0, bottom = 0.0;
-        for (std::size_t v = 0; v < nvar; ++v) {
-          top += w[r * nvar + v] * x[r * nvar + v] * f[c * nvar + v];
-          bottom += w[r * nvar + v] * fit[r * nvar + v] * f[c * nvar + v];
-        }
-        top_g[r * k + c] = top;
-        bottom_g[r * k + c] = bottom;
-      }
-    }
-    for (std::size_t e = 0; e < g.size(); ++e) g[e] = g[e] * top_g[e] / (bottom_g[e] + kTiny);
-  }
+  factorise(n, nvar, k, x.data(), w.data(), g.data(), f.data());
   // Contributions of mean 1: the scale of each factor goes into its profile.
   std::vector<double> p(nvar * k, 0.0);
   for (std::size_t c = 0; c < k; ++c) {

@@ -5,6 +5,8 @@
 // (the target tarnok_engine_reference).
 #pragma once
 
+#include <cstddef>
+
 #include "model/fit_settings.h"
 #include "model/fit_state.h"
 #include "model/problem.h"
@@ -20,5 +22,10 @@ double regression(const Problem& problem, const FitState& state, int v, double* 
 void contribution_pass(const Problem& problem, const FitSettings& settings, FitState& state);
 void profile_pass(const Problem& problem, const FitSettings& settings, FitState& state);
 void regressions(const Problem& problem, const FitState& state, int threads, double* chi, double* coef, double* se);
+
+// The starting model's factorisation (start/factorisation.h), sums in the order of
+// its definition.
+void factorise(std::size_t n, std::size_t nvar, std::size_t k, const double* x, const double* w, double* g,
+               double* f);
 
 }  // namespace reference
