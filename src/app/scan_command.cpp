@@ -43,8 +43,13 @@ const char kUsage[] =
     "  --starts N     fresh starts per K (default 10)\n"
     "  --seed S       seed of the first start of every K (default 1)\n"
     "  --passes N     stop each fit after N passes (default 20000)\n"
-    "  --converge TOL stop each fit once it has stopped moving (default 1e-5)\n"
-    "  --keep-best    each fit keeps the pass with the lowest chi2 seen\n"
+    "  --converge TOL stop each fit once it has stopped moving (default 1e-6)\n"
+    "  --no-accelerate  fit without extrapolated profiles (default: each fit runs\n"
+    "                 as with the fit's --accelerate)\n"
+    "  --no-keep-best each fit writes its last pass (default: the pass with the\n"
+    "                 lowest chi2 seen, as with the fit's --keep-best)\n"
+    "                 The defaults are the fit command prepare prints:\n"
+    "                 --accelerate --converge 1e-6 --keep-best --passes 20000.\n"
     "  --threads N    worker threads (default 0: one per core)\n"
     "  --total NAME   the total variable (e.g. PM2.5 mass) whose shares give\n"
     "                 smallest_share\n"
@@ -68,8 +73,11 @@ long whole_number(const std::string& name, const std::string& text, long least) 
 
 ScanPlan plan_from_options(int argc, char** argv) {
   ScanPlan plan;
+  // The stop rules of the fit command prepare prints.
   plan.fit.passes = 20000;
-  plan.fit.converge = 1e-5;
+  plan.fit.converge = 1e-6;
+  plan.fit.keep_best = true;
+  plan.fit.accelerate = true;
   long threads = 0;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
@@ -78,8 +86,12 @@ ScanPlan plan_from_options(int argc, char** argv) {
       plan.help = true;
       return plan;
     }
-    if (arg == "--keep-best") {
-      plan.fit.keep_best = true;
+    if (arg == "--keep-best" || arg == "--no-keep-best") {
+      plan.fit.keep_best = arg == "--keep-best";
+      continue;
+    }
+    if (arg == "--accelerate" || arg == "--no-accelerate") {
+      plan.fit.accelerate = arg == "--accelerate";
       continue;
     }
     if (arg.rfind("--", 0) != 0) {
