@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs two builds of tarnok on the same cases (fits, reports, starts, bootstrap,
-# robust mode, refusals, prepare) and compares every byte they write: console,
-# standard error, exit status and every file. run.json is compared without its
+# Runs two builds of tarnok on the same cases (fits, reports, starts, fresh starts,
+# bootstrap, robust mode, refusals, prepare) and compares every byte they write:
+# console, standard error, exit status and every file. run.json is compared without its
 # times, paths and options echo, report.html without its time cells; the programs'
 # own paths are blanked. For checking that a change keeps the bytes.
 #
@@ -28,6 +28,7 @@ cases=(
  "version|--version"
  "badopt|--passes x n a b c d"
  "boot-noreport|--bootstrap 2 --passes 3 n a b c d"
+ "fresh|--fresh-starts 3 --seed 4 --passes 60 --report OUT/rep --total Mass n SL/profile.tsv SL/form.tsv SL/data.tsv OUT/r.tsv"
  "keyend|n SL/profile.tsv SL/form.tsv SL/data.tsv OUT/r.tsv"
  "prep|prepare --uncertainties SLM/uncertainties.csv --total Mass --factors 7 SLM/concentrations.csv OUT/prep"
  "prep-balt|prepare --uncertainties BAM/uncertainties.txt --factors 5 --bad Cd BAM/concentrations.txt OUT/prep"
