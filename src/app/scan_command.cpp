@@ -44,16 +44,18 @@ const char kUsage[] =
     "  --seed S       seed of the first start of every K (default 1)\n"
     "  --passes N     stop each fit after N passes (default 20000)\n"
     "  --converge TOL stop each fit once it has stopped moving (default 1e-6)\n"
-    "  --no-accelerate  fit without extrapolated profiles (default: each fit runs\n"
-    "                 as with the fit's --accelerate)\n"
-    "  --no-keep-best each fit writes its last pass (default: the pass with the\n"
-    "                 lowest chi2 seen, as with the fit's --keep-best)\n"
-    "                 The defaults are the fit command prepare prints:\n"
-    "                 --accelerate --converge 1e-6 --keep-best --passes 20000.\n"
+    "  --no-accelerate\n"
+    "                 each fit without extrapolated profiles (default: with them,\n"
+    "                 as the fit's --accelerate)\n"
+    "  --no-keep-best each fit ends with its last pass (default: with the pass of\n"
+    "                 lowest chi2 it saw, as the fit's --keep-best)\n"
     "  --threads N    worker threads (default 0: one per core)\n"
     "  --total NAME   the total variable (e.g. PM2.5 mass) whose shares give\n"
     "                 smallest_share\n"
-    "  --help         print this text and exit\n";
+    "  --help         print this text and exit\n"
+    "\n"
+    "By default each fit stops as the fit command prepare prints has it stop:\n"
+    "--accelerate --converge 1e-6 --keep-best --passes 20000.\n";
 
 struct ScanPlan {
   std::string prepared, outdir, total;
