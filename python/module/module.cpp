@@ -13,13 +13,17 @@
 #include <vector>
 
 #include "control/failure.h"
+#include "displacement/displacement.h"
+#include "displacement/hold.h"
 #include "ensemble/bootstrap.h"
+#include "ensemble/stability.h"
 #include "fit/stop_line.h"
 #include "prepare/fit_files.h"
 #include "prepare/prepare_options.h"
 #include "prepare/prepared_tables.h"
 #include "python_fit.h"
 #include "robust/summary.h"
+#include "stats/diagnostics.h"
 
 namespace py = pybind11;
 
@@ -162,7 +166,14 @@ PYBIND11_MODULE(_tarnok, m) {
       .def_property_readonly("result_pass", [](const PythonFit& f) { return f.outcome.result_pass; })
       .def_property_readonly("diverged_pass", [](const PythonFit& f) { return f.outcome.diverged_pass; })
       .def_property_readonly("not_converged", [](const PythonFit& f) { return f.outcome.not_converged; })
-      .def_property_readonly("stop_line", [](const PythonFit& f) { return stop_line(f.outcome, f.state.chi2, f.state.nytot); })
+      .def_property_readonly("stop_line",
+                             [](const PythonFit& f) {
+                               // The console's closing line names the held elements before its end ".\n".
+                               std::string line = stop_line(f.outcome, f.state.chi2, f.state.nytot);
+                               const std::string held = holds_text(*f.input.problem, f.settings.holds);
+                               if (!held.empty()) line.insert(line.size() - 2, "; " + held);
+                               return line;
+                             })
       .def_property_readonly("robust_line", [](const PythonFit& f) {
         if (!f.robust) return std::string();
         return robust_line(summarize_robust(*f.input.problem, f.state, f.robust->alpha()));
@@ -186,14 +197,50 @@ PYBIND11_MODULE(_tarnok, m) {
         out["seconds"] = array<double>(f.outcome.pass_seconds, static_cast<int>(f.outcome.pass_seconds.size()), 0);
         return out;
       })
+      .def_property_readonly("problem", [](const PythonFit& f) { return f.input; })
       .def_property_readonly("starts", [](const PythonFit& f) {
-        if (f.request.starts == 0) return py::object(py::none());
+        if (f.request.starts == 0 && f.request.fresh_starts == 0) return py::object(py::none());
         return py::object(text_table(starts_table(*f.input.problem, f.starts)));
       })
+      .def(
+          "stability_line",
+          [](const PythonFit& f, const std::string& total) {
+            if (f.request.starts == 0 && f.request.fresh_starts == 0) return std::string();
+            const int v = total.empty() ? -1 : find_variable(*f.input.problem, total);  // -1: all variables
+            return stability_line(*f.input.problem, assess_stability(*f.input.problem, f.starts, v), total);
+          },
+          py::arg("total"))
       .def("write_table", &write_table, py::arg("path"), py::call_guard<py::gil_scoped_release>())
-      .def("report", &write_report_folder, py::arg("dir"), py::arg("total"), py::arg("result_path"),
-           py::arg("bootstrap"), py::call_guard<py::gil_scoped_release>())
-      .def("bootstrap", &bootstrap_fit, py::arg("replicates"), py::arg("block"), py::arg("seed"), py::arg("min_r"));
+      .def("report", &write_report_folder, py::arg("dir"), py::arg("total"), py::arg("units"), py::arg("result_path"),
+           py::arg("bootstrap"), py::arg("displacement"), py::call_guard<py::gil_scoped_release>())
+      .def(
+          "bootstrap",
+          [](const PythonFit& f, int replicates, long block, std::uint64_t seed, double min_r,
+             std::optional<bool> accelerate, const std::string& total) {
+            return bootstrap_fit(f, replicates, BootstrapRequest{block, seed, min_r, accelerate, total});
+          },
+          py::arg("replicates"), py::arg("block"), py::arg("seed"), py::arg("min_r"), py::arg("accelerate"),
+          py::arg("total"))
+      .def("displacement", &displace_fit, py::arg("levels"), py::arg("threads"), py::arg("total"),
+           py::arg("bootstrap"));
+
+  py::class_<PythonDisplacement>(m, "Displacement")
+      .def_property_readonly("levels", [](const PythonDisplacement& d) { return d.run.levels; })
+      .def_property_readonly("base_chi2", [](const PythonDisplacement& d) { return d.run.base_chi2; })
+      .def_property_readonly("fits", [](const PythonDisplacement& d) { return d.run.fits; })
+      .def_property_readonly("failed", [](const PythonDisplacement& d) { return d.run.failed; })
+      .def_property_readonly("searches", [](const PythonDisplacement& d) { return d.run.searches; })
+      .def_property_readonly("not_run", [](const PythonDisplacement& d) { return d.run.not_run; })
+      .def_property_readonly("decreased", [](const PythonDisplacement& d) { return d.run.decreased(); })
+      .def_property_readonly("summary", [](const PythonDisplacement& d) { return text(displacement_summary(d.run)); })
+      .def("table", [](const PythonDisplacement& d, const PythonFit& f) {
+        return text_table(displacement_table(*f.input.problem, d.run));
+      })
+      .def("summary_table", [](const PythonDisplacement& d) { return text_table(displacement_summary_table(d.run)); })
+      .def_property_readonly("apportionment", [](const PythonDisplacement& d) {
+        if (!d.apportionment) return py::object(py::none());
+        return py::object(text_table(*d.apportionment));
+      });
 
   py::class_<PythonBootstrap>(m, "Bootstrap")
       .def_property_readonly("replicates", [](const PythonBootstrap& b) { return b.run.replicates; })
@@ -209,7 +256,8 @@ PYBIND11_MODULE(_tarnok, m) {
   m.def(
       "fit",
       [](const PythonProblem& problem, long passes, double converge, bool keep_best, bool accelerate, double robust,
-         std::optional<std::string> rotate, long starts, std::uint64_t seed, long threads) {
+         std::optional<std::string> rotate, long starts, long fresh_starts, std::uint64_t seed, long threads,
+         std::string names, std::vector<std::string> hold) {
         FitRequest request;
         request.passes = passes;
         request.converge = converge;
@@ -218,11 +266,15 @@ PYBIND11_MODULE(_tarnok, m) {
         request.robust = robust;
         request.rotate = std::move(rotate);
         request.starts = starts;
+        request.fresh_starts = fresh_starts;
+        request.names = std::move(names);
+        request.hold = std::move(hold);
         request.seed = seed;
         request.threads = threads;
         return fit_problem(problem, request);
       },
       py::arg("problem"), py::arg("passes"), py::arg("converge"), py::arg("keep_best"), py::arg("accelerate"),
       py::arg("robust"),
-      py::arg("rotate"), py::arg("starts"), py::arg("seed"), py::arg("threads"));
+      py::arg("rotate"), py::arg("starts"), py::arg("fresh_starts"), py::arg("seed"), py::arg("threads"),
+      py::arg("names"), py::arg("hold"));
 }

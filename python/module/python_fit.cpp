@@ -13,9 +13,15 @@
 #include <thread>
 #include <utility>
 
+#include "control/factor_names.h"
 #include "control/failure.h"
 #include "control/text_format.h"
+#include "displacement/apportionment.h"
+#include "displacement/hold.h"
+#include "ensemble/fresh_starts.h"
+#include "ensemble/stability.h"
 #include "fit/iteration.h"
+#include "fit/problem_checks.h"
 #include "fit/residue.h"
 #include "fit/stop_line.h"
 #include "formats/data_format.h"
@@ -135,13 +141,41 @@ PythonProblem with_start(const PythonProblem& base, const std::vector<std::strin
   return PythonProblem{std::move(problem), {}};
 }
 
+std::string data_name(const PythonProblem& input) {
+  return input.files.size() == 3 ? input.files[2] : std::string("the data");
+}
+
+namespace {
+
+// The problem as the fit sees it: with the factors' names and the held elements
+// asked for (a copy when either is), as the console reads it with --names and
+// --hold; the holds go into `settings`.
+PythonProblem fitted_problem(const PythonProblem& input, const FitRequest& request, FitSettings& settings) {
+  if (request.names.empty() && request.hold.empty()) return input;
+  Problem problem = *input.problem;
+  if (!request.names.empty()) problem.faktnavn = factor_names(request.names, problem.nfakt);
+  settings.holds = parse_holds(problem, request.hold);
+  if (!settings.holds.empty()) problem = holding(problem, settings.holds);
+  return PythonProblem{std::make_shared<const Problem>(std::move(problem)), input.files};
+}
+
+// Says the warning as a Python warning (UserWarning) at the caller of tarnok.fit.
+void warn(const std::string& text) {
+  if (text.empty()) return;
+  if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0) throw py::error_already_set();
+}
+
+}  // namespace
+
 std::shared_ptr<PythonFit> fit_problem(const PythonProblem& input, const FitRequest& request) {
   check_options(console_options(input, request, "result.tsv"));
   auto fit = std::make_shared<PythonFit>();
-  fit->input = input;
   fit->request = request;
-  const Problem& problem = *input.problem;
   FitSettings& settings = fit->settings;
+  fit->input = fitted_problem(input, request, settings);
+  const Problem& problem = *fit->input.problem;
+  refuse_fewer_records_than_factors(problem, data_name(input));
+  warn(unmeasured_records_warning(problem, data_name(input)));
   settings.threads = thread_count(request.threads);
   settings.passes = request.passes;
   settings.converge = request.converge;
@@ -157,9 +191,14 @@ std::shared_ptr<PythonFit> fit_problem(const PythonProblem& input, const FitRequ
   }
   fit->state = allocate_state(problem);
   run_interruptible([&](FitObserver& observer) {
-    if (request.starts > 0) {
-      fit->starts = run_starts(problem, settings, observer, static_cast<int>(request.starts),
-                               static_cast<std::uint64_t>(request.seed), [](const std::string&) {});
+    if (request.starts > 0 || request.fresh_starts > 0) {
+      auto quiet = [](const std::string&) {};
+      if (request.fresh_starts > 0) {
+        fit->starts = run_starts(problem, settings, observer, static_cast<int>(request.fresh_starts),
+                                 fresh_starts(problem, request.seed), quiet);
+      } else {
+        fit->starts = run_starts(problem, settings, observer, static_cast<int>(request.starts), request.seed, quiet);
+      }
       if (fit->starts.best < 0) fail("Error: No start has a result; no result was written.\n");
       fit->outcome = fit->starts.starts[static_cast<std::size_t>(fit->starts.best)].outcome;
       fit->state = std::move(fit->starts.best_state);
@@ -190,7 +229,10 @@ Options console_options(const PythonProblem& input, const FitRequest& request, c
   options.threads = request.threads;
   options.robust = request.robust;
   options.starts = request.starts;
+  options.fresh_starts = request.fresh_starts;
   options.seed = request.seed;
+  options.names = request.names;
+  options.hold = request.hold;
   const std::vector<std::string>& files = input.files;
   options.args = {input.problem->offset ? "o" : "n"};
   for (std::size_t i = 0; i < 3; ++i) options.args.push_back(i < files.size() ? files[i] : std::string());
@@ -212,6 +254,7 @@ std::vector<std::string> console_command_line(const Options& options) {
   if (options.accelerate) option("--accelerate", "");
   if (options.robust != defaults.robust) option("--robust", format_text("%.17g", options.robust));
   if (options.starts != defaults.starts) option("--starts", std::to_string(options.starts));
+  if (options.fresh_starts != defaults.fresh_starts) option("--fresh-starts", std::to_string(options.fresh_starts));
   if (options.bootstrap != defaults.bootstrap) option("--bootstrap", std::to_string(options.bootstrap));
   if (options.block != defaults.block) option("--block", std::to_string(options.block));
   if (options.seed != defaults.seed) option("--seed", std::to_string(options.seed));
@@ -221,49 +264,112 @@ std::vector<std::string> console_command_line(const Options& options) {
   if (options.threads != defaults.threads) option("--threads", std::to_string(options.threads));
   if (!options.report.empty()) option("--report", options.report);
   if (!options.total.empty()) option("--total", options.total);
+  if (!options.units.empty()) option("--units", options.units);
+  if (!options.names.empty()) option("--names", options.names);
+  for (const std::string& held : options.hold) option("--hold", held);
+  if (options.disp) option("--disp", "");
+  if (!options.disp_levels.empty()) option("--disp-levels", options.disp_levels);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
   return argv;
 }
 
-PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, long block, std::uint64_t seed, double min_r) {
-  Options options = console_options(fit.input, fit.request, "result.tsv");
+namespace {
+
+// The console's options of the fit with a bootstrap after it.
+Options with_bootstrap(Options options, int replicates, const BootstrapRequest& request) {
   options.bootstrap = replicates;
-  options.block = block;
-  options.seed = seed;
-  options.min_r = min_r;
+  options.block = request.block;
+  options.seed = request.seed;
+  options.min_r = request.min_r;
+  if (request.accelerate) options.accelerate = *request.accelerate;
+  return options;
+}
+
+// The profile file as the messages name it (empty for a problem made in memory,
+// as the console command line of the run record has it).
+std::string profile_name(const PythonProblem& input) { return input.files.empty() ? std::string() : input.files[0]; }
+
+// The variable `total` names, -1 for none; fails as --total does for a name that
+// is not a variable.
+int total_variable(const PythonFit& fit, const std::string& total) {
+  if (total.empty()) return -1;
+  const int v = find_variable(*fit.input.problem, total);
+  if (v < 0) fail("Error: --total %s is not a variable of %s!\n", total.c_str(), profile_name(fit.input).c_str());
+  return v;
+}
+
+// The levels as --disp-levels would give them ("" for the default ones).
+std::string levels_text(const std::vector<double>& levels) {
+  std::string text;
+  for (double level : levels) text += (text.empty() ? "" : ",") + format_text("%.17g", level);
+  return text;
+}
+
+}  // namespace
+
+PythonBootstrap bootstrap_fit(const PythonFit& fit, int replicates, const BootstrapRequest& request) {
+  Options options = with_bootstrap(console_options(fit.input, fit.request, "result.tsv"), replicates, request);
   options.report = "report";
   check_options(options);
   const Problem& problem = *fit.input.problem;
+  refuse_block_above_records(request.block, problem, data_name(fit.input));
   BootstrapSettings settings;
   settings.replicates = replicates;
-  settings.block = static_cast<int>(std::min(block, static_cast<long>(problem.nrec)));
-  settings.seed = static_cast<std::uint64_t>(seed);
-  settings.min_r = min_r;
+  settings.block = static_cast<int>(request.block);  // at most nrec, checked above
+  settings.seed = request.seed;
+  settings.min_r = request.min_r;
   settings.threads = fit.settings.threads;
-  PythonBootstrap bootstrap{{}, block, seed, min_r};
-  run_interruptible(
-      [&](FitObserver& observer) { bootstrap.run = run_bootstrap(problem, fit.state, fit.settings, observer, settings); });
+  settings.total = total_variable(fit, request.total);
+  FitSettings fit_settings = fit.settings;
+  if (request.accelerate) fit_settings.accelerate = *request.accelerate;
+  PythonBootstrap bootstrap{{}, request};
+  run_interruptible([&](FitObserver& observer) {
+    bootstrap.run = run_bootstrap(problem, fit.state, fit_settings, observer, settings);
+  });
   return bootstrap;
 }
 
+PythonDisplacement displace_fit(const PythonFit& fit, const std::vector<double>& levels, long threads,
+                                const std::string& total, const PythonBootstrap* bootstrap) {
+  PythonDisplacement displacement;
+  displacement.levels = levels_text(levels);
+  DisplacementSettings settings;
+  if (!levels.empty()) settings.levels = parse_levels(displacement.levels);
+  settings.threads = threads > 0 ? thread_count(threads) : fit.settings.threads;
+  settings.total = total_variable(fit, total);
+  const Problem& problem = *fit.input.problem;
+  run_interruptible([&](FitObserver& observer) {
+    displacement.run = run_displacement(problem, fit.state, fit.settings, observer, settings);
+  });
+  if (settings.total >= 0) {
+    const Apportionment shares = apportion(problem, fit.state, settings.total);
+    const std::vector<std::vector<double>> none;
+    const std::vector<ShareInterval> intervals =
+        share_intervals(shares.percent, shares.mean, bootstrap != nullptr ? bootstrap->run.shares : none,
+                        &displacement.run, shares.variable);
+    displacement.apportionment = apportionment_table(problem.faktnavn, intervals);
+  }
+  return displacement;
+}
+
 void write_report_folder(const PythonFit& fit, const std::string& dir, const std::string& total,
-                         const std::string& result_path, const PythonBootstrap* bootstrap) {
+                         const std::string& units, const std::string& result_path, const PythonBootstrap* bootstrap,
+                         const PythonDisplacement* displacement) {
   const Problem& problem = *fit.input.problem;
   Options options = console_options(fit.input, fit.request, result_path);
   options.report = dir;
   options.total = total;
-  if (bootstrap != nullptr) {
-    options.bootstrap = bootstrap->run.replicates;
-    options.block = bootstrap->block;
-    options.seed = bootstrap->seed;
-    options.min_r = bootstrap->min_r;
+  options.units = units;
+  if (bootstrap != nullptr) options = with_bootstrap(options, bootstrap->run.replicates, bootstrap->request);
+  if (displacement != nullptr) {
+    options.disp = true;
+    options.disp_levels = displacement->levels;
   }
-  if (!total.empty() && find_variable(problem, total) < 0) {
-    fail("Error: --total %s is not a variable of %s!\n", total.c_str(), options.args[1].c_str());
-  }
+  total_variable(fit, total);
   ReportFolder report(dir, problem, options, fit.input.files, result_path);
-  if (fit.request.starts > 0) report.write_starts(problem, fit.starts, total);
+  if (fit.request.starts > 0 || fit.request.fresh_starts > 0) report.write_starts(problem, fit.starts, total);
   if (bootstrap != nullptr) report.write_bootstrap(problem, fit.state, bootstrap->run);
+  if (displacement != nullptr) report.write_displacement(problem, fit.state, displacement->run);
   RunTimes times;
   times.start_utc = utc_now();
   report.write_report(problem, fit.state, fit.settings, fit.regression, console_command_line(options), options,

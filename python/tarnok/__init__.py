@@ -11,8 +11,8 @@ fit and raises KeyboardInterrupt; bad input raises ValueError with the console's
 message.
 """
 
-from ._fit import Bootstrap, Residue, Result, fit
+from ._fit import Bootstrap, Displacement, Residue, Result, fit
 from ._problem import Problem, load, prepare
 
-__all__ = ["Bootstrap", "Problem", "Residue", "Result", "fit", "load", "prepare"]
+__all__ = ["Bootstrap", "Displacement", "Problem", "Residue", "Result", "fit", "load", "prepare"]
 __version__ = "1.0.0"

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/console_observer.h"
-#include "app/factor_names.h"
 #include "report_folder/report_folder.h"
+#include "control/factor_names.h"
 #include "control/failure.h"
 #include "control/options.h"
 #include "displacement/displacement.h"
@@ -26,6 +26,7 @@
 #include "ensemble/stability.h"
 #include "ensemble/starts.h"
 #include "fit/iteration.h"
+#include "fit/problem_checks.h"
 #include "fit/stop_line.h"
 #include "fit/residue.h"
 #include "formats/data_format.h"
@@ -136,48 +137,10 @@ Problem read_problem(const FitPlan& plan) {
   return problem;
 }
 
-// Fewer records than factors leave every variable's profile elements and its
-// regression on the contributions undetermined (negative degrees of freedom,
-// standard errors that are not numbers).
-void refuse_fewer_records_than_factors(const Problem& problem, const std::string& data) {
-  if (problem.nrec >= problem.nfakt) return;
-  fail("Error: %s: %d record%s but %d factors; there must be at least as many records as factors!\n", data.c_str(),
-       problem.nrec, problem.nrec == 1 ? "" : "s", problem.nfakt);
-}
-
-// A record with nothing measured (every uncertainty 0 or less) is fitted with
-// contributions 0 and holds no residue: said on standard error, naming the first.
-void warn_unmeasured_records(const Problem& problem, const std::string& data) {
-  const auto nvar = static_cast<std::size_t>(problem.nvar);
-  int count = 0;
-  int first = -1;
-  for (int s = 0; s < problem.nrec; ++s) {
-    const float* u = problem.usik.data() + static_cast<std::size_t>(s) * nvar;
-    if (std::none_of(u, u + nvar, [](float value) { return value > 0; })) {
-      if (count++ == 0) first = s;
-    }
-  }
-  if (count == 0) return;
-  std::fprintf(stderr,
-               "tarnok: %s: %d record%s with nothing measured (every uncertainty 0 or less), the first record %d "
-               "'%s': %s contributions%s and residue are 0 and %s no part in the fit.\n",
-               data.c_str(), count, count == 1 ? "" : "s", first + 1, quote_cell(problem.id(first)).c_str(),
-               count == 1 ? "its" : "their", problem.offset != 0 ? " (but the offset's 1)" : "",
-               count == 1 ? "it takes" : "they take");
-}
-
 // With --hold: the problem whose form holds those elements, and the holds in the
 // fit's settings.
 Problem hold_elements(Problem problem, FitPlan& plan) {
-  for (const std::string& text : plan.options.hold) {
-    const HeldElement held = parse_hold(problem, text);
-    for (const HeldElement& earlier : plan.settings.holds) {
-      if (earlier.factor == held.factor && earlier.variable == held.variable) {
-        fail("Error: --hold %s: that element is held twice!\n", text.c_str());
-      }
-    }
-    plan.settings.holds.push_back(held);
-  }
+  plan.settings.holds = parse_holds(problem, plan.options.hold);
   return plan.settings.holds.empty() ? problem : holding(problem, plan.settings.holds);
 }
 
@@ -195,10 +158,7 @@ FitState allocate_state(const Problem& problem) {
 std::optional<ReportFolder> check_outputs(const FitPlan& plan, const Problem& problem) {
   const Options& options = plan.options;
   refuse_input_as_result(plan.result, {plan.profile, plan.form, plan.data});
-  if (options.block > problem.nrec) {
-    fail("Error: --block %ld is more than the %d record%s of %s; a block holds at most every record!\n", options.block,
-         problem.nrec, problem.nrec == 1 ? "" : "s", plan.data.c_str());
-  }
+  refuse_block_above_records(options.block, problem, plan.data);
   if (options.report.empty()) return std::nullopt;
   if (!options.total.empty() && find_variable(problem, options.total) < 0) {
     fail("Error: --total %s is not a variable of %s!\n", options.total.c_str(), plan.profile.c_str());
@@ -376,7 +336,7 @@ int run_fit_command(int argc, char** argv) {
   const auto reading = std::chrono::steady_clock::now();
   const Problem problem = hold_elements(read_problem(plan), plan);
   refuse_fewer_records_than_factors(problem, plan.data);
-  warn_unmeasured_records(problem, plan.data);
+  std::fputs(unmeasured_records_warning(problem, plan.data).c_str(), stderr);
   FitState unfitted = allocate_state(problem);
   times.read_seconds = phase_time(options, "parse", reading);
   std::optional<ReportFolder> report = check_outputs(plan, problem);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/factor_names.h"
+#include "control/factor_names.h"
 #include "report_folder/report_folder.h"
 #include "control/failure.h"
 #include "formats/whole_file.h"

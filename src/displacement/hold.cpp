@@ -73,3 +73,17 @@ std::string holds_text(const Problem& problem, const std::vector<HeldElement>& h
   }
   return text;
 }
+
+std::vector<HeldElement> parse_holds(const Problem& problem, const std::vector<std::string>& texts) {
+  std::vector<HeldElement> holds;
+  for (const std::string& text : texts) {
+    const HeldElement held = parse_hold(problem, text);
+    for (const HeldElement& earlier : holds) {
+      if (earlier.factor == held.factor && earlier.variable == held.variable) {
+        fail("Error: --hold %s: that element is held twice!\n", text.c_str());
+      }
+    }
+    holds.push_back(held);
+  }
+  return holds;
+}

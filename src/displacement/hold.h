@@ -31,3 +31,7 @@ double scale_free_element(const Problem& problem, const FitState& state, int f, 
 
 // The holds as the closing line names them: "held Secondary sulfate:SO4=2.5, ...".
 std::string holds_text(const Problem& problem, const std::vector<HeldElement>& holds);
+
+// Reads every --hold text in order (parse_hold); fails when an element is held
+// twice.
+std::vector<HeldElement> parse_holds(const Problem& problem, const std::vector<std::string>& texts);

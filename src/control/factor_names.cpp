@@ -1,4 +1,4 @@
-#include "app/factor_names.h"
+#include "control/factor_names.h"
 
 #include "control/failure.h"
 
