@@ -2,8 +2,10 @@
 # A fit from Python against the console program on the medium benchmark problem
 # (10,000 records x 40 variables x 8 factors, bench/make_data), and two Python
 # threads fitting two such problems against one after the other
-# (bench/python_speed.py says what is timed). Builds the release program and the
-# generator, installs the package into build/python-venv.
+# (bench/python_speed.py says what is timed). Prints a table of median wall and
+# user (CPU) seconds and both ratios (python/console, at most 1.05 wanted; two
+# threads over one after the other, at most 0.6 wanted on 2 cores). Builds the
+# release program and the generator, installs the package into build/python-venv.
 #
 # Usage: bench/python_speed.sh [passes] [repeats]     (default: 20 5)
 set -euo pipefail
