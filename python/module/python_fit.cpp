@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -31,6 +32,7 @@
 #include "output/result_file.h"
 #include "output/run_record.h"
 #include "output/same_file.h"
+#include "platform/program.h"
 #include "report_folder/report_folder.h"
 #include "stats/diagnostics.h"
 
@@ -337,6 +339,18 @@ PythonDisplacement displace_fit(const PythonFit& fit, const std::vector<double>&
   if (!levels.empty()) settings.levels = parse_levels(displacement.levels);
   settings.threads = threads > 0 ? thread_count(threads) : fit.settings.threads;
   settings.total = total_variable(fit, total);
+  if (stderr_is_terminal()) {
+    // Progress as the console shows it, on a terminal only (not in a notebook).
+    const auto started = std::chrono::steady_clock::now();
+    settings.progress = [started](int done, int count) {
+      const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      const double left = elapsed / done * (count - done);
+      std::fprintf(stderr, "\rDisplacement: %d/%d searches, %.0f s elapsed, about %.0f s left ", done, count,
+                   elapsed, left);
+      if (done == count) std::fputc('\n', stderr);
+      std::fflush(stderr);
+    };
+  }
   const Problem& problem = *fit.input.problem;
   run_interruptible([&](FitObserver& observer) {
     displacement.run = run_displacement(problem, fit.state, fit.settings, observer, settings);
