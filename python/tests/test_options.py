@@ -61,7 +61,7 @@ CASES = {
     "hold dict": (["--hold", HOLD, "--hold", "Zinc smelter:Zn=0.25", "--passes", "100", "--threads", "1"], fit_hold_dict, ["variables.tsv"]),
     "accelerate bootstrap": (["--accelerate", "--passes", "100", "--threads", "2", "--bootstrap", "4", "--seed", "3"],
                              fit_accelerated_bootstrap, ["bootstrap.tsv", "bootstrap_mapping.tsv"]),
-    "units": (["--passes", "40", "--threads", "1", "--units", "{tmp}/species.tsv"], fit_units, ["page_numbers.json"]),
+    "units": (["--passes", "40", "--threads", "1", "--units", "{tmp}/species.tsv"], fit_units, ["page_numbers.json", "figures/profile_01.svg"]),
     "displacement": (["--passes", "30", "--threads", "2", "--names", "A,B,C",
                       "--bootstrap", "4", "--seed", "3", "--total", "Mass", "--disp", "--disp-levels", "4"],
                      fit_displacement, ["bootstrap.tsv", "disp.tsv", "disp_summary.tsv", "disp_profile.tsv",
