@@ -680,11 +680,11 @@ ReportPages make_report(const ReportInput& in) {
     std::vector<IntervalMarks> marks;
     if (in.displacement) {
       const double dq = drawn_level(*in.displacement, 4.0);
-      marks.push_back({&*in.displacement, dq, "displacement, dQmax " + tick_label(dq), "#d55e00", 0.12});
+      marks.push_back({&*in.displacement, dq, "--disp, dQmax " + tick_label(dq), "#d55e00", 0.12});
     }
     if (in.bs_displacement) {
       const double dq = drawn_level(*in.bs_displacement, 4.0);
-      marks.push_back({&*in.bs_displacement, dq, "bootstrap displacement, dQmax " + tick_label(dq), "#6a3d9a", 0.88});
+      marks.push_back({&*in.bs_displacement, dq, "--bs-disp, dQmax " + tick_label(dq), "#6a3d9a", 0.88});
     }
     if (!marks.empty()) {
       page.add("<p class=\"note\">Beside each box: the element's displacement interval (left bar) and its interval "
