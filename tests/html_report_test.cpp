@@ -155,6 +155,11 @@ TEST(HtmlReport, WarningsNameWhatTheRunMeetsAndLinkItsSection) {
     return nlohmann::json{{"reason", reason}, {"passes", passes}, {"result_pass", result_pass},
                           {"converged", converged}, {"diverged_pass", diverged}};
   };
+  // A displacement's record: whether chi2 fell below the fit, and the swaps at two levels.
+  auto displaced = [](bool decreased, int swaps_low, int swaps_high) {
+    return nlohmann::json{{"chi2_decreased", decreased},
+                          {"levels", {{{"dq", 0.5}, {"swaps", swaps_low}}, {{"dq", 4}, {"swaps", swaps_high}}}}};
+  };
   struct Case {
     const char* what;
     Change change;
@@ -184,6 +189,17 @@ TEST(HtmlReport, WarningsNameWhatTheRunMeetsAndLinkItsSection) {
          in.bootstrap_mapping = TextTable{{"factor", "mapped", "unmapped", "failed"}, {{"A", "9", "1", "0"}, {"B", "5", "5", "0"}}};
        },
        {"bootstrap_mapping"}},
+      {"displacement without swaps or decrease",
+       [&](ReportInput& in) { in.run["displacement"] = displaced(false, 0, 0); }, {}},
+      {"displacement with a swap", [&](ReportInput& in) { in.run["displacement"] = displaced(false, 0, 1); },
+       {"displacement"}},
+      {"displacement below the fit", [&](ReportInput& in) { in.run["displacement"] = displaced(true, 0, 0); },
+       {"displacement"}},
+      {"bootstrap displacement with swaps and a decrease",
+       [&](ReportInput& in) { in.run["bootstrap_displacement"] = displaced(true, 2, 0); },
+       {"bs_displacement", "bs_displacement"}},
+      {"bootstrap displacement without either",
+       [&](ReportInput& in) { in.run["bootstrap_displacement"] = displaced(false, 0, 0); }, {}},
       {"a species fitted badly", [](ReportInput& in) { in.variables.rows[1][3] = "0.3"; }, {"variables"}},
       {"an outlying record", [](ReportInput& in) { in.records.rows[2][1] = "50"; }, {"records"}},
   };
@@ -192,6 +208,9 @@ TEST(HtmlReport, WarningsNameWhatTheRunMeetsAndLinkItsSection) {
     in.variables.rows = {{"Na", "0.5", "0", "0.99"}, {"Cl", "1.5", "0.01", "0.9"}, {"K", "1", "0", "0.9"}};
     for (std::vector<std::string>& row : in.records.rows) row[1] = "1";
     c.change(in);
+    const TextTable levels{{"dq", "swaps", "largest_decrease"}, {{"0.5", "0", "0"}}};
+    if (in.run.contains("displacement")) in.displacement_summary = levels;
+    if (in.run.contains("bootstrap_displacement")) in.bs_displacement_summary = levels;
     std::vector<std::string> sections;
     for (const Warning& w : report_warnings(in)) sections.push_back(w.section);
     EXPECT_EQ(sections, c.sections) << c.what;
@@ -203,6 +222,12 @@ TEST(HtmlReport, WarningsNameWhatTheRunMeetsAndLinkItsSection) {
     for (const std::string& section : c.sections) EXPECT_NE(text.find("href=\"#" + section + "\""), std::string::npos);
     EXPECT_EQ(text.find("Nothing") != std::string::npos, c.sections.empty()) << c.what;
     EXPECT_NE(text.find("chi2/ny above 2 or R2 below 0.5"), std::string::npos) << "thresholds on the page";
+    const bool displacement = in.run.contains("displacement") || in.run.contains("bootstrap_displacement");
+    EXPECT_EQ(text.find("factors swapped at any interval end") != std::string::npos, displacement) << c.what;
+    // The loud statement in the displacement's own section, exactly when it warns.
+    const bool warned = std::count(c.sections.begin(), c.sections.end(), "displacement") +
+                            std::count(c.sections.begin(), c.sections.end(), "bs_displacement") > 0;
+    EXPECT_EQ(html.find("<p style=\"color:#a00000\"><strong>") != std::string::npos, warned) << c.what;
   }
 }
 

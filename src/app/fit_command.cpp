@@ -19,6 +19,7 @@
 #include "control/factor_names.h"
 #include "control/failure.h"
 #include "control/options.h"
+#include "displacement/bootstrap_displacement.h"
 #include "displacement/displacement.h"
 #include "displacement/hold.h"
 #include "ensemble/bootstrap.h"
@@ -60,6 +61,7 @@ struct FitPlan {
   FitSettings settings;
   bool unattended = false;  ///< the fit ends by itself (--passes or --converge)
   std::vector<double> disp_levels;  ///< with --disp: the dQmax levels
+  std::vector<double> bs_disp_levels;  ///< with --bs-disp: the dQmax levels
 };
 
 // The fixed line, and a second one that says what was given instead (an option
@@ -110,6 +112,11 @@ FitPlan plan_from_options(int argc, char** argv) {
   if (!options.disp_levels.empty() && !options.disp) fail("Error: --disp-levels needs --disp!\n");
   if (options.disp) plan.disp_levels = options.disp_levels.empty() ? DisplacementSettings().levels
                                                                      : parse_levels(options.disp_levels);
+  if (!options.bs_disp_levels.empty() && options.bs_disp == 0) fail("Error: --bs-disp-levels needs --bs-disp!\n");
+  if (options.bs_disp > 0) {
+    plan.bs_disp_levels = options.bs_disp_levels.empty() ? BootstrapDisplacementSettings().levels
+                                                         : parse_bootstrap_levels(options.bs_disp_levels);
+  }
   return plan;
 }
 
@@ -267,6 +274,36 @@ void displacement(const FitPlan& plan, const Problem& problem, const FitState& s
   report.write_displacement(problem, state, run);
 }
 
+// Displacement within bootstrap replicates: the interval of every free element
+// over the replicates, on the console in short and in full in the report folder.
+// Progress on standard error when that is a terminal.
+void bootstrap_displacement(const FitPlan& plan, const Problem& problem, const FitState& state,
+                            ConsoleObserver& observer, ReportFolder& report) {
+  const Options& options = plan.options;
+  BootstrapDisplacementSettings settings;
+  settings.replicates = static_cast<int>(options.bs_disp);
+  settings.block = static_cast<int>(options.block);  // at most nrec, checked before the fit
+  settings.seed = options.seed;
+  settings.min_r = options.min_r;
+  settings.levels = plan.bs_disp_levels;
+  settings.threads = plan.settings.threads;
+  const auto started = std::chrono::steady_clock::now();
+  if (stderr_is_terminal()) {
+    settings.progress = [started](long done, long count) {
+      const double elapsed = seconds_since(started);
+      const double left = elapsed / static_cast<double>(done) * static_cast<double>(count - done);
+      std::fprintf(stderr, "\rBootstrap displacement: %ld/%ld searches, %.0f s elapsed, about %.0f s left ", done,
+                   count, elapsed, left);
+      if (done == count) std::fputc('\n', stderr);
+      std::fflush(stderr);
+    };
+  }
+  const BootstrapDisplacementRun run = run_bootstrap_displacement(problem, state, plan.settings, observer, settings);
+  std::fputs(bootstrap_displacement_summary(run).c_str(), stdout);
+  std::fflush(stdout);
+  report.write_bootstrap_displacement(problem, run);
+}
+
 // The fit, once or from several starts: the state the result table is written
 // from, and how its fit ended.
 FitRun fit(const Problem& problem, const FitPlan& plan, ConsoleObserver& observer, FitState unfitted) {
@@ -348,7 +385,7 @@ int run_fit_command(int argc, char** argv) {
   enter_fit_phase();
   const auto fitting = std::chrono::steady_clock::now();
   FitRun run = fit(problem, plan, observer, std::move(unfitted));
-  if (options.bootstrap == 0 && !options.disp) keyboard.reset();
+  if (options.bootstrap == 0 && !options.disp && options.bs_disp == 0) keyboard.reset();
   close_fit(plan, problem, run, robust ? &*robust : nullptr);
   if (options.timing) print_pass_times(run.outcome);
   times.fit_seconds = phase_time(options, "fit", fitting);
@@ -363,6 +400,7 @@ int run_fit_command(int argc, char** argv) {
     bootstrap(plan, problem, run.state, observer, *report);  // --bootstrap needs --report
   }
   if (options.disp) displacement(plan, problem, run.state, observer, *report);  // --disp needs --report
+  if (options.bs_disp > 0) bootstrap_displacement(plan, problem, run.state, observer, *report);  // needs --report
   keyboard.reset();
   if (report) {
     const auto reporting = std::chrono::steady_clock::now();

@@ -72,7 +72,8 @@ ReportInput read_folder(const std::string& dir) {
   if (!read_text_file(files.run_record, &record)) {
     fail("Error: Can't read the report file %s!\n", files.run_record.c_str());
   }
-  const nlohmann::json options = nlohmann::json::parse(record, nullptr, false).value("options", nlohmann::json::object());
+  const nlohmann::json run = nlohmann::json::parse(record, nullptr, false);
+  const nlohmann::json options = run.value("options", nlohmann::json::object());
   if (!options.value("starts", nlohmann::json()).is_null() || !options.value("fresh_starts", nlohmann::json()).is_null()) {
     files.starts = path(ReportFile::starts);
   }
@@ -80,7 +81,24 @@ ReportInput read_folder(const std::string& dir) {
     files.bootstrap = path(ReportFile::bootstrap);
     files.bootstrap_mapping = path(ReportFile::bootstrap_mapping);
   }
+  if (run.contains("displacement")) {
+    files.displacement = path(ReportFile::displacement);
+    files.displacement_summary = path(ReportFile::displacement_summary);
+  }
+  if (run.contains("apportionment_intervals")) files.apportionment = path(ReportFile::apportionment);
+  if (run.contains("bootstrap_displacement")) {
+    files.bs_displacement = path(ReportFile::bs_displacement);
+    files.bs_displacement_summary = path(ReportFile::bs_displacement_summary);
+  }
   return read_report_folder(files);
+}
+
+// The variable the run apportioned, "" when none.
+std::string text_of_total(const nlohmann::json& run) {
+  const nlohmann::json a = run.value("apportionment", nlohmann::json());
+  if (!a.is_object()) return "";
+  const nlohmann::json variable = a.value("variable", nlohmann::json());
+  return variable.is_string() ? variable.get<std::string>() : "";
 }
 
 // Phase 3: what the options change.
@@ -96,6 +114,9 @@ void apply_options(const ReportOptions& o, ReportInput* in) {
     }
     in->units = units_of_species(table_of_tsv(text), variables);
   }
+  // The intervals of the apportionment belong to the run's total.
+  const std::string run_total = text_of_total(in->run);
+  if (o.total == "none" || (!o.total.empty() && o.total != run_total)) in->apportionment_intervals.reset();
   if (o.total == "none") {
     in->run.erase("apportionment");
   } else if (!o.total.empty()) {

@@ -117,6 +117,18 @@ constexpr OptionRow kRows[] = {
      "  --disp-levels LIST\n"
      "               the dQmax levels of --disp, rising, separated by commas\n"
      "               (default 4,8,16,32)\n"},
+    {"--bs-disp", positive_count, &Options::bs_disp, absent_at_default,
+     "  --bs-disp N  after the fit, fit N bootstrap replicates (the replicates of\n"
+     "               --bootstrap N with the same --seed and --block) and displace\n"
+     "               every free profile element within each, at the dQmax levels of\n"
+     "               --bs-disp-levels; writes per element the interval over the\n"
+     "               replicates to bs_disp.tsv and bs_disp_summary.tsv in the report\n"
+     "               folder; needs --report and --passes or --converge\n",
+     0.0, kMostFits},
+    {"--bs-disp-levels", text, &Options::bs_disp_levels, absent_at_default,
+     "  --bs-disp-levels LIST\n"
+     "               the dQmax levels of --bs-disp, rising, separated by commas\n"
+     "               (default 0.5,1,2,4)\n"},
     {"--help", flag, &Options::help, nothing,
      "  --help       print this text and exit\n"},
     {"--version", flag, &Options::version, nothing,

@@ -210,13 +210,20 @@ Options parse_options(int argc, const char* const* argv) {
          options.starts > 0 ? "--starts" : options.fresh_starts > 0 ? "--fresh-starts" : "--bootstrap");
   }
   if (options.bootstrap > 0 && options.report.empty()) fail("Error: --bootstrap needs --report DIR for its tables!\n");
-  if (options.block > 0 && options.bootstrap == 0) fail("Error: --block needs --bootstrap!\n");
+  if (options.block > 0 && options.bootstrap == 0 && options.bs_disp == 0) {
+    fail("Error: --block needs --bootstrap!\n");
+  }
   if (!options.total.empty() && options.report.empty()) fail("Error: --total needs --report DIR!\n");
   if (options.disp && options.report.empty()) fail("Error: --disp needs --report DIR for its tables!\n");
   if (options.disp && options.passes < 0 && options.converge <= 0) {
     fail("Error: --disp needs --passes or --converge, so that every fit ends by itself!\n");
   }
   if (options.disp && !options.hold.empty()) fail("Error: --disp displaces a fit without --hold!\n");
+  if (options.bs_disp > 0 && options.report.empty()) fail("Error: --bs-disp needs --report DIR for its tables!\n");
+  if (options.bs_disp > 0 && options.passes < 0 && options.converge <= 0) {
+    fail("Error: --bs-disp needs --passes or --converge, so that every fit ends by itself!\n");
+  }
+  if (options.bs_disp > 0 && !options.hold.empty()) fail("Error: --bs-disp displaces a fit without --hold!\n");
   return options;
 }
 

@@ -27,6 +27,8 @@ struct Options {
   std::vector<std::string> hold;     ///< --hold FACTOR:VARIABLE=VALUE, each as typed, in order
   bool disp = false;                 ///< --disp: displacement intervals of the free profile elements
   std::string disp_levels;           ///< --disp-levels LIST: the dQmax levels as typed; "": 4,8,16,32
+  long bs_disp = 0;                  ///< --bs-disp N: displacement within N bootstrap replicates; 0: none
+  std::string bs_disp_levels;        ///< --bs-disp-levels LIST: its dQmax levels as typed; "": 0.5,1,2,4
   bool help = false;                 ///< --help
   bool version = false;              ///< --version
   std::vector<std::string> args;     ///< positional arguments, as typed

@@ -22,6 +22,12 @@ std::vector<int> draw_records(int nrec, int block, Random& rng) {
   return records_of_blocks(nrec, block, starts);
 }
 
+std::vector<int> replicate_records(int nrec, int block, std::uint64_t seed, int i) {
+  constexpr std::uint64_t kFirstReplicateStream = std::uint64_t{1} << 32;
+  Random rng(seed, kFirstReplicateStream + static_cast<std::uint64_t>(i));
+  return draw_records(nrec, block, rng);
+}
+
 int automatic_block_length(const Problem& problem, const FitState& state) {
   const auto nrec = static_cast<std::size_t>(problem.nrec);
   const auto nfakt = static_cast<std::size_t>(problem.nfakt);

@@ -2,6 +2,7 @@
 // replacement, keep the dependence between neighbouring samples.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "model/fit_state.h"
@@ -16,6 +17,12 @@ std::vector<int> records_of_blocks(int nrec, int block, const std::vector<int>& 
 // uniformly from 0 .. nrec - block (rng.below(nrec - block + 1)); a block longer
 // than nrec is cut to nrec. Returns the records.
 std::vector<int> draw_records(int nrec, int block, Random& rng);
+
+// The records of bootstrap replicate i (from 0) for a seed: draw_records from
+// Random(seed, 2^32 + i). Every ensemble that refits replicates (the bootstrap,
+// the displacement within replicates) draws them here, so one seed gives them the
+// same data.
+std::vector<int> replicate_records(int nrec, int block, std::uint64_t seed, int i);
 
 // The block length the bootstrap uses when none is given: the mean of the
 // politis_white_length of every factor's contributions in record order (the offset

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::uint64_t kFirstReplicateStream = std::uint64_t{1} << 32;
-
 enum class Fate { not_run, stopped, failed, fitted };
 
 struct Replicate {
@@ -45,6 +43,19 @@ std::vector<double> shares_of(const Problem& problem, const FitState& fit, int v
 
 }  // namespace
 
+std::vector<FactorMatch> map_replicate(const Problem& problem, const FitState& base, const std::vector<int>& records,
+                                       const FitState& fit, double min_r) {
+  const auto nfakt = static_cast<std::size_t>(problem.nfakt);
+  // The base contributions of the drawn records, in the replicate's order.
+  std::vector<double> base_x(records.size() * nfakt);
+  for (std::size_t s = 0; s < records.size(); ++s) {
+    std::copy_n(base.x.data() + static_cast<std::size_t>(records[s]) * nfakt, nfakt, base_x.data() + s * nfakt);
+  }
+  const int nrec = static_cast<int>(records.size());
+  return map_factors({base_x.data(), nrec, problem.nfakt}, {fit.x.data(), nrec, problem.nfakt}, min_r,
+                     problem.offset);
+}
+
 BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
                            FitObserver& observer, const BootstrapSettings& settings) {
   BootstrapRun run;
@@ -59,8 +70,7 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
   shared.discard_key_before_fits();  // a key that stopped the fit does not stop the bootstrap
 
   run_fits(settings.replicates, settings.threads, shared, [&](int i) {
-    Random rng(settings.seed, kFirstReplicateStream + static_cast<std::uint64_t>(i));
-    const std::vector<int> records = draw_records(problem.nrec, run.block, rng);
+    const std::vector<int> records = replicate_records(problem.nrec, run.block, settings.seed, i);
     const Problem replicate = replicate_problem(problem, base.p, records);
     FitState fit = FitState::sized_for(replicate);
     const FitOutcome outcome = run_fit(replicate, one_thread, fit, shared);
@@ -75,13 +85,7 @@ BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const F
       slot.fate = Fate::failed;
       return;
     }
-    // The base contributions of the drawn records, in the replicate's order.
-    std::vector<double> base_x(records.size() * nfakt);
-    for (std::size_t s = 0; s < records.size(); ++s) {
-      std::copy_n(base.x.data() + static_cast<std::size_t>(records[s]) * nfakt, nfakt, base_x.data() + s * nfakt);
-    }
-    slot.mapping = map_factors({base_x.data(), replicate.nrec, problem.nfakt},
-                               {fit.x.data(), replicate.nrec, replicate.nfakt}, settings.min_r, problem.offset);
+    slot.mapping = map_replicate(problem, base, records, fit, settings.min_r);
     if (settings.total >= 0) slot.shares = shares_of(replicate, fit, settings.total);
     slot.p = std::move(fit.p);
     slot.passes = outcome.passes;

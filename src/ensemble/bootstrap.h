@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ensemble/mapping.h"
 #include "fit/fit_observer.h"
 #include "model/fit_settings.h"
 #include "model/fit_state.h"
@@ -45,6 +46,12 @@ struct BootstrapRun {
 // was written); each replicate is fitted with `fit_settings` on one thread.
 BootstrapRun run_bootstrap(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
                            FitObserver& observer, const BootstrapSettings& settings);
+
+// Which replicate factor is which base factor: map_factors of the replicate fit
+// `fit` (over the drawn `records`, in order) against the base contributions of
+// those records, per base factor the replicate factor mapped to it.
+std::vector<FactorMatch> map_replicate(const Problem& problem, const FitState& base, const std::vector<int>& records,
+                                       const FitState& fit, double min_r);
 
 // The console lines of a bootstrap: the counts and, per factor, how often it was
 // mapped.

@@ -160,5 +160,12 @@ ReportInput read_report_folder(const ReportFolderFiles& files) {
   if (!files.starts.empty()) in.starts = table_of_tsv(text_of(files.starts));
   if (!files.bootstrap.empty()) in.bootstrap = table_of_tsv(text_of(files.bootstrap));
   if (!files.bootstrap_mapping.empty()) in.bootstrap_mapping = table_of_tsv(text_of(files.bootstrap_mapping));
+  if (!files.displacement.empty()) in.displacement = table_of_tsv(text_of(files.displacement));
+  if (!files.displacement_summary.empty()) in.displacement_summary = table_of_tsv(text_of(files.displacement_summary));
+  if (!files.apportionment.empty()) in.apportionment_intervals = table_of_tsv(text_of(files.apportionment));
+  if (!files.bs_displacement.empty()) in.bs_displacement = table_of_tsv(text_of(files.bs_displacement));
+  if (!files.bs_displacement_summary.empty()) {
+    in.bs_displacement_summary = table_of_tsv(text_of(files.bs_displacement_summary));
+  }
   return in;
 }

@@ -35,6 +35,8 @@ void read_page_numbers(const nlohmann::json& numbers, ReportInput* in);
 struct ReportFolderFiles {
   std::string run_record, variables, records, numbers;
   std::string starts, bootstrap, bootstrap_mapping;
+  std::string displacement, displacement_summary, apportionment;
+  std::string bs_displacement, bs_displacement_summary;
 };
 
 // The page's input from the folder's files; fails naming the first file that is

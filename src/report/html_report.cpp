@@ -191,7 +191,8 @@ double cell_number(const TextTable& t, std::size_t row, std::size_t col) {
 // The link text of a warning's section.
 std::string section_label(const std::string& id) {
   static const char* const kLabels[][2] = {{"convergence", "Convergence"}, {"summary", "Run summary"},
-                                           {"starts", "Starts"},           {"bootstrap_mapping", "Bootstrap mapping"},
+                                           {"starts", "Starts"},           {"bootstrap_mapping", "Bootstrap mapping"}, {"displacement", "Displacement"},
+                                           {"bs_displacement", "Bootstrap displacement"},
                                            {"variables", "Variables"},     {"records", "Records"}};
   for (const auto& label : kLabels) {
     if (id == label[0]) return label[1];
@@ -215,7 +216,7 @@ void warnings_section(Page& page, const ReportInput& in) {
     }
     page.add("</ul>");
   }
-  page.add("<p class=\"note\">" + escape_text(warning_conditions()) + "</p></div>");
+  page.add("<p class=\"note\">" + escape_text(warning_conditions(in)) + "</p></div>");
 }
 
 void summary(Page& page, const nlohmann::json& run) {
@@ -321,6 +322,29 @@ std::string displacement_statement(const nlohmann::json& run) {
   if (swaps > 0) {
     text += "<p style=\"color:#a00000\"><strong>Factors swapped in " + std::to_string(swaps) +
             " displaced fits (see Displacement): some factors are not well separated.</strong></p>";
+  }
+  return text;
+}
+
+// The statement of a displacement within bootstrap replicates that saw factors
+// swap or chi2 fall below a replicate's own fit.
+std::string bs_displacement_statement(const nlohmann::json& run) {
+  const nlohmann::json d = run.value("bootstrap_displacement", nlohmann::json());
+  if (!d.is_object()) return "";
+  std::string text;
+  if (d.value("chi2_decreased", false)) {
+    text += "<p style=\"color:#a00000\"><strong>Warning: a displaced fit of a bootstrap replicate reached a lower "
+            "chi2 than the replicate's own fit: that replicate's intervals describe a local minimum.</strong></p>";
+  }
+  long swaps = 0;
+  for (const nlohmann::json& level : d.value("levels", nlohmann::json::array())) {
+    const nlohmann::json count = level.value("swaps", nlohmann::json());
+    if (count.is_number()) swaps += count.get<long>();
+  }
+  if (swaps > 0) {
+    text += "<p style=\"color:#a00000\"><strong>Factors swapped in " + std::to_string(swaps) +
+            " displaced fits of the bootstrap replicates (see Bootstrap displacement): some factors are not well "
+            "separated.</strong></p>";
   }
   return text;
 }
@@ -653,8 +677,23 @@ ReportPages make_report(const ReportInput& in) {
                            cut->value("replicates", 0), cut->value("fitted", 0), cut->value("failed", 0),
                            cut->value("stopped_part_way", 0), cut->value("not_run", 0), cut->value("fitted", 0)));
     }
+    std::vector<IntervalMarks> marks;
+    if (in.displacement) {
+      const double dq = drawn_level(*in.displacement, 4.0);
+      marks.push_back({&*in.displacement, dq, "--disp, dQmax " + tick_label(dq), "#d55e00", 0.12});
+    }
+    if (in.bs_displacement) {
+      const double dq = drawn_level(*in.bs_displacement, 4.0);
+      marks.push_back({&*in.bs_displacement, dq, "--bs-disp, dQmax " + tick_label(dq), "#6a3d9a", 0.88});
+    }
+    if (!marks.empty()) {
+      page.add("<p class=\"note\">Beside each box: the element's displacement interval (left bar) and its interval "
+               "over the displaced fits of the bootstrap replicates (right bar), at the level named in the legend, "
+               "divided by the factor's mean contribution to be on the profile's axis; a bar cut at the edge of "
+               "the chart reaches 0 or has no upper end.</p>");
+    }
     std::size_t k = 0;
-    for (const auto& [factor, svg] : bootstrap_charts(*in.bootstrap)) page.figure(bootstrap_figure(k++), svg);
+    for (const auto& [factor, svg] : bootstrap_charts(*in.bootstrap, marks)) page.figure(bootstrap_figure(k++), svg);
     page.table(*in.bootstrap, nullptr, 2);
   }
   if (in.bootstrap_mapping) {
@@ -673,6 +712,18 @@ ReportPages make_report(const ReportInput& in) {
     page.add(displacement_statement(run));
     page.table(*in.displacement_summary);
     if (in.displacement) page.table(*in.displacement, nullptr, 2);
+  }
+  if (in.bs_displacement_summary) {
+    page.section("bs_displacement", "Bootstrap displacement", "BS displacement");
+    page.add("<p class=\"note\">The displacement run within each bootstrap replicate (the replicates of the "
+             "bootstrap for the same seed, each fitted from this fit's profiles and its factors mapped to this "
+             "fit's as the bootstrap maps them): per free element and dQmax the lowest low and the highest high "
+             "over the replicates whose factor was mapped to the element's factor (replicates: how many). Swaps "
+             "and decreases are counted over the interval ends of all replicates, each against its own "
+             "replicate's fit.</p>");
+    page.add(bs_displacement_statement(run));
+    page.table(*in.bs_displacement_summary);
+    if (in.bs_displacement) page.table(*in.bs_displacement, nullptr, 2);
   }
   pages.html = page.finish(title);
   return pages;

@@ -1,5 +1,7 @@
 #include "report/report_input.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 nlohmann::json apportionment_record(const ReportInput& in, std::size_t v) {
@@ -91,4 +93,17 @@ void rename_factors(ReportInput* in, const std::vector<std::string>& names) {
       if (!in->bootstrap_mapping->rows[row].empty()) in->bootstrap_mapping->rows[row][0] = names[row];
     }
   }
+  // The displacement tables leave out factors without a free element: their rows
+  // are renamed by the old name (the first factor of that name).
+  auto rename_by_name = [&](std::optional<TextTable>& table) {
+    if (!table) return;
+    for (std::vector<std::string>& cells : table->rows) {
+      if (cells.empty()) continue;
+      const auto f = static_cast<std::size_t>(std::find(old.begin(), old.end(), cells[0]) - old.begin());
+      if (f < old.size() && f < names.size()) cells[0] = names[f];
+    }
+  };
+  rename_by_name(in->displacement);
+  rename_by_name(in->bs_displacement);
+  rename_by_name(in->apportionment_intervals);
 }

@@ -52,6 +52,8 @@ struct ReportInput {
   std::optional<TextTable> displacement;       ///< interval of each free element per dQmax level
   std::optional<TextTable> displacement_summary;  ///< per level: swaps and largest chi2 decrease
   std::optional<TextTable> apportionment_intervals;  ///< shares with bootstrap and displacement intervals
+  std::optional<TextTable> bs_displacement;  ///< interval over bootstrap replicates of each free element per level
+  std::optional<TextTable> bs_displacement_summary;  ///< per level: swaps and largest chi2 decrease over replicates
 };
 
 // The apportionment of variable v as the run record holds it: the mean measured

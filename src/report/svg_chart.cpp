@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "control/text_format.h"
 #include "report/dates.h"
@@ -423,6 +424,35 @@ void Chart::note(std::string_view text) {
 }
 
 void Chart::legend(const std::vector<std::string>& names) {
+  std::vector<const char*> colours;
+  for (std::size_t k = 0; k < names.size(); ++k) colours.push_back(factor_colour(k));
+  legend(names, colours);
+}
+
+void Chart::ranges(const std::vector<double>& lows, const std::vector<double>& highs, double offset,
+                   const char* colour) {
+  const std::size_t n = std::min(lows.size(), highs.size());
+  const double bottom = std::min(y_lo_, y_hi_);
+  const double top = std::max(y_lo_, y_hi_);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::isnan(lows[i]) || std::isnan(highs[i])) continue;
+    const bool low_inside = inside_y(lows[i]) && lows[i] >= bottom;
+    const bool high_inside = std::isfinite(highs[i]) && highs[i] <= top;
+    const double y0 = py(low_inside ? std::min(lows[i], top) : bottom);
+    const double y1 = py(high_inside ? std::max(highs[i], bottom) : top);
+    const double x = px(static_cast<double>(i) + offset);
+    const std::string stroke = "<line stroke=\"" + std::string(colour) + "\" stroke-width=\"2\" ";
+    body_ += stroke + "x1=\"" + coord(x) + "\" y1=\"" + coord(y0) + "\" x2=\"" + coord(x) + "\" y2=\"" + coord(y1) +
+             "\"/>";
+    for (const auto& [inside, y] : {std::pair{low_inside, y0}, std::pair{high_inside, y1}}) {
+      if (!inside) continue;
+      body_ += stroke + "x1=\"" + coord(x - 4) + "\" y1=\"" + coord(y) + "\" x2=\"" + coord(x + 4) + "\" y2=\"" +
+               coord(y) + "\"/>";
+    }
+  }
+}
+
+void Chart::legend(const std::vector<std::string>& names, const std::vector<const char*>& colours) {
   double x = left_;
   double y = 30;
   for (std::size_t k = 0; k < names.size(); ++k) {
@@ -432,7 +462,7 @@ void Chart::legend(const std::vector<std::string>& names) {
       x = left_;
       y += 14;
     }
-    body_ += "<rect fill=\"" + std::string(factor_colour(k)) + "\" x=\"" + coord(x) + "\" y=\"" + coord(y - 9) +
+    body_ += "<rect fill=\"" + std::string(colours[k]) + "\" x=\"" + coord(x) + "\" y=\"" + coord(y - 9) +
              "\" width=\"10\" height=\"10\"/><text x=\"" + coord(x + 13) + "\" y=\"" + coord(y) + "\">" +
              label_content(names[k], kLongestLegend) + "</text>";
     x += w;

@@ -82,6 +82,13 @@ class Chart {
   void note(std::string_view text);
   // A legend of factor names with their colours, above the plot area.
   void legend(const std::vector<std::string>& names);
+  // A legend of names with the given colours (one per name), above the plot area.
+  void legend(const std::vector<std::string>& names, const std::vector<const char*>& colours);
+  // A vertical range per category i from lows[i] to highs[i] with short caps, at
+  // x = i + offset (offset within 0 .. 1). An end beyond the y range (0 on a log
+  // axis, infinity) is drawn at its edge without a cap; a range with an end that
+  // is NaN is left out.
+  void ranges(const std::vector<double>& lows, const std::vector<double>& highs, double offset, const char* colour);
 
   // The whole <svg> element.
   std::string svg() const;

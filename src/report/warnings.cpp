@@ -135,6 +135,22 @@ void records_warning(const TextTable& records, std::vector<Warning>* out) {
                   "records"});
 }
 
+// A displacement (the run record's member `key`) that saw chi2 fall below the fit
+// it displaced (`decrease`, one sentence), or factors swap at some interval end
+// (the count, then `swapped`).
+void displacement_warnings(const nlohmann::json& run, const char* key, const char* decrease, const char* swapped,
+                           const char* section, std::vector<Warning>* out) {
+  const nlohmann::json d = run.value(key, nlohmann::json());
+  if (!d.is_object()) return;
+  if (d.value("chi2_decreased", false)) out->push_back({decrease, section});
+  long swaps = 0;
+  for (const nlohmann::json& level : d.value("levels", nlohmann::json::array())) {
+    const nlohmann::json count = level.value("swaps", nlohmann::json());
+    if (count.is_number()) swaps += count.get<long>();
+  }
+  if (swaps > 0) out->push_back({"Factors swapped in " + std::to_string(swaps) + swapped, section});
+}
+
 }  // namespace
 
 std::vector<Warning> report_warnings(const ReportInput& in) {
@@ -142,9 +158,28 @@ std::vector<Warning> report_warnings(const ReportInput& in) {
   stop_warnings(in.run, &out);
   if (in.starts) starts_warning(*in.starts, &out);
   if (in.bootstrap_mapping) bootstrap_warning(*in.bootstrap_mapping, &out);
+  displacement_warnings(in.run, "displacement",
+                        "A displaced fit (--disp) reached a lower chi2 than the fit itself: the fit is not at its "
+                        "lowest minimum.",
+                        " displaced fits (--disp): some factors are not well separated.", "displacement", &out);
+  displacement_warnings(in.run, "bootstrap_displacement",
+                        "A displaced fit of a bootstrap replicate (--bs-disp) reached a lower chi2 than the "
+                        "replicate's own fit: that fit is not at its lowest minimum.",
+                        " displaced fits of the bootstrap replicates (--bs-disp): some factors are not well "
+                        "separated.",
+                        "bs_displacement", &out);
   species_warning(in.variables, &out);
   records_warning(in.records, &out);
   return out;
+}
+
+std::string warning_conditions(const ReportInput& in) {
+  std::string text = warning_conditions();
+  if (in.run.contains("displacement") || in.run.contains("bootstrap_displacement")) {
+    text += " With displacement: a displaced fit whose chi2 falls below the fit it displaced by more than " +
+            tick_label(kDecreaseShare * 100) + " % of the smallest dQmax, and factors swapped at any interval end.";
+  }
+  return text;
 }
 
 std::string warning_conditions() {

@@ -26,8 +26,16 @@ struct Warning {
 // The findings of a run, in the order of the page's sections: not converged,
 // interrupted or diverged; the result taken far before the last pass; many values
 // down-weighted; starts that ended at different minima; factors the bootstrap
-// replicates did not reproduce; poorly fitted species; outlying records.
+// replicates did not reproduce; displaced fits below the fit's chi2 and factor
+// swaps, of the displacement and of the displacement within bootstrap replicates;
+// poorly fitted species; outlying records.
 std::vector<Warning> report_warnings(const ReportInput& in);
+
+// A displaced fit whose chi2 falls below its base by more than this share of the
+// smallest dQmax level marks a decrease (the displacement's own tolerance).
+constexpr double kDecreaseShare = 0.01;
 
 // The conditions checked, with their thresholds, as one sentence for the page.
 std::string warning_conditions();
+// The same, and with a displacement in the run record the conditions of its findings.
+std::string warning_conditions(const ReportInput& in);

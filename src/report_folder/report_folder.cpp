@@ -164,6 +164,10 @@ const char* report_file_name(ReportFile file) {
       return "disp_profile.tsv";
     case ReportFile::apportionment:
       return "apportionment.tsv";
+    case ReportFile::bs_displacement:
+      return "bs_disp.tsv";
+    case ReportFile::bs_displacement_summary:
+      return "bs_disp_summary.tsv";
   }
   return "";
 }
@@ -196,6 +200,9 @@ ReportFolder::ReportFolder(const std::string& dir, const Problem& problem, const
     files.insert(files.end(),
                  {ReportFile::displacement, ReportFile::displacement_summary, ReportFile::displacement_profile});
     if (!options.total.empty()) files.push_back(ReportFile::apportionment);
+  }
+  if (options.bs_disp > 0) {
+    files.insert(files.end(), {ReportFile::bs_displacement, ReportFile::bs_displacement_summary});
   }
   std::vector<std::string> names;
   for (ReportFile file : files) names.emplace_back(report_file_name(file));
@@ -319,6 +326,36 @@ void ReportFolder::write_displacement(const Problem& problem, const FitState& st
   displacement_ = displacement;
 }
 
+void ReportFolder::write_bootstrap_displacement(const Problem& problem, const BootstrapDisplacementRun& run) {
+  bs_displacement_ = bootstrap_displacement_table(problem, run);
+  write_file(report_file_name(ReportFile::bs_displacement), tsv_text(*bs_displacement_));
+  bs_displacement_summary_ = bootstrap_displacement_summary_table(run);
+  write_file(report_file_name(ReportFile::bs_displacement_summary), tsv_text(*bs_displacement_summary_));
+  nlohmann::json levels = nlohmann::json::array();
+  for (std::size_t k = 0; k < run.levels.size(); ++k) {
+    levels.push_back({{"dq", run.levels[k]}, {"swaps", run.swaps[k]}, {"largest_decrease", run.largest_decrease[k]}});
+  }
+  nlohmann::json mapped = nlohmann::json::array();
+  for (std::size_t f = 0; f < run.mapped.size(); ++f) {
+    mapped.push_back({{"factor", problem.faktnavn[f]}, {"mapped", run.mapped[f]}});
+  }
+  bs_displacement_record_ = {{"replicates", run.replicates},
+                             {"block", run.block},
+                             {"fitted", run.fitted},
+                             {"failed", run.failed},
+                             {"stopped_part_way", run.stopped},
+                             {"not_run", run.not_run},
+                             {"level_tolerance", kLevelTolerance},
+                             {"decrease_tolerance", kDecreaseTolerance * (run.levels.empty() ? 0.0 : run.levels[0])},
+                             {"free_elements", run.elements.size()},
+                             {"interval_ends", run.ends},
+                             {"fits", run.fits},
+                             {"failed_fits", run.failed_fits},
+                             {"chi2_decreased", run.decreased()},
+                             {"mapped", mapped},
+                             {"levels", levels}};
+}
+
 void ReportFolder::write_report(const Problem& problem, const FitState& state, const FitSettings& settings,
                                 const RegressionTable& regression, const std::vector<std::string>& argv,
                                 const Options& options, const FitOutcome& outcome, RunTimes times) {
@@ -338,6 +375,7 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   if (!bootstrap_cut_short_.is_null()) record["bootstrap_stopped"] = bootstrap_cut_short_;
   add_holds(problem, settings.holds, record);
   if (displacement_) add_displacement(problem, *displacement_, record);
+  if (!bs_displacement_record_.is_null()) record["bootstrap_displacement"] = bs_displacement_record_;
   std::optional<TextTable> share_table;
   if (displacement_ && apportioned) {
     const std::vector<ShareInterval> intervals =
@@ -365,6 +403,8 @@ void ReportFolder::write_report(const Problem& problem, const FitState& state, c
   if (displacement_) input.displacement = displacement_table(problem, *displacement_);
   input.displacement_summary = std::move(displacement_summary_);
   input.apportionment_intervals = std::move(share_table);
+  input.bs_displacement = std::move(bs_displacement_);
+  input.bs_displacement_summary = std::move(bs_displacement_summary_);
   const ReportPages pages = make_report(input);
   const std::string figures = std::string(report_file_name(ReportFile::figures)) + "/";
   for (const Figure& figure : pages.figures) write_file(figures + figure.name, figure.svg);

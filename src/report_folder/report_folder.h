@@ -16,6 +16,7 @@
 
 #include "control/options.h"
 #include "displacement/apportionment.h"
+#include "displacement/bootstrap_displacement.h"
 #include "displacement/displacement.h"
 #include "ensemble/bootstrap.h"
 #include "ensemble/starts.h"
@@ -44,6 +45,8 @@ enum class ReportFile {
   displacement_summary,  ///< with --disp: swaps and chi2 decrease per level
   displacement_profile,  ///< with --disp: the profiles every displaced fit starts from
   apportionment,       ///< with --disp and --total: the shares with their intervals
+  bs_displacement,     ///< with --bs-disp: the interval over replicates of every free element per level
+  bs_displacement_summary,  ///< with --bs-disp: swaps and chi2 decrease per level over replicates
 };
 
 // The name of a file (or of the figures' folder) in the report folder.
@@ -81,6 +84,10 @@ class ReportFolder {
   // for the run record and the page.
   void write_displacement(const Problem& problem, const FitState& state, const DisplacementRun& displacement);
 
+  // After the displacement within bootstrap replicates: writes its tables and
+  // keeps them and its counts for the run record and the page.
+  void write_bootstrap_displacement(const Problem& problem, const BootstrapDisplacementRun& run);
+
   // Last: computes the diagnostics, writes the tables and the run record, and
   // renders the page and its figures from them. `argv` is the whole command line;
   // times are those of the run so far.
@@ -112,4 +119,7 @@ class ReportFolder {
   std::optional<DisplacementRun> displacement_;  ///< the displacement, once written
   std::optional<TextTable> displacement_summary_;  ///< its summary table, once written
   std::vector<std::vector<double>> bootstrap_shares_;  ///< per factor, the replicates' shares of the total
+  std::optional<TextTable> bs_displacement_;          ///< the table of --bs-disp, once written
+  std::optional<TextTable> bs_displacement_summary_;  ///< its summary table, once written
+  nlohmann::json bs_displacement_record_;             ///< its settings and counts for the run record; null: not run
 };
