@@ -12,11 +12,14 @@ import sys
 def shares(path):
     with open(path, encoding="utf-8", errors="replace") as f:
         lines = [line.rstrip("\n").split("\t") for line in f]
-    names = lines[1][1:-1]  # factor names; the last heading is the residue
+    # The heading of the contributions: factor names, the last one the residue (the
+    # title of the data file above it may take more than one line).
+    head = next(i for i, cells in enumerate(lines) if len(cells) > 2 and cells[-1] == "Residue")
+    names = lines[head][1:-1]
     nfakt = len(names)
     start = next(i for i, cells in enumerate(lines) if len(cells) > 1 and cells[1].endswith("profiles:"))
     contributions = [0.0] * nfakt
-    for cells in lines[2:start]:
+    for cells in lines[head + 1:start]:
         for f in range(nfakt):
             contributions[f] += float(cells[1 + f])
     profiles = [0.0] * nfakt

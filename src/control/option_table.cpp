@@ -45,15 +45,18 @@ constexpr OptionRow kRows[] = {
      "               robust fit: after each contribution step, a value whose scaled\n"
      "               residual |dy / u| exceeds ALPHA (a positive number, default 4)\n"
      "               gets the uncertainty u * sqrt(|dy / u| / ALPHA) in the profile\n"
-     "               step, the next contribution step, the residue and the regression,\n"
-     "               so its share of chi2 grows only linearly beyond ALPHA; the first\n"
-     "               contribution step weighs with the plain uncertainties. Give ALPHA\n"
-     "               as --robust=ALPHA, or as the next argument when that is a number.\n"
-     "               chi2/ny on the statistics lines, --converge, --keep-best, the\n"
-     "               divergence guard and the result table's chi2 are then Q(robust),\n"
-     "               chi2 with these uncertainties; a line after the closing line\n"
-     "               gives Q(true), chi2 with the plain ones, and the number of\n"
-     "               down-weighted values.\n",
+     "               step, the next contribution step, the residue and the regression;\n"
+     "               the first contribution step weighs with the plain uncertainties.\n"
+     "               Give ALPHA as --robust=ALPHA, or as the next argument when that\n"
+     "               is a number. The fit then makes Q(robust) small: the sum over the\n"
+     "               values of q * q, q = dy / u, up to |q| = ALPHA and of\n"
+     "               2 * ALPHA * |q| - ALPHA * ALPHA beyond, so a value's share grows\n"
+     "               only linearly beyond ALPHA. chi2/ny on the statistics lines,\n"
+     "               --converge, --keep-best, the divergence guard and the result\n"
+     "               table's chi2 are then Q(robust), worked out from each pass's own\n"
+     "               residuals; a line after the closing line gives Q(true), chi2\n"
+     "               with the plain uncertainties, and the number of down-weighted\n"
+     "               values.\n",
      4.0},
     {"--timing", flag, &Options::timing, value,
      "  --timing     print the time of each phase and pass on standard error\n"},

@@ -5,7 +5,7 @@
 
 // The numbers of one statistics line, in the doubles that were printed.
 struct PassLine {
-  double chi2 = 0.0;   ///< sum of squared weighted residuals of the pass's contribution step
+  double chi2 = 0.0;   ///< chi2 of the pass's contribution step (in robust mode Q(robust))
   int nytot = 0;       ///< degrees of freedom of the pass
   double ratio = 0.0;  ///< chi2 / nytot, the first printed number
   double sumsq = 0.0;  ///< mean squared contribution less one, the third printed number

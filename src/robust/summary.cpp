@@ -16,7 +16,6 @@ RobustSummary summarize_robust(const Problem& problem, const FitState& state, do
   summary.variable_down.assign(nvar, 0);
   summary.record_measured.assign(nrec, 0);
   summary.record_down.assign(nrec, 0);
-  const std::vector<float>& ueff = weighing_usik(problem, state);
   for (std::size_t s = 0; s < nrec; ++s) {
     double record_robust = 0.0;
     for (std::size_t v = 0; v < nvar; ++v) {
@@ -26,8 +25,8 @@ RobustSummary summarize_robust(const Problem& problem, const FitState& state, do
       const double d = static_cast<double>(state.dy[cell]);
       const double plain = static_cast<double>(u);
       summary.q_true += d * d / plain / plain;
-      const double q = d / static_cast<double>(ueff[cell]);
-      record_robust += q * q;
+      const double q = d / plain;
+      record_robust += alpha > 0 ? robust_share(q, alpha) : q * q;
       ++summary.measured;
       ++summary.variable_measured[v];
       ++summary.record_measured[s];

@@ -12,7 +12,7 @@
 struct RobustSummary {
   double alpha = 0.0;             ///< the scaled residual beyond which values are down-weighted
   double q_true = 0.0;            ///< Q(true): chi2 of the final residuals with the plain uncertainties usik
-  double q_robust = 0.0;          ///< Q(robust): chi2 of the final residuals with ueff (the fit's chi2)
+  double q_robust = 0.0;          ///< Q(robust) of the final residuals (the fit's chi2), see robust/weights.h
   long long measured = 0;         ///< values with an uncertainty above 0
   long long down = 0;             ///< of them, those whose |dy / u| exceeds alpha
   std::vector<int> variable_measured;  ///< per variable, nvar

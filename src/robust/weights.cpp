@@ -28,14 +28,19 @@ void start_robust(const Problem& problem, FitState& state, double alpha) {
   }
 }
 
+double robust_share(double q, double alpha) {
+  const double scaled = std::fabs(q);
+  if (scaled > alpha) return 2.0 * alpha * scaled - alpha * alpha;
+  return q * q;
+}
+
 double robust_record_chi2(const float* dy, const float* usik, float* ueff, int nvar, double alpha) {
   double sum = 0.0;
   for (int v = 0; v < nvar; ++v) {
     const float u = usik[v];
     ueff[v] = u;
     if (!(u > 0)) continue;
-    const double d = static_cast<double>(dy[v]);
-    double q = d / static_cast<double>(u);
+    const double q = static_cast<double>(dy[v]) / static_cast<double>(u);
     const double scaled = std::fabs(q);
     if (scaled > alpha) {
       const double wide = static_cast<double>(u) * std::sqrt(scaled / alpha);
@@ -43,9 +48,8 @@ double robust_record_chi2(const float* dy, const float* usik, float* ueff, int n
       const float raised =
           wide <= static_cast<double>(FLT_MAX) ? static_cast<float>(wide) : std::numeric_limits<float>::infinity();
       ueff[v] = raised;
-      q = d / static_cast<double>(raised);
     }
-    sum += q * q;
+    sum += robust_share(q, alpha);
   }
   return sum;
 }
