@@ -8,7 +8,8 @@
 #
 #   --robust --keep-best --converge TOL --passes LIMIT      (the unattended recipe)
 #
-# and the last one given also runs --robust --passes LONG (no stop rule, so the
+# once as it stands and once with --accelerate,
+# and the last program given also runs --robust --passes LONG (no stop rule, so the
 # result is the last pass; the passes themselves do not depend on how they are
 # ranked). Printed per data set and program: the pass the result belongs to of
 # the passes run, Q(robust) of the result as the program prints it, the largest
@@ -61,13 +62,17 @@ for folder in "${folders[@]}"; do
   k=0
   for program in "${programs[@]}"; do
     k=$((k + 1))
-    fit "$folder" "$program" "$data-$k" --keep-best --converge "$tol" --passes "$limit"
-    line=$(grep '^Stopped' "$work/$data-$k.out" || true)
-    returned=$(sed -nE 's/.*results belong to pass ([0-9]+).*/\1/p' <<<"$line")
-    passes=$(sed -nE -e 's/.*after ([0-9]+) passes.*/\1/p' -e 's/.*diverged in pass ([0-9]+) .*/\1 (diverged)/p' <<<"$line")
-    q=$(sed -nE 's/.*Q\(robust\) ([^;]*);.*/\1/p' "$work/$data-$k.out")
-    diff=$($shares "$work/$data-$k.tsv" "$work/$data-long.tsv" | sed -nE 's/^largest difference[^\t]*\t//p')
-    printf '%s\t%s\t%s / %s\t%s\t%s\t%s\n' "$data" "$program" "$returned" "$passes" "$q" "$diff" \
-      "$(cat "$work/$data-$k.time")"
+    for accelerate in "" --accelerate; do
+      name="$data-$k$accelerate"
+      # shellcheck disable=SC2086 # an empty $accelerate is no argument
+      fit "$folder" "$program" "$name" --keep-best --converge "$tol" --passes "$limit" $accelerate
+      line=$(grep '^Stopped' "$work/$name.out" || true)
+      returned=$(sed -nE 's/.*results belong to pass ([0-9]+).*/\1/p' <<<"$line")
+      passes=$(sed -nE -e 's/.*after ([0-9]+) passes.*/\1/p' -e 's/.*diverged in pass ([0-9]+) .*/\1 (diverged)/p' <<<"$line")
+      q=$(sed -nE 's/.*Q\(robust\) ([^;]*);.*/\1/p' "$work/$name.out")
+      diff=$($shares "$work/$name.tsv" "$work/$data-long.tsv" | sed -nE 's/^largest difference[^\t]*\t//p')
+      printf '%s\t%s\t%s / %s\t%s\t%s\t%s\n' "$data" "$program${accelerate:+ $accelerate}" "$returned" "$passes" "$q" \
+        "$diff" "$(cat "$work/$name.time")"
+    done
   done
 done
