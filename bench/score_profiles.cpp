@@ -2,9 +2,10 @@
 // the true profiles of bench/make_measured. Each true source is paired with one
 // fitted factor, greedily by the highest cosine similarity of their profiles
 // (species scaled by the true profiles' species means); prints the mean and the
-// lowest cosine of the pairs.
+// lowest cosine of the pairs. With "correlation", pairs and scores by the
+// correlation of the profiles across the species instead (unscaled).
 //
-//   score_profiles truth.tsv result.tsv
+//   score_profiles truth.tsv result.tsv [correlation]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,8 +28,9 @@ std::vector<std::string> cells(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: score_profiles truth.tsv result.tsv\n");
+  const bool pearson = argc == 4 && std::string(argv[3]) == "correlation";
+  if (argc != 3 && !pearson) {
+    std::fprintf(stderr, "usage: score_profiles truth.tsv result.tsv [correlation]\n");
     return 1;
   }
   std::ifstream truth_file(argv[1]);
@@ -73,6 +75,22 @@ int main(int argc, char** argv) {
     }
     return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
   };
+  auto correlation = [&](std::size_t a, std::size_t b) {
+    double ma = 0, mb = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+      ma += truth[j][a] / static_cast<double>(m);
+      mb += fitted[j][b] / static_cast<double>(m);
+    }
+    double ab = 0, aa = 0, bb = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+      const double x = truth[j][a] - ma, y = fitted[j][b] - mb;
+      ab += x * y;
+      aa += x * x;
+      bb += y * y;
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+  };
+  auto score = [&](std::size_t a, std::size_t b) { return pearson ? correlation(a, b) : cosine(a, b); };
   std::vector<bool> used_t(k, false), used_f(k, false);
   double sum = 0.0, lowest = 1.0;
   for (std::size_t pair = 0; pair < k; ++pair) {
@@ -80,8 +98,8 @@ int main(int argc, char** argv) {
     std::size_t bt = 0, bf = 0;
     for (std::size_t a = 0; a < k; ++a) {
       for (std::size_t b = 0; b < k; ++b) {
-        if (!used_t[a] && !used_f[b] && cosine(a, b) > best) {
-          best = cosine(a, b);
+        if (!used_t[a] && !used_f[b] && score(a, b) > best) {
+          best = score(a, b);
           bt = a;
           bf = b;
         }
