@@ -41,6 +41,7 @@ struct SearchResult {
   std::vector<double> largest_decrease;  // per level
   long fits = 0;
   long failed = 0;
+  long passes = 0;
   bool run = false;
 };
 
@@ -92,6 +93,7 @@ class Search {
     }
     result.fits = fits_;
     result.failed = failed_;
+    result.passes = passes_;
     return result;
   }
 
@@ -104,6 +106,7 @@ class Search {
     fit.p = nearest_profiles(t);
     const FitOutcome outcome = run_fit(held_, settings, fit, observer_);
     ++fits_;
+    passes_ += outcome.passes;
     Trial trial;
     trial.t = t;
     if (outcome.failed || !std::isfinite(fit.chi2)) {
@@ -203,6 +206,7 @@ class Search {
   double decrease_ = 0.0;
   long fits_ = 0;
   long failed_ = 0;
+  long passes_ = 0;
   std::vector<Trial> points_;
 };
 
@@ -284,6 +288,7 @@ DisplacementRun run_displacement(const Problem& problem, const FitState& base, c
     }
     run.fits += result.fits;
     run.failed += result.failed;
+    run.passes += result.passes;
     ElementInterval& element = run.elements[i / 2];
     const bool down = i % 2 == 0;
     for (std::size_t k = 0; k < nlevels; ++k) {

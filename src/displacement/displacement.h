@@ -55,6 +55,7 @@ struct DisplacementRun {
   std::vector<double> largest_decrease;   ///< per level: the largest base chi2 less trial chi2 (0 when none)
   long fits = 0;                          ///< constrained fits run
   long failed = 0;                        ///< of which without a result
+  long passes = 0;                        ///< passes of the constrained fits, all told
   int searches = 0;                       ///< searches asked for (two per free element)
   int not_run = 0;                        ///< searches stopped before they began
   bool decreased() const;                 ///< a decrease beyond the tolerance was seen

@@ -58,12 +58,12 @@ void cholesky_solve(const double* l, int m, double* c) {
 // solved block's inverse at held factor held[h] (0 when it is not solved): how
 // fast that factor's contribution falls as its multiplier rises.
 void solve_record(const double* g, const double* c, int n, double* x, int* passive, const std::vector<int>& held,
-                  double* inverse_diag, double* work_a, double* work_z, double* work_c) {
-  std::vector<int> index(static_cast<std::size_t>(n));
+                  double* inverse_diag, double* work_a, double* work_z, double* work_c, int* work_index) {
+  int* index = work_index;
   int m = n;
   for (int i = 0; i < n; ++i) index[static_cast<std::size_t>(i)] = i;
   for (;;) {
-    const int bad = cholesky(g, n, index.data(), m, work_a);
+    const int bad = cholesky(g, n, index, m, work_a);
     if (bad >= 0) {
       for (int k = bad; k < m - 1; ++k) index[static_cast<std::size_t>(k)] = index[static_cast<std::size_t>(k + 1)];
       --m;
@@ -116,6 +116,7 @@ HeldContributions::HeldContributions(const Problem& problem, const std::vector<H
     value_.push_back(h.value);
   }
   target_.assign(factor_.size(), 0.0);
+  for (int f : factor_) held_at_.push_back(f - problem.offset);
   lambda_.assign(factor_.size(), 0.0);
   const auto records = static_cast<std::size_t>(problem.nrec);
   const auto n = static_cast<std::size_t>(n_);
@@ -127,19 +128,20 @@ HeldContributions::HeldContributions(const Problem& problem, const std::vector<H
   work_a_.resize(n * n);
   work_z_.resize(n);
   work_c_.resize(n);
+  work_rhs_.resize(n);
+  work_index_.resize(n);
 }
 
 void HeldContributions::solve_all(const Problem& problem) {
   const auto n = static_cast<std::size_t>(n_);
   const auto held = factor_.size();
-  std::vector<int> held_at(held);
-  for (std::size_t h = 0; h < held; ++h) held_at[h] = factor_[h] - problem.offset;
-  std::vector<double> c(n);
+  std::vector<int>& held_at = held_at_;
+  std::vector<double>& c = work_rhs_;
   for (std::size_t s = 0; s < static_cast<std::size_t>(problem.nrec); ++s) {
     std::copy_n(b_.data() + s * n, n, c.data());
     for (std::size_t h = 0; h < held; ++h) c[static_cast<std::size_t>(held_at[h])] -= lambda_[h];
     solve_record(g_.data() + s * n * n, c.data(), n_, x_.data() + s * n, passive_.data() + s * n, held_at,
-                 inverse_diag_.data() + s * held, work_a_.data(), work_z_.data(), work_c_.data());
+                 inverse_diag_.data() + s * held, work_a_.data(), work_z_.data(), work_c_.data(), work_index_.data());
   }
 }
 
@@ -224,11 +226,14 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
       const double w = static_cast<double>(usik[row + static_cast<std::size_t>(v)]);
       if (!std::isfinite(y) || !std::isfinite(w)) return false;
       if (!(w > 0)) continue;
+      const double weight = 1.0 / (w * w);
       const double* pv = p + static_cast<std::size_t>(v) * static_cast<std::size_t>(nfakt);
+      const double yv = (y - offset * pv[0]) * weight;
       for (int i = 0; i < n_; ++i) {
         const double pi = pv[i + offset];
-        b[i] += (y - offset * pv[0]) * pi / w / w;
-        for (int j = 0; j <= i; ++j) g[i * n_ + j] += pi * pv[j + offset] / w / w;
+        const double wpi = pi * weight;
+        b[i] += yv * pi;
+        for (int j = 0; j <= i; ++j) g[i * n_ + j] += wpi * pv[j + offset];
       }
     }
     for (int i = 0; i < n_; ++i) {

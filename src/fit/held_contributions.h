@@ -46,6 +46,9 @@ class HeldContributions {
   // Per record: normal matrix (n x n, full), right-hand side (n), solution (n),
   // and the diagonal element of the held factors in the inverse of the active block.
   std::vector<double> g_, b_, x_, inverse_diag_;
-  std::vector<double> work_a_, work_z_, work_c_;
+  std::vector<int> held_at_;    // per held factor: its position among the solved factors
+  std::vector<double> work_a_, work_z_, work_c_, work_rhs_;
+  std::vector<int> work_index_;
+
   std::vector<int> passive_;    // per record and factor: solved (1) or left out (0)
 };
