@@ -62,9 +62,10 @@ struct DisplacementRun {
 };
 
 // Runs the displacement of the fitted state `base` of `problem` (the state whose
-// result was written): every constrained fit starts from base.p with a fresh
-// state (damp 10) and the stop rules of `fit_settings`, as --hold does from the
-// same profiles. The results do not depend on the number of threads.
+// result was written): every constrained fit runs with a fresh state (damp 10)
+// and the stop rules of `fit_settings`, as --hold does; a search's first trial
+// starts from base.p, each later one from the profiles of its nearest earlier
+// trial. The results do not depend on the number of threads.
 DisplacementRun run_displacement(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
                                  FitObserver& observer, const DisplacementSettings& settings);
 
