@@ -271,6 +271,9 @@ void displacement(const FitPlan& plan, const Problem& problem, const FitState& s
   const DisplacementRun run = run_displacement(problem, state, plan.settings, observer, settings);
   std::fputs(displacement_summary(run).c_str(), stdout);
   std::fflush(stdout);
+  if (options.timing) {
+    std::fprintf(stderr, "timing\tdisplacement\t%ld\t%ld\t%.6f\n", run.fits, run.passes, seconds_since(started));
+  }
   report.write_displacement(problem, state, run);
 }
 

@@ -26,6 +26,7 @@ struct Trial {
   double dq = 0.0;       // chi2 less the base chi2; +inf when the fit has no result
   bool swapped = false;  // a base factor's best match is another factor
   double share = std::nan("");  // with a total: the factor's share of it (per cent)
+  std::vector<double> p;  // the fitted profiles (empty when the fit has no result)
 };
 
 // Where one search (one element, one direction) ended on one level.
@@ -40,6 +41,7 @@ struct SearchResult {
   std::vector<double> largest_decrease;  // per level
   long fits = 0;
   long failed = 0;
+  long passes = 0;
   bool run = false;
 };
 
@@ -76,7 +78,7 @@ class Search {
     step_ = q0_ > 0 ? 0.1 * q0_ : 0.05 * modelled;
     if (!(step_ > 0)) step_ = 1.0;
     limit_ = direction < 0 ? q0_ : 1e4 * std::max(q0_, modelled > 0 ? modelled : 1.0);
-    points_.push_back(Trial{0.0, 0.0, false, std::nan("")});
+    points_.push_back(Trial{0.0, 0.0, false, std::nan(""), base.state.p});
   }
 
   SearchResult run() {
@@ -91,6 +93,7 @@ class Search {
     }
     result.fits = fits_;
     result.failed = failed_;
+    result.passes = passes_;
     return result;
   }
 
@@ -100,8 +103,10 @@ class Search {
     settings.holds = {HeldElement{f_, v_, q0_ + direction_ * t}};
     if (direction_ < 0 && t >= limit_) settings.holds[0].value = 0.0;
     FitState fit = FitState::sized_for(held_);
+    fit.p = nearest_profiles(t);
     const FitOutcome outcome = run_fit(held_, settings, fit, observer_);
     ++fits_;
+    passes_ += outcome.passes;
     Trial trial;
     trial.t = t;
     if (outcome.failed || !std::isfinite(fit.chi2)) {
@@ -110,12 +115,25 @@ class Search {
       return trial;
     }
     trial.dq = fit.chi2 - base_.state.chi2;
+    trial.p = fit.p;
     decrease_ = std::max(decrease_, -trial.dq);
     const Problem& problem = base_.problem;
     trial.swapped = factors_swapped({base_.state.x.data(), problem.nrec, problem.nfakt},
                                     {fit.x.data(), problem.nrec, problem.nfakt});
     if (base_.total == v_) trial.share = share_of(base_.problem, fit, f_, v_);
     return trial;
+  }
+
+  // The profiles a trial at displacement t starts from: those of the nearest
+  // trial with a result (the base for the first), the earlier of two as near.
+  // The search runs its trials in a fixed order, so the start depends only on
+  // the element and its direction.
+  const std::vector<double>& nearest_profiles(double t) const {
+    const Trial* nearest = &points_.front();
+    for (const Trial& point : points_) {
+      if (!point.p.empty() && std::abs(point.t - t) < std::abs(nearest->t - t)) nearest = &point;
+    }
+    return nearest->p;
   }
 
   static End end_at(const Trial& trial) { return End{trial.t, trial.swapped, trial.share}; }
@@ -188,6 +206,7 @@ class Search {
   double decrease_ = 0.0;
   long fits_ = 0;
   long failed_ = 0;
+  long passes_ = 0;
   std::vector<Trial> points_;
 };
 
@@ -269,6 +288,7 @@ DisplacementRun run_displacement(const Problem& problem, const FitState& base, c
     }
     run.fits += result.fits;
     run.failed += result.failed;
+    run.passes += result.passes;
     ElementInterval& element = run.elements[i / 2];
     const bool down = i % 2 == 0;
     for (std::size_t k = 0; k < nlevels; ++k) {

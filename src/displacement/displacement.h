@@ -55,15 +55,17 @@ struct DisplacementRun {
   std::vector<double> largest_decrease;   ///< per level: the largest base chi2 less trial chi2 (0 when none)
   long fits = 0;                          ///< constrained fits run
   long failed = 0;                        ///< of which without a result
+  long passes = 0;                        ///< passes of the constrained fits, all told
   int searches = 0;                       ///< searches asked for (two per free element)
   int not_run = 0;                        ///< searches stopped before they began
   bool decreased() const;                 ///< a decrease beyond the tolerance was seen
 };
 
 // Runs the displacement of the fitted state `base` of `problem` (the state whose
-// result was written): every constrained fit starts from base.p with a fresh
-// state (damp 10) and the stop rules of `fit_settings`, as --hold does from the
-// same profiles. The results do not depend on the number of threads.
+// result was written): every constrained fit runs with a fresh state (damp 10)
+// and the stop rules of `fit_settings`, as --hold does; a search's first trial
+// starts from base.p, each later one from the profiles of its nearest earlier
+// trial. The results do not depend on the number of threads.
 DisplacementRun run_displacement(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
                                  FitObserver& observer, const DisplacementSettings& settings);
 

@@ -4,23 +4,27 @@
 #include <cassert>
 #include <cmath>
 #include <chrono>
+#include <memory>
 
 #include "engine/engine.h"
 #include "fit/extrapolation.h"
 #include "fit/fit_monitor.h"
+#include "fit/held_contributions.h"
 #include "fit/reweighting.h"
 
 namespace {
 
-// The contribution step of a pass from state.p, its totals from zero; with a
+// The contribution step of a pass from state.p, its totals from zero; with held
+// elements (`held` not null) the step that keeps their values; with a
 // reweighting rule (robust mode) new weights from its residuals, and the chi2 the
 // passes are then watched by (Q(robust)).
-void contribution_step_of_pass(const Problem& problem, const FitSettings& settings, FitState& state) {
+void contribution_step_of_pass(const Problem& problem, const FitSettings& settings, FitState& state,
+                               HeldContributions* held) {
   state.chi2 = 0.0;
   state.nytot = -state.nfree;
   std::fill(state.sum2.begin(), state.sum2.end(), 0.0);
   state.sumsq = 0.0;
-  contribution_pass(problem, settings, state);
+  if (held == nullptr || !held->step(problem, state)) contribution_pass(problem, settings, state);
   if (settings.reweighting != nullptr) settings.reweighting->refresh(problem, state);
 }
 
@@ -31,13 +35,13 @@ void contribution_step_of_pass(const Problem& problem, const FitSettings& settin
 // pass goes on from the extrapolated profiles.
 void try_extrapolation(const Problem& problem, const FitSettings& settings, FitState& state, FitState* trial,
                        const std::vector<double>& pushed, FitMonitor& monitor,
-                       FitOutcome& outcome, long pass) {
+                       FitOutcome& outcome, long pass, HeldContributions* held) {
   ++outcome.extrapolations_tried;
   trial->p.assign(pushed.begin(), pushed.end());
   trial->ny.assign(state.ny.begin(), state.ny.end());
   trial->nfree = state.nfree;
   trial->damp = state.damp;
-  contribution_step_of_pass(problem, settings, *trial);
+  contribution_step_of_pass(problem, settings, *trial, held);
   if (trial->chi2 < state.chi2) {
     std::swap(state, *trial);
     monitor.moved_start(state.p);
@@ -94,6 +98,8 @@ FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState
     state.ueff.clear();
   }
   set_held_elements(problem, settings, state);
+  std::unique_ptr<HeldContributions> held;
+  if (!settings.holds.empty()) held = std::make_unique<HeldContributions>(problem, settings.holds);
   // Set once a better earlier pass has been put back into the state: the next round runs
   // only the final contribution step, from that pass's starting state.
   bool restored = false;
@@ -126,8 +132,8 @@ FitOutcome run_fit(const Problem& problem, const FitSettings& settings, FitState
       // The weights the ordinary contribution step runs with, before it refreshes them.
       trial.ueff.assign(state.ueff.begin(), state.ueff.end());
     }
-    contribution_step_of_pass(problem, settings, state);
-    if (try_push) try_extrapolation(problem, settings, state, &trial, pushed, monitor, outcome, pass);
+    contribution_step_of_pass(problem, settings, state, held.get());
+    if (try_push) try_extrapolation(problem, settings, state, &trial, pushed, monitor, outcome, pass, held.get());
     if (settings.accelerate && !restored) extrapolation.started(state);
 
     if (!restored) {
