@@ -304,15 +304,15 @@ std::vector<double> mean_contributions(const ResultNumbers& r) {
   return mean;
 }
 
-// The statement of a displacement that saw factors swap or chi2 fall below the fit's.
-std::string displacement_statement(const nlohmann::json& run) {
-  const nlohmann::json d = run.value("displacement", nlohmann::json());
+// The statement of a displacement (`key` in run.json) that saw chi2 fall below
+// the fit it started from (`decrease`) or factors swap (`swapped_in` names where).
+std::string findings_statement(const nlohmann::json& run, const char* key, const std::string& decrease,
+                               const std::string& swapped_in) {
+  const nlohmann::json d = run.value(key, nlohmann::json());
   if (!d.is_object()) return "";
   std::string text;
   if (d.value("chi2_decreased", false)) {
-    text += "<p style=\"color:#a00000\"><strong>Warning: a displaced fit reached a lower chi2 than this fit: the fit is "
-            "not at its lowest minimum, and its intervals describe a local one. Refit (e.g. with more starts) "
-            "before publishing.</strong></p>";
+    text += "<p style=\"color:#a00000\"><strong>" + decrease + "</strong></p>";
   }
   long swaps = 0;
   for (const nlohmann::json& level : d.value("levels", nlohmann::json::array())) {
@@ -320,33 +320,25 @@ std::string displacement_statement(const nlohmann::json& run) {
     if (count.is_number()) swaps += count.get<long>();
   }
   if (swaps > 0) {
-    text += "<p style=\"color:#a00000\"><strong>Factors swapped in " + std::to_string(swaps) +
-            " displaced fits (see Displacement): some factors are not well separated.</strong></p>";
+    text += "<p style=\"color:#a00000\"><strong>Factors swapped in " + std::to_string(swaps) + " displaced fits" +
+            swapped_in + ": some factors are not well separated.</strong></p>";
   }
   return text;
 }
 
-// The statement of a displacement within bootstrap replicates that saw factors
-// swap or chi2 fall below a replicate's own fit.
+std::string displacement_statement(const nlohmann::json& run) {
+  return findings_statement(run, "displacement",
+                            "Warning: a displaced fit reached a lower chi2 than this fit: the fit is not at its "
+                            "lowest minimum, and its intervals describe a local one. Refit (e.g. with more starts) "
+                            "before publishing.",
+                            " (see Displacement)");
+}
+
 std::string bs_displacement_statement(const nlohmann::json& run) {
-  const nlohmann::json d = run.value("bootstrap_displacement", nlohmann::json());
-  if (!d.is_object()) return "";
-  std::string text;
-  if (d.value("chi2_decreased", false)) {
-    text += "<p style=\"color:#a00000\"><strong>Warning: a displaced fit of a bootstrap replicate reached a lower "
-            "chi2 than the replicate's own fit: that replicate's intervals describe a local minimum.</strong></p>";
-  }
-  long swaps = 0;
-  for (const nlohmann::json& level : d.value("levels", nlohmann::json::array())) {
-    const nlohmann::json count = level.value("swaps", nlohmann::json());
-    if (count.is_number()) swaps += count.get<long>();
-  }
-  if (swaps > 0) {
-    text += "<p style=\"color:#a00000\"><strong>Factors swapped in " + std::to_string(swaps) +
-            " displaced fits of the bootstrap replicates (see Bootstrap displacement): some factors are not well "
-            "separated.</strong></p>";
-  }
-  return text;
+  return findings_statement(run, "bootstrap_displacement",
+                            "Warning: a displaced fit of a bootstrap replicate reached a lower chi2 than the "
+                            "replicate's own fit: that replicate's intervals describe a local minimum.",
+                            " of the bootstrap replicates (see Bootstrap displacement)");
 }
 
 void apportionment(Page& page, const nlohmann::json& run, const std::vector<std::string>& factors,
