@@ -16,6 +16,7 @@
 
 #include "control/factor_names.h"
 #include "control/failure.h"
+#include "control/options.h"
 #include "control/text_format.h"
 #include "displacement/apportionment.h"
 #include "displacement/hold.h"
@@ -52,20 +53,6 @@ class InterruptObserver : public FitObserver {
 };
 
 constexpr auto kSignalPoll = std::chrono::milliseconds(100);
-
-int thread_count(long threads) {
-  const long cores = static_cast<long>(std::thread::hardware_concurrency());
-  return static_cast<int>(std::min(threads > 0 ? threads : std::max(cores, 1L), 256L));
-}
-
-FitState allocate_state(const Problem& problem) {
-  try {
-    return FitState::sized_for(problem);
-  } catch (const NoMemoryFor& no_memory) {
-    if (std::string(no_memory.table()) == "sum2") fail("No memory. Reduce number of sources.\n");
-    fail("No memory for %s. Reduce number of records.\n", no_memory.table());
-  }
-}
 
 // Fails as the console's parser fails on the command line of `options`.
 void check_options(const Options& options) {

@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/console_observer.h"
@@ -101,9 +100,7 @@ FitPlan plan_from_options(int argc, char** argv) {
   plan.data = args[3];
   plan.result = args[4];
   if (args.size() == 6) plan.rotate = args[5];
-  const long cores = static_cast<long>(std::thread::hardware_concurrency());
-  plan.settings.threads =
-      static_cast<int>(std::min(options.threads > 0 ? options.threads : std::max(cores, 1L), 256L));
+  plan.settings.threads = thread_count(options.threads);
   plan.settings.passes = options.passes;
   plan.settings.converge = options.converge;
   plan.settings.keep_best = options.keep_best;
@@ -149,15 +146,6 @@ Problem read_problem(const FitPlan& plan) {
 Problem hold_elements(Problem problem, FitPlan& plan) {
   plan.settings.holds = parse_holds(problem, plan.options.hold);
   return plan.settings.holds.empty() ? problem : holding(problem, plan.settings.holds);
-}
-
-FitState allocate_state(const Problem& problem) {
-  try {
-    return FitState::sized_for(problem);
-  } catch (const NoMemoryFor& no_memory) {
-    if (std::string(no_memory.table()) == "sum2") fail("No memory. Reduce number of sources.\n");
-    fail("No memory for %s. Reduce number of records.\n", no_memory.table());
-  }
 }
 
 // Before the fit: no output may replace an input, a bootstrap block fits in the

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/console_observer.h"
 #include "control/failure.h"
+#include "control/options.h"
 #include "control/text_format.h"
 #include "control/text_table.h"
 #include "ensemble/tsv_text.h"
@@ -135,8 +135,7 @@ ScanPlan plan_from_options(int argc, char** argv) {
   if (plan.scan.first == 0) fail("Error: scan: give --factors A-B! See tarnok scan --help.\n");
   plan.prepared = positional[0];
   plan.outdir = positional[1];
-  const long cores = static_cast<long>(std::thread::hardware_concurrency());
-  plan.fit.threads = static_cast<int>(std::min(threads > 0 ? threads : std::max(cores, 1L), 256L));
+  plan.fit.threads = thread_count(threads);
   return plan;
 }
 

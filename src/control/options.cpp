@@ -1,12 +1,14 @@
 #include "control/options.h"
 
 #include <cctype>
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <variant>
 
 #include "control/failure.h"
@@ -86,6 +88,11 @@ bool read_seed(const std::string& text, std::uint64_t* value) {
   const std::string_view digits = decimal_digits(text);
   auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), *value);
   return !digits.empty() && ec == std::errc() && ptr == digits.data() + digits.size();
+}
+
+int thread_count(long requested) {
+  const long cores = static_cast<long>(std::thread::hardware_concurrency());
+  return static_cast<int>(std::min(requested > 0 ? requested : std::max(cores, 1L), 256L));
 }
 
 namespace {

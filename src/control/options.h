@@ -46,3 +46,7 @@ const char* usage_text();
 // to 18446744073709551615. False for anything else; the fit and prepare each say so
 // in their own words.
 bool read_seed(const std::string& text, std::uint64_t* value);
+
+// The threads of a run asked for `requested` threads: that many, or one per core
+// when 0 or less, and at most 256.
+int thread_count(long requested);

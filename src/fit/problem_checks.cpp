@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 
 #include "control/failure.h"
 #include "control/text_format.h"
@@ -35,4 +36,13 @@ std::string unmeasured_records_warning(const Problem& problem, const std::string
       data.c_str(), count, count == 1 ? "" : "s", first + 1, quote_cell(problem.id(first)).c_str(),
       count == 1 ? "its" : "their", problem.offset != 0 ? " (but the offset's 1)" : "",
       count == 1 ? "it takes" : "they take");
+}
+
+FitState allocate_state(const Problem& problem) {
+  try {
+    return FitState::sized_for(problem);
+  } catch (const NoMemoryFor& no_memory) {
+    if (std::string(no_memory.table()) == "sum2") fail("No memory. Reduce number of sources.\n");
+    fail("No memory for %s. Reduce number of records.\n", no_memory.table());
+  }
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "model/fit_state.h"
 #include "model/problem.h"
 
 // Fails when there are fewer records than factors: every variable's profile
@@ -19,3 +20,7 @@ void refuse_block_above_records(long block, const Problem& problem, const std::s
 // naming the first: they are fitted with contributions 0 and hold no residue.
 // Empty when every record has something measured. Ends with a newline.
 std::string unmeasured_records_warning(const Problem& problem, const std::string& data);
+
+// The tables of a fit of `problem`, or the console's failure when they do not fit
+// in memory (naming the table, and what to reduce).
+FitState allocate_state(const Problem& problem);

@@ -59,6 +59,24 @@ void thin_by_grid(const std::vector<double>& xs, const std::vector<double>& ys, 
   }
 }
 
+// The ends of the runs of rising times xs between gaps (a step far longer than
+// their usual spacing, the median step): a run is [previous end, end). The last
+// end is xs.size().
+std::vector<std::size_t> gap_ends(const std::vector<double>& xs) {
+  std::vector<double> steps;
+  for (std::size_t i = 1; i < xs.size(); ++i) steps.push_back(xs[i] - xs[i - 1]);
+  double usual = 0.0;
+  if (!steps.empty()) {
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    usual = steps[steps.size() / 2];
+  }
+  std::vector<std::size_t> ends;
+  for (std::size_t i = 1; i <= xs.size(); ++i) {
+    if (i == xs.size() || (usual > 0 && xs[i] - xs[i - 1] > kGapSteps * usual)) ends.push_back(i);
+  }
+  return ends;
+}
+
 }  // namespace
 
 TimeAxis time_axis(const std::vector<std::string>& ids) {
@@ -166,17 +184,9 @@ void time_series(Chart& chart, const TimeAxis& time, const std::vector<double>& 
   }
   const double lo = xs.empty() ? 0 : xs.front();
   const double hi = xs.empty() ? 1 : xs.back();
-  std::vector<double> steps;
-  for (std::size_t i = 1; i < xs.size(); ++i) steps.push_back(xs[i] - xs[i - 1]);
-  double usual = 0.0;
-  if (!steps.empty()) {
-    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
-    usual = steps[steps.size() / 2];
-  }
   const int columns = static_cast<int>(kColumns);
   std::size_t begin = 0;
-  for (std::size_t i = 1; i <= xs.size(); ++i) {
-    if (i < xs.size() && !(usual > 0 && xs[i] - xs[i - 1] > kGapSteps * usual)) continue;
+  for (std::size_t i : gap_ends(xs)) {
     const std::vector<double> part_x(xs.begin() + static_cast<std::ptrdiff_t>(begin), xs.begin() + static_cast<std::ptrdiff_t>(i));
     const std::vector<double> part_y(ys.begin() + static_cast<std::ptrdiff_t>(begin), ys.begin() + static_cast<std::ptrdiff_t>(i));
     const double share = (part_x.back() - part_x.front()) / std::max(hi - lo, 1e-300);
@@ -256,16 +266,8 @@ std::string stacked_time_chart(const std::string& title, const TimeAxis& time, c
   linear_from_zero(top, &y_lo, &y_hi);
   chart.y_axis(y_lo, y_hi, false, label);
   // A gap in the records (far longer than their usual spacing) breaks the areas.
-  std::vector<double> steps;
-  for (std::size_t i = 1; i < xs.size(); ++i) steps.push_back(xs[i] - xs[i - 1]);
-  double usual = 0.0;
-  if (!steps.empty()) {
-    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
-    usual = steps[steps.size() / 2];
-  }
   std::size_t begin = 0;
-  for (std::size_t i = 1; i <= xs.size(); ++i) {
-    if (i < xs.size() && !(usual > 0 && xs[i] - xs[i - 1] > kGapSteps * usual)) continue;
+  for (std::size_t i : gap_ends(xs)) {
     const auto from = static_cast<std::ptrdiff_t>(begin), to = static_cast<std::ptrdiff_t>(i);
     std::vector<std::vector<double>> part(means.size());
     for (std::size_t f = 0; f < means.size(); ++f) part[f].assign(means[f].begin() + from, means[f].begin() + to);
