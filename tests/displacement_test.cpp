@@ -10,6 +10,7 @@
 #include "control/text_table.h"
 #include "displacement/displacement.h"
 #include "displacement/hold.h"
+#include "fit/newton_fit.h"
 #include "reference/random_model.h"
 #include "support.h"
 
@@ -138,6 +139,85 @@ TEST(Hold, HeldElementsAreKeptExactlyAndNotAbsorbedByRescaling) {
       EXPECT_NEAR(fit.chi2, m.chi2, 1e-6 * m.chi2) << i;
     }
   }
+}
+
+TEST(NewtonFit, ReachesTheMinimumTheAlternatingFitConvergesTo) {
+  // Each case: the problem, where the Newton fit starts, what it holds; its chi2
+  // must be that of the alternating fit run to convergence (held_fit, or the
+  // converged fit itself), its held value kept exactly, and its profiles
+  // rescaled to mean contributions of 1.
+  const TestModel converged = fitted_model();
+  const TestModel stopped = fitted_model(3);
+  // The converged problem as a bootstrap replicate would hold it: records 0..9
+  // repeated at the end, each naming its first occurrence.
+  TestModel repeated = converged;
+  repeated.nrec = 90;
+  repeated.copy_of.resize(90);
+  for (int s = 0; s < 90; ++s) repeated.copy_of[static_cast<std::size_t>(s)] = s < 80 ? s : s - 80;
+  for (int s = 0; s < 10; ++s) {
+    for (int v = 0; v < 5; ++v) {
+      repeated.rawdata.push_back(converged.rawdata[static_cast<std::size_t>(s * 5 + v)]);
+      repeated.usik.push_back(converged.usik[static_cast<std::size_t>(s * 5 + v)]);
+    }
+  }
+  repeated.ids.clear();
+  repeated.id_end.clear();
+  TestModel apart = repeated;  // the same records, each counted on its own
+  apart.copy_of.clear();
+  const double own = scale_free_element(converged, converged, 1, 3);
+  const struct {
+    const TestModel* m;
+    const TestModel* start;
+    std::vector<HeldElement> holds;
+  } cases[] = {
+      {&converged, &converged, {}},                     // already at its minimum
+      {&stopped, &stopped, {}},                         // three passes short of it
+      {&converged, &converged, {{1, 3, own}}},          // held at its own value
+      {&converged, &converged, {{1, 3, 0.7 * own}}},    // held down
+      {&converged, &converged, {{1, 3, 1.4 * own}}},    // held up
+      {&converged, &converged, {{0, 0, 1.1 * scale_free_element(converged, converged, 0, 0)}}},
+      {&converged, &converged, {{1, 3, 0.0}}},          // held at 0
+      {&repeated, &converged, {{1, 3, 0.8 * own}}},     // repeated records
+      {&apart, &converged, {{1, 3, 0.8 * own}}},
+  };
+  std::vector<double> chi2;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const TestModel& m = *cases[i].m;
+    FitSettings settings = m;
+    settings.holds = cases[i].holds;
+    Problem held = holding(m, settings.holds);
+    held.starting_p = cases[i].start->p;
+    ASSERT_TRUE(newton_fits(held, settings)) << i;
+    FitState fit = FitState::sized_for(held);
+    const NewtonOutcome outcome = newton_fit(held, settings, fit, NewtonStop{1e-7, 400});
+    ASSERT_FALSE(outcome.failed) << i;
+    EXPECT_TRUE(outcome.converged) << i;
+    chi2.push_back(fit.chi2);
+    double alternating = converged.chi2;
+    if (&m != &converged || !settings.holds.empty()) {
+      TestModel from = m;
+      from.p = cases[i].start->p;
+      alternating = held_fit(from, settings.holds).chi2;
+    }
+    EXPECT_NEAR(fit.chi2, alternating, 1e-5 * alternating) << i;
+    EXPECT_LE(fit.chi2, alternating + 1e-6 * alternating) << i;
+    for (const HeldElement& h : settings.holds) {
+      EXPECT_NEAR(scale_free_element(held, fit, h.factor, h.variable), h.value, 1e-9 * (h.value + 1e-3)) << i;
+    }
+    for (int f = 0; f < m.nfakt; ++f) EXPECT_NEAR(fit.sum2[static_cast<std::size_t>(f)] / m.nrec, 1.0, 1e-3) << i;
+  }
+  EXPECT_NEAR(chi2[7], chi2[8], 1e-9 * chi2[8]);  // a repeat counts as the record itself
+  EXPECT_GT(chi2[3], chi2[2] + 1.0);
+  EXPECT_GT(chi2[4], chi2[2] + 1.0);
+  // What the Newton fit leaves to the alternating one.
+  const RobustWeighting weighting(4.0);
+  FitSettings robust = converged;
+  robust.reweighting = &weighting;
+  FitSettings rotated = converged;
+  rotated.rotate = 0.1f;
+  FitSettings two = converged;
+  two.holds = {{1, 3, own}, {0, 0, 1.0}};
+  for (const FitSettings* settings : {&robust, &rotated, &two}) EXPECT_FALSE(newton_fits(converged, *settings));
 }
 
 TEST(Hold, ReadsFactorVariableAndValueOrSaysWhatIsWrong) {

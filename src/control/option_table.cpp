@@ -112,8 +112,8 @@ constexpr OptionRow kRows[] = {
     {"--disp", flag, &Options::disp, absent_at_default,
      "  --disp       after the fit, displace every free profile element (times its\n"
      "               factor's mean contribution) up and down until chi2, with all\n"
-     "               other free elements and the contributions refitted from the\n"
-     "               fitted profiles, exceeds the fit's chi2 by each dQmax level;\n"
+     "               other free elements and the contributions refitted to their\n"
+     "               minimum, exceeds the fit's chi2 by each dQmax level;\n"
      "               writes disp.tsv and disp_summary.tsv to the report folder;\n"
      "               needs --report and --passes or --converge\n"},
     {"--disp-levels", text, &Options::disp_levels, absent_at_default,

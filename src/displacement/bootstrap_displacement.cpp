@@ -106,6 +106,7 @@ BootstrapDisplacementRun run_bootstrap_displacement(const Problem& problem, cons
     DisplacementSettings displacement;
     displacement.levels = settings.levels;
     displacement.threads = 1;
+    displacement.decrease_from_fit = false;  // a replicate's fit is refined to its minimum first
     displacement.progress = [&](int, int) {
       --skipped;
       advance(1);

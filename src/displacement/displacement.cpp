@@ -14,10 +14,14 @@
 #include "ensemble/parallel_fits.h"
 #include "ensemble/tsv_text.h"
 #include "fit/iteration.h"
+#include "fit/newton_fit.h"
 
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// A trial's profiles are predicted from its two nearest trials at most this many
+// times their distance beyond either.
+constexpr double kFarthestPrediction = 1.5;
 
 // One constrained fit: the held value's distance from the base value, and what
 // the fit gave.
@@ -51,6 +55,8 @@ struct Base {
   const FitState& state;
   FitSettings settings;  // one thread, no holds yet
   int total = -1;
+  bool newton = false;   // the constrained fits run by newton_fit (else by run_fit)
+  NewtonStop stop;       // and stop there
 };
 
 // Factor f's share of variable v (per cent): its element times its mean
@@ -78,6 +84,7 @@ class Search {
     step_ = q0_ > 0 ? 0.1 * q0_ : 0.05 * modelled;
     if (!(step_ > 0)) step_ = 1.0;
     limit_ = direction < 0 ? q0_ : 1e4 * std::max(q0_, modelled > 0 ? modelled : 1.0);
+    if (base.newton) bracket_margin_ = 1.0;
     points_.push_back(Trial{0.0, 0.0, false, std::nan(""), base.state.p});
   }
 
@@ -98,18 +105,31 @@ class Search {
   }
 
  private:
-  Trial evaluate(double t) {
+  // One constrained fit at displacement t, for the search of `level`: Newton
+  // fits stop at a tolerance on chi2 in proportion to it.
+  Trial evaluate(double t, double level) {
     FitSettings settings = base_.settings;
     settings.holds = {HeldElement{f_, v_, q0_ + direction_ * t}};
     if (direction_ < 0 && t >= limit_) settings.holds[0].value = 0.0;
     FitState fit = FitState::sized_for(held_);
     fit.p = nearest_profiles(t);
-    const FitOutcome outcome = run_fit(held_, settings, fit, observer_);
+    bool failed = false;
+    if (base_.newton) {
+      predict_profiles(t, fit.p);
+      NewtonStop stop = base_.stop;
+      stop.tolerance = kNewtonTolerance * level;
+      const NewtonOutcome outcome = newton_fit(held_, settings, fit, stop);
+      passes_ += outcome.solves;
+      failed = outcome.failed;
+    } else {
+      const FitOutcome outcome = run_fit(held_, settings, fit, observer_);
+      passes_ += outcome.passes;
+      failed = outcome.failed;
+    }
     ++fits_;
-    passes_ += outcome.passes;
     Trial trial;
     trial.t = t;
-    if (outcome.failed || !std::isfinite(fit.chi2)) {
+    if (failed || !std::isfinite(fit.chi2)) {
       ++failed_;
       trial.dq = kInfinity;
       return trial;
@@ -134,6 +154,30 @@ class Search {
       if (!point.p.empty() && std::abs(point.t - t) < std::abs(nearest->t - t)) nearest = &point;
     }
     return nearest->p;
+  }
+
+  // With two trials near t, the profiles on the line through theirs at t (kept
+  // at 0 or above), a closer start than either; `p` keeps the nearest profiles
+  // when there is only one, or t lies far outside the two.
+  void predict_profiles(double t, std::vector<double>& p) const {
+    const Trial* a = nullptr;
+    const Trial* b = nullptr;
+    for (const Trial& point : points_) {
+      if (point.p.empty()) continue;
+      if (a == nullptr || std::abs(point.t - t) < std::abs(a->t - t)) {
+        b = a;
+        a = &point;
+      } else if (b == nullptr || std::abs(point.t - t) < std::abs(b->t - t)) {
+        b = &point;
+      }
+    }
+    if (a == nullptr || b == nullptr || a->t == b->t) return;
+    const double s = (t - a->t) / (b->t - a->t);
+    if (!(s >= -kFarthestPrediction && s <= 1.0 + kFarthestPrediction)) return;
+    for (std::size_t e = 0; e < p.size(); ++e) {
+      const double value = a->p[e] + s * (b->p[e] - a->p[e]);
+      p[e] = a->p[e] >= 0 && b->p[e] >= 0 ? std::max(value, 0.0) : value;
+    }
   }
 
   static End end_at(const Trial& trial) { return End{trial.t, trial.swapped, trial.share}; }
@@ -164,7 +208,7 @@ class Search {
         // Bracketing: from the farthest point below, the step that sqrt(dQ) growing
         // linearly would need, with a margin; four times as far while dQ is flat.
         const double g = std::sqrt(std::max(below->dq, 0.0));
-        t = below->t == 0.0 ? step_ : (g > 0.05 * goal ? 1.25 * below->t * goal / g : 4.0 * below->t);
+        t = below->t == 0.0 ? step_ : (g > 0.05 * goal ? bracket_margin_ * below->t * goal / g : 4.0 * below->t);
         t = std::min(t, limit_);
       } else {
         const Trial& a = *below;
@@ -181,7 +225,7 @@ class Search {
       }
       ++trials;
       if (above == nullptr && trials > 60) return End{kInfinity, false, std::nan("")};
-      points_.push_back(evaluate(t));
+      points_.push_back(evaluate(t, level));
     }
   }
 
@@ -203,6 +247,10 @@ class Search {
   double q0_ = 0.0;
   double step_ = 0.0;
   double limit_ = 0.0;
+  // How far past the displacement where sqrt(dQ), linear, reaches a level the
+  // bracketing trial goes: with the Newton fits (chi2 to their minimum, the
+  // first step from the curvature) straight at it, else a quarter beyond.
+  double bracket_margin_ = 1.25;
   double decrease_ = 0.0;
   long fits_ = 0;
   long failed_ = 0;
@@ -231,10 +279,30 @@ bool DisplacementRun::decreased() const {
   return false;
 }
 
-DisplacementRun run_displacement(const Problem& problem, const FitState& base, const FitSettings& fit_settings,
+DisplacementRun run_displacement(const Problem& problem, const FitState& fitted, const FitSettings& fit_settings,
                                  FitObserver& observer, const DisplacementSettings& settings) {
   DisplacementRun run;
   run.levels = settings.levels;
+  run.fitted_chi2 = fitted.chi2;
+  // The constrained fits are solved to their minimum by Newton steps where the
+  // fit allows it; the fit itself is then carried to its own minimum first, so
+  // that every trial is measured against the minimum it would otherwise only
+  // approach.
+  FitSettings one_hold = fit_settings;
+  one_hold.threads = 1;
+  one_hold.holds = {HeldElement{}};
+  const bool newton = !settings.levels.empty() && newton_fits(problem, one_hold);
+  // --passes caps the Newton steps of every fit as it caps the passes of run_fit.
+  const long steps = fit_settings.passes >= 0 ? std::min(fit_settings.passes, NewtonStop{}.steps) : NewtonStop{}.steps;
+  const NewtonStop stop{kNewtonTolerance * (settings.levels.empty() ? 1.0 : settings.levels.front()), steps};
+  FitState base = fitted;
+  if (newton) {
+    FitSettings free_fit = fit_settings;
+    free_fit.holds.clear();
+    const NewtonOutcome outcome = newton_fit(problem, free_fit, base, stop);
+    run.refine_steps = outcome.steps;
+    if (outcome.failed || !(base.chi2 <= fitted.chi2)) base = fitted;
+  }
   run.base_chi2 = base.chi2;
   const std::size_t nlevels = settings.levels.size();
   for (int f = 0; f < problem.nfakt; ++f) {
@@ -256,7 +324,7 @@ DisplacementRun run_displacement(const Problem& problem, const FitState& base, c
       run.elements.push_back(std::move(element));
     }
   }
-  Base shared_base{problem, base, fit_settings, settings.total};
+  Base shared_base{problem, base, fit_settings, settings.total, newton, stop};
   shared_base.settings.threads = 1;
   shared_base.settings.holds.clear();
   SharedStop shared(observer);
@@ -302,6 +370,12 @@ DisplacementRun run_displacement(const Problem& problem, const FitState& base, c
       if (end.swapped) ++run.swaps[k];
       run.largest_decrease[k] = std::max(run.largest_decrease[k], result.largest_decrease[k]);
     }
+  }
+  // The refinement itself lowered chi2 below the fit's: a fit short of its
+  // minimum is a decrease the displacement saw at every level.
+  run.refinement = std::max(run.fitted_chi2 - run.base_chi2, 0.0);
+  if (settings.decrease_from_fit) {
+    for (double& decrease : run.largest_decrease) decrease += run.refinement;
   }
   return run;
 }

@@ -20,6 +20,9 @@ struct DisplacementSettings {
   std::vector<double> levels = {4.0, 8.0, 16.0, 32.0};  ///< dQmax, rising
   int threads = 1;           ///< worker threads; each constrained fit runs on one
   int total = -1;            ///< variable apportioned among the factors (--total); -1: none
+  /// Decreases are measured from the fit's own chi2, so that the refinement of a
+  /// fit short of its minimum counts as one; false: from the refined base alone.
+  bool decrease_from_fit = true;
   /// Called after each search (one element, one direction) with the searches done
   /// and their number; from the worker threads, one call at a time.
   std::function<void(int done, int count)> progress;
@@ -33,6 +36,9 @@ inline constexpr int kTrialsPerLevel = 12;
 // A chi2 below the base chi2 by more than this (times the smallest level) is a
 // decrease: the base fit was not at the lowest minimum it could reach.
 inline constexpr double kDecreaseTolerance = 0.01;
+// The constrained fits stop once a Newton step lowers chi2 by less than this
+// times the smallest level.
+inline constexpr double kNewtonTolerance = 2.5e-4;
 
 // The interval of one free element at every level, in the element-times-mean-
 // contribution normalisation; an end that no trial reached is +inf (up) and an
@@ -49,10 +55,14 @@ struct ElementInterval {
 
 struct DisplacementRun {
   std::vector<double> levels;
-  double base_chi2 = 0.0;
+  double fitted_chi2 = 0.0;  ///< chi2 of the fit displaced
+  double base_chi2 = 0.0;    ///< chi2 of the base: the fit carried to its minimum by Newton steps, else the fit's
+  long refine_steps = 0;     ///< the Newton steps that carried it there
+  double refinement = 0.0;   ///< fitted_chi2 less base_chi2 (0 when the fit was not refined)
   std::vector<ElementInterval> elements;  ///< every free element, by factor, then variable
   std::vector<int> swaps;                 ///< per level: interval ends whose solution swapped factors
-  std::vector<double> largest_decrease;   ///< per level: the largest base chi2 less trial chi2 (0 when none)
+  std::vector<double> largest_decrease;   ///< per level: the largest chi2 of the fit (or of the base, see
+                                          ///< DisplacementSettings::decrease_from_fit) less a trial's (0 when none)
   long fits = 0;                          ///< constrained fits run
   long failed = 0;                        ///< of which without a result
   long passes = 0;                        ///< passes of the constrained fits, all told

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "fit/repeated_records.h"
+
 namespace {
 
 // A held factor's sum is met when it is this close to its target (relative).
@@ -96,11 +98,18 @@ void solve_record(const double* g, const double* c, int n, double* x, int* passi
     if (passive[held[h]] == 0) continue;
     int at = 0;
     for (int k = 0; k < m; ++k) {
-      work_c[k] = index[static_cast<std::size_t>(k)] == held[h] ? 1.0 : 0.0;
       if (index[static_cast<std::size_t>(k)] == held[h]) at = k;
     }
-    cholesky_solve(work_a, m, work_c);
-    inverse_diag[h] = work_c[at];
+    // The diagonal element of (l l')^-1 at `at` is |l^-1 e|^2, and l^-1 e is 0
+    // above `at`.
+    double sum2 = 0.0;
+    for (int i = at; i < m; ++i) {
+      double sum = i == at ? 1.0 : 0.0;
+      for (int k = at; k < i; ++k) sum -= work_a[i * m + k] * work_c[k];
+      work_c[i] = sum / work_a[i * m + i];
+      sum2 += work_c[i] * work_c[i];
+    }
+    inverse_diag[h] = sum2;
   }
 }
 
@@ -138,6 +147,13 @@ void HeldContributions::solve_all(const Problem& problem) {
   std::vector<int>& held_at = held_at_;
   std::vector<double>& c = work_rhs_;
   for (std::size_t s = 0; s < static_cast<std::size_t>(problem.nrec); ++s) {
+    const auto first = static_cast<std::size_t>(source_[s]);
+    if (first != s) {  // a repeated record takes its first occurrence's solution
+      std::copy_n(x_.data() + first * n, n, x_.data() + s * n);
+      std::copy_n(passive_.data() + first * n, n, passive_.data() + s * n);
+      std::copy_n(inverse_diag_.data() + first * held, held, inverse_diag_.data() + s * held);
+      continue;
+    }
     std::copy_n(b_.data() + s * n, n, c.data());
     for (std::size_t h = 0; h < held; ++h) c[static_cast<std::size_t>(held_at[h])] -= lambda_[h];
     solve_record(g_.data() + s * n * n, c.data(), n_, x_.data() + s * n, passive_.data() + s * n, held_at,
@@ -215,7 +231,9 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
   }
   // Every record's normal equations.
   const std::vector<float>& usik = weighing_usik(problem, state);
+  source_ = record_sources(problem, usik);
   for (std::size_t s = 0; s < static_cast<std::size_t>(problem.nrec); ++s) {
+    if (source_[s] != static_cast<int>(s)) continue;  // solved as its first occurrence
     double* g = g_.data() + s * n * n;
     double* b = b_.data() + s * n;
     std::fill_n(g, n * n, 0.0);

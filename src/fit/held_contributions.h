@@ -51,4 +51,5 @@ class HeldContributions {
   std::vector<int> work_index_;
 
   std::vector<int> passive_;    // per record and factor: solved (1) or left out (0)
+  std::vector<int> source_;     // per record: itself, or the earlier record it repeats (solved once)
 };

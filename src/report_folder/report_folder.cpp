@@ -117,6 +117,10 @@ void add_displacement(const Problem& problem, const DisplacementRun& run, nlohma
   }
   (void)problem;
   record["displacement"] = {{"base_chi2", run.base_chi2},
+                            {"fitted_chi2", run.fitted_chi2},
+                            {"refinement", run.refinement},
+                            {"refinement_steps", run.refine_steps},
+                            {"newton_tolerance", kNewtonTolerance},
                             {"level_tolerance", kLevelTolerance},
                             {"decrease_tolerance", kDecreaseTolerance * (run.levels.empty() ? 0.0 : run.levels[0])},
                             {"free_elements", run.elements.size()},
