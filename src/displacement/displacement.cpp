@@ -248,8 +248,8 @@ class Search {
   double step_ = 0.0;
   double limit_ = 0.0;
   // How far past the displacement where sqrt(dQ), linear, reaches a level the
-  // bracketing trial goes: with the Newton fits (chi2 to their minimum, the
-  // first step from the curvature) straight at it, else a quarter beyond.
+  // bracketing trial goes: with the Newton fits (chi2 to their minimum) straight
+  // at it, else a quarter beyond.
   double bracket_margin_ = 1.25;
   double decrease_ = 0.0;
   long fits_ = 0;

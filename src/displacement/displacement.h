@@ -36,8 +36,9 @@ inline constexpr int kTrialsPerLevel = 12;
 // A chi2 below the base chi2 by more than this (times the smallest level) is a
 // decrease: the base fit was not at the lowest minimum it could reach.
 inline constexpr double kDecreaseTolerance = 0.01;
-// The constrained fits stop once a Newton step lowers chi2 by less than this
-// times the smallest level.
+// A Newton fit of a search stops once its undamped step promises to lower chi2
+// by less than this times the level searched (the fit refined before the
+// searches: times the smallest level).
 inline constexpr double kNewtonTolerance = 2.5e-4;
 
 // The interval of one free element at every level, in the element-times-mean-

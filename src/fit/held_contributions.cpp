@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "fit/repeated_records.h"
+#include "fit/triangular.h"
 
 namespace {
 
@@ -36,20 +37,6 @@ int cholesky(const double* g, int n, const int* index, int m, double* l) {
   return -1;
 }
 
-// Solves l l' z = c (order m) in place of c.
-void cholesky_solve(const double* l, int m, double* c) {
-  for (int i = 0; i < m; ++i) {
-    double sum = c[i];
-    for (int k = 0; k < i; ++k) sum -= l[i * m + k] * c[k];
-    c[i] = sum / l[i * m + i];
-  }
-  for (int i = m - 1; i >= 0; --i) {
-    double sum = c[i];
-    for (int k = i + 1; k < m; ++k) sum -= l[k * m + i] * c[k];
-    c[i] = sum / l[i * m + i];
-  }
-}
-
 // One record's least squares in normal form, minimising x'g x / 2 - c'x (order
 // n), kept non-negative by elimination as the fit's own contribution step does:
 // solve over the active factors, drop the most negative one (ties: the lower
@@ -72,7 +59,8 @@ void solve_record(const double* g, const double* c, int n, double* x, int* passi
       continue;
     }
     for (int k = 0; k < m; ++k) work_z[k] = c[index[static_cast<std::size_t>(k)]];
-    cholesky_solve(work_a, m, work_z);
+    solve_lower(work_a, m, work_z);
+    solve_lower_transposed(work_a, m, work_z);
     double min = 0.0;
     int kmin = 0;
     for (int k = 0; k < m; ++k) {

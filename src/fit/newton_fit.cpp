@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "fit/held_contributions.h"
 #include "fit/repeated_records.h"
+#include "fit/triangular.h"
 
 // The system's loops are compiled twice, for AVX2 and for the x86-64 baseline,
 // and the loader picks the one the machine runs (ELF systems; elsewhere the
@@ -46,24 +47,6 @@ bool cholesky(const double* a, int n, double* l) {
     }
   }
   return true;
-}
-
-// Solves l z = c (l lower, order n, row stride n) in place of c.
-void forward(const double* l, int n, double* c) {
-  for (int i = 0; i < n; ++i) {
-    double sum = c[i];
-    for (int k = 0; k < i; ++k) sum -= l[i * n + k] * c[k];
-    c[i] = sum / l[i * n + i];
-  }
-}
-
-// Solves l' z = c in place of c.
-void backward(const double* l, int n, double* c) {
-  for (int i = n - 1; i >= 0; --i) {
-    double sum = c[i];
-    for (int k = i + 1; k < n; ++k) sum -= l[k * n + i] * c[k];
-    c[i] = sum / l[i * n + i];
-  }
 }
 
 // The blocks of the system one record adds (see NewtonFit::add_record): for
@@ -265,7 +248,7 @@ void NewtonFit::add_record(const FitState& state, int s, int copies) {
       }
     }
     if (cholesky(h_.data(), na, l_.data())) {
-      for (int v = 0; v < nvar; ++v) forward(l_.data(), na, vt_.data() + static_cast<std::size_t>(v) * stride);
+      for (int v = 0; v < nvar; ++v) solve_lower(l_.data(), na, vt_.data() + static_cast<std::size_t>(v) * stride);
     } else {
       na = 0;  // left out of the elimination: the system is then only less exact
     }
@@ -274,7 +257,7 @@ void NewtonFit::add_record(const FitState& state, int s, int copies) {
   if (held_at < 0 || na == 0) return;
   t_.assign(static_cast<std::size_t>(na), 0.0);
   t_[static_cast<std::size_t>(held_at)] = 1.0;
-  forward(l_.data(), na, t_.data());
+  solve_lower(l_.data(), na, t_.data());
   double c = 0.0;
   for (int a = 0; a < na; ++a) c += t_[static_cast<std::size_t>(a)] * t_[static_cast<std::size_t>(a)];
   z_scale_ += copies * c;
@@ -320,8 +303,8 @@ bool NewtonFit::solve(double damping) {
   }
   if (!cholesky(a_.data(), k, l_step_.data())) return false;
   for (int i = 0; i < k; ++i) delta_[static_cast<std::size_t>(i)] = -gradient_[static_cast<std::size_t>(moving_[static_cast<std::size_t>(i)])];
-  forward(l_step_.data(), k, delta_.data());
-  backward(l_step_.data(), k, delta_.data());
+  solve_lower(l_step_.data(), k, delta_.data());
+  solve_lower_transposed(l_step_.data(), k, delta_.data());
   return true;
 }
 

@@ -17,9 +17,9 @@
 //   out of the step), and is taken only when chi2 falls; otherwise the damping
 //   grows and the step is tried again.
 //
-// The fit ends when a step lowers chi2 by less than the tolerance, at the same
-// kind of point as the alternating fit: no free element can move and lower
-// chi2. Every sum runs in a fixed order, so the result does not depend on the
+// The fit ends when the undamped step promises to lower chi2 by less than the
+// tolerance (or no step lowers it), at the same kind of point as the
+// alternating fit: no free element can move and lower chi2. Every sum runs in a fixed order, so the result does not depend on the
 // thread that runs it.
 #pragma once
 
@@ -28,14 +28,14 @@
 #include "model/problem.h"
 
 struct NewtonStop {
-  double tolerance = 1e-4;  ///< stop once an accepted step lowers chi2 by less than this (absolute)
+  double tolerance = 1e-4;  ///< stop once the undamped step promises to lower chi2 by less than this (absolute)
   long steps = 400;         ///< and after at most this many accepted steps
 };
 
 struct NewtonOutcome {
   long steps = 0;          ///< accepted steps
   long solves = 0;         ///< contribution steps run, each the cost of about one pass of run_fit
-  bool converged = false;  ///< the last step lowered chi2 by less than the tolerance, or none could
+  bool converged = false;  ///< the undamped step promised less than the tolerance, or no step lowered chi2
   bool failed = false;     ///< the start's chi2 was not finite: there is no result
 };
 
