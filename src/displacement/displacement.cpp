@@ -13,6 +13,7 @@
 #include "ensemble/mapping.h"
 #include "ensemble/parallel_fits.h"
 #include "ensemble/tsv_text.h"
+#include "fit/element_response.h"
 #include "fit/iteration.h"
 #include "fit/newton_fit.h"
 
@@ -57,6 +58,7 @@ struct Base {
   int total = -1;
   bool newton = false;   // the constrained fits run by newton_fit (else by run_fit)
   NewtonStop stop;       // and stop there
+  std::vector<ElementResponse> responses;  // with newton: the quadratic model of each element at the base
 };
 
 // Factor f's share of variable v (per cent): its element times its mean
@@ -84,7 +86,18 @@ class Search {
     step_ = q0_ > 0 ? 0.1 * q0_ : 0.05 * modelled;
     if (!(step_ > 0)) step_ = 1.0;
     limit_ = direction < 0 ? q0_ : 1e4 * std::max(q0_, modelled > 0 ? modelled : 1.0);
-    if (base.newton) bracket_margin_ = 1.0;
+    if (base.newton) {
+      bracket_margin_ = 1.0;
+      // The first trial aims at the first level by the base's quadratic model and
+      // starts from the profiles the model refits there.
+      const ElementResponse& response =
+          base.responses[static_cast<std::size_t>(v) * static_cast<std::size_t>(base.problem.nfakt) +
+                         static_cast<std::size_t>(f)];
+      if (response.sigma > 0 && !levels.empty()) {
+        step_ = response.sigma * std::sqrt(levels.front());
+        response_ = &response;
+      }
+    }
     points_.push_back(Trial{0.0, 0.0, false, std::nan(""), base.state.p});
   }
 
@@ -156,10 +169,20 @@ class Search {
     return nearest->p;
   }
 
-  // With two trials near t, the profiles on the line through theirs at t (kept
-  // at 0 or above), a closer start than either; `p` keeps the nearest profiles
-  // when there is only one, or t lies far outside the two.
+  // The first trial starts from the profiles the base's model refits at t; a
+  // later one, with two trials near t, from the profiles on the line through
+  // theirs at t, a closer start than either (both kept at 0 or above); `p` keeps
+  // the nearest profiles when there is no model and only one trial, or t lies far
+  // outside the two.
   void predict_profiles(double t, std::vector<double>& p) const {
+    if (response_ != nullptr && points_.size() == 1) {
+      const std::vector<double>& base = points_.front().p;
+      for (std::size_t e = 0; e < p.size(); ++e) {
+        const double value = base[e] + direction_ * t * response_->direction[e];
+        p[e] = base[e] >= 0 ? std::max(value, 0.0) : value;
+      }
+      return;
+    }
     const Trial* a = nullptr;
     const Trial* b = nullptr;
     for (const Trial& point : points_) {
@@ -251,6 +274,7 @@ class Search {
   // bracketing trial goes: with the Newton fits (chi2 to their minimum) straight
   // at it, else a quarter beyond.
   double bracket_margin_ = 1.25;
+  const ElementResponse* response_ = nullptr;  // the base's model of this element, if any
   double decrease_ = 0.0;
   long fits_ = 0;
   long failed_ = 0;
@@ -324,7 +348,8 @@ DisplacementRun run_displacement(const Problem& problem, const FitState& fitted,
       run.elements.push_back(std::move(element));
     }
   }
-  Base shared_base{problem, base, fit_settings, settings.total, newton, stop};
+  Base shared_base{problem, base, fit_settings, settings.total, newton, stop, {}};
+  if (newton) shared_base.responses = element_responses(problem, one_hold, base);
   shared_base.settings.threads = 1;
   shared_base.settings.holds.clear();
   SharedStop shared(observer);

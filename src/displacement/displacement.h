@@ -39,7 +39,7 @@ inline constexpr double kDecreaseTolerance = 0.01;
 // A Newton fit of a search stops once its undamped step promises to lower chi2
 // by less than this times the level searched (the fit refined before the
 // searches: times the smallest level).
-inline constexpr double kNewtonTolerance = 2.5e-4;
+inline constexpr double kNewtonTolerance = 5e-4;
 
 // The interval of one free element at every level, in the element-times-mean-
 // contribution normalisation; an end that no trial reached is +inf (up) and an

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "fit/repeated_records.h"
-#include "fit/triangular.h"
 
 namespace {
 
@@ -17,24 +16,48 @@ constexpr int kRounds = 60;
 constexpr int kTrials = 100;
 
 // Cholesky factor of the block of g (order n, row stride n) on the factors
-// `index[0 .. m - 1]`, into l (m x m, lower). Returns the position in index of
-// the first pivot that is not clearly positive, or -1 when the block is positive
-// definite.
-int cholesky(const double* g, int n, const int* index, int m, double* l) {
-  for (int i = 0; i < m; ++i) {
+// `index[0 .. m - 1]`, into l (lower, row stride n), from row `start` on: the
+// rows above are those of the same factors before (dropping a factor changes
+// only the rows from its position). Returns the position in index of the first
+// pivot that is not clearly positive, or -1 when the block is positive definite.
+int cholesky(const double* g, int n, const int* index, int m, int start, double* l) {
+  for (int i = start; i < m; ++i) {
     for (int j = 0; j <= i; ++j) {
       double sum = g[index[i] * n + index[j]];
-      for (int k = 0; k < j; ++k) sum -= l[i * m + k] * l[j * m + k];
+      for (int k = 0; k < j; ++k) sum -= l[i * n + k] * l[j * n + k];
       if (i == j) {
         const double diag = g[index[i] * n + index[i]];
         if (!(sum > 1e-13 * diag) || !(diag > 0)) return i;
-        l[i * m + i] = std::sqrt(sum);
+        l[i * n + i] = std::sqrt(sum);
       } else {
-        l[i * m + j] = sum / l[j * m + j];
+        l[i * n + j] = sum / l[j * n + j];
       }
     }
   }
   return -1;
+}
+
+// Drops position k of index[0 .. *m - 1].
+void drop(int* index, int* m, int k) {
+  for (int i = k; i < *m - 1; ++i) index[static_cast<std::size_t>(i)] = index[static_cast<std::size_t>(i + 1)];
+  --*m;
+}
+
+// The Cholesky factor a record's solve starts from: of the block of g (order
+// n) on all factors, less those whose block is not positive definite with the
+// others (dropped in turn, first bad pivot first). Leaves the factors kept in
+// index[0 .. *m - 1] and the factor in l (row stride n). It does not depend on
+// the multipliers, so a step makes it once per record.
+void first_factor(const double* g, int n, int* index, int* m, double* l) {
+  *m = n;
+  for (int i = 0; i < n; ++i) index[static_cast<std::size_t>(i)] = i;
+  int start = 0;
+  for (;;) {
+    const int bad = cholesky(g, n, index, *m, start, l);
+    if (bad < 0) return;
+    drop(index, m, bad);
+    start = bad;
+  }
 }
 
 // One record's least squares in normal form, minimising x'g x / 2 - c'x (order
@@ -42,25 +65,37 @@ int cholesky(const double* g, int n, const int* index, int m, double* l) {
 // solve over the active factors, drop the most negative one (ties: the lower
 // position), again, until none is negative or one factor is left (which keeps
 // its value, negative or not). A factor whose block is not positive definite
-// with the others is dropped first. On return x is the solution, passive[i]
+// with the others is dropped first (first_factor's index, m0 factors, and its
+// factor l0 start the solve). On return x is the solution, passive[i]
 // whether factor i was solved, and inverse_diag[h] the diagonal element of the
 // solved block's inverse at held factor held[h] (0 when it is not solved): how
 // fast that factor's contribution falls as its multiplier rises.
-void solve_record(const double* g, const double* c, int n, double* x, int* passive, const std::vector<int>& held,
-                  double* inverse_diag, double* work_a, double* work_z, double* work_c, int* work_index) {
+void solve_record(const double* g, const double* c, int n, const int* index0, int m0, const double* l0, double* x,
+                  int* passive, const std::vector<int>& held, double* inverse_diag, double* work_a, double* work_z,
+                  double* work_c, int* work_index) {
   int* index = work_index;
-  int m = n;
-  for (int i = 0; i < n; ++i) index[static_cast<std::size_t>(i)] = i;
+  int m = m0;
+  std::copy_n(index0, m0, index);
+  std::copy_n(l0, n * n, work_a);
+  int start = m;  // the rows from here on are to be factored
   for (;;) {
-    const int bad = cholesky(g, n, index, m, work_a);
+    const int bad = cholesky(g, n, index, m, start, work_a);
     if (bad >= 0) {
-      for (int k = bad; k < m - 1; ++k) index[static_cast<std::size_t>(k)] = index[static_cast<std::size_t>(k + 1)];
-      --m;
+      drop(index, &m, bad);
+      start = bad;
       continue;
     }
     for (int k = 0; k < m; ++k) work_z[k] = c[index[static_cast<std::size_t>(k)]];
-    solve_lower(work_a, m, work_z);
-    solve_lower_transposed(work_a, m, work_z);
+    for (int i = 0; i < m; ++i) {  // l z = c, then l' z = z
+      double sum = work_z[i];
+      for (int k = 0; k < i; ++k) sum -= work_a[i * n + k] * work_z[k];
+      work_z[i] = sum / work_a[i * n + i];
+    }
+    for (int i = m - 1; i >= 0; --i) {
+      double sum = work_z[i];
+      for (int k = i + 1; k < m; ++k) sum -= work_a[k * n + i] * work_z[k];
+      work_z[i] = sum / work_a[i * n + i];
+    }
     double min = 0.0;
     int kmin = 0;
     for (int k = 0; k < m; ++k) {
@@ -70,8 +105,8 @@ void solve_record(const double* g, const double* c, int n, double* x, int* passi
       }
     }
     if (!(min < 0 && m >= 2)) break;
-    for (int k = kmin; k < m - 1; ++k) index[static_cast<std::size_t>(k)] = index[static_cast<std::size_t>(k + 1)];
-    --m;
+    drop(index, &m, kmin);
+    start = kmin;
   }
   for (int i = 0; i < n; ++i) {
     x[i] = 0.0;
@@ -93,12 +128,17 @@ void solve_record(const double* g, const double* c, int n, double* x, int* passi
     double sum2 = 0.0;
     for (int i = at; i < m; ++i) {
       double sum = i == at ? 1.0 : 0.0;
-      for (int k = at; k < i; ++k) sum -= work_a[i * m + k] * work_c[k];
-      work_c[i] = sum / work_a[i * m + i];
+      for (int k = at; k < i; ++k) sum -= work_a[i * n + k] * work_c[k];
+      work_c[i] = sum / work_a[i * n + i];
       sum2 += work_c[i] * work_c[i];
     }
     inverse_diag[h] = sum2;
   }
+}
+
+// out += scale * in over `count` elements, each on its own.
+void add_scaled(double scale, const double* __restrict in, std::size_t count, double* __restrict out) {
+  for (std::size_t k = 0; k < count; ++k) out[k] += scale * in[k];
 }
 
 }  // namespace
@@ -127,6 +167,11 @@ HeldContributions::HeldContributions(const Problem& problem, const std::vector<H
   work_c_.resize(n);
   work_rhs_.resize(n);
   work_index_.resize(n);
+  outer_.resize(static_cast<std::size_t>(problem.nvar) * n * n);
+  first_l_.resize(records * n * n);
+  final_l_.resize(records * n * n);
+  first_index_.resize(records * n);
+  first_size_.resize(records);
 }
 
 void HeldContributions::solve_all(const Problem& problem) {
@@ -144,9 +189,29 @@ void HeldContributions::solve_all(const Problem& problem) {
     }
     std::copy_n(b_.data() + s * n, n, c.data());
     for (std::size_t h = 0; h < held; ++h) c[static_cast<std::size_t>(held_at[h])] -= lambda_[h];
-    solve_record(g_.data() + s * n * n, c.data(), n_, x_.data() + s * n, passive_.data() + s * n, held_at,
-                 inverse_diag_.data() + s * held, work_a_.data(), work_z_.data(), work_c_.data(), work_index_.data());
+    solve_record(g_.data() + s * n * n, c.data(), n_, first_index_.data() + s * n, first_size_[s],
+                 first_l_.data() + s * n * n, x_.data() + s * n, passive_.data() + s * n, held_at,
+                 inverse_diag_.data() + s * held, final_l_.data() + s * n * n, work_z_.data(), work_c_.data(),
+                 work_index_.data());
   }
+}
+
+bool HeldContributions::solved_factor(const Problem& problem, int s, const std::vector<int>& factors, double* l) const {
+  const auto n = static_cast<std::size_t>(n_);
+  const auto record = static_cast<std::size_t>(source_[static_cast<std::size_t>(s)]);
+  const int* passive = passive_.data() + record * n;
+  std::size_t solved = 0;
+  for (std::size_t i = 0; i < n; ++i) solved += passive[i] != 0 ? 1 : 0;
+  if (solved != factors.size()) return false;
+  for (int f : factors) {
+    if (f < problem.offset || passive[static_cast<std::size_t>(f - problem.offset)] == 0) return false;
+  }
+  const double* factor = final_l_.data() + record * n * n;
+  const std::size_t m = factors.size();
+  for (std::size_t i = 0; i < m; ++i) {
+    for (std::size_t j = 0; j <= i; ++j) l[i * m + j] = factor[i * n + j];
+  }
+  return true;
 }
 
 double HeldContributions::held_sum(const Problem& problem, int h) const {
@@ -217,14 +282,24 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
     target_[h] = problem.nrec * value_[h] / element;
     if (!(target_[h] > 0) || !std::isfinite(target_[h])) return false;
   }
-  // Every record's normal equations.
+  // Every record's normal equations: g = sum over the measured variables of
+  // weight times the outer product of the variable's profile row (made once per
+  // step), b = sum of weight times the value, less the offset's part, times the row.
   const std::vector<float>& usik = weighing_usik(problem, state);
   source_ = record_sources(problem, usik);
+  const std::size_t cells = n * n;
+  for (int v = 0; v < nvar; ++v) {
+    const double* pv = p + static_cast<std::size_t>(v) * static_cast<std::size_t>(nfakt) + offset;
+    double* outer = outer_.data() + static_cast<std::size_t>(v) * cells;
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j < n; ++j) outer[i * n + j] = pv[i] * pv[j];
+    }
+  }
   for (std::size_t s = 0; s < static_cast<std::size_t>(problem.nrec); ++s) {
     if (source_[s] != static_cast<int>(s)) continue;  // solved as its first occurrence
-    double* g = g_.data() + s * n * n;
+    double* g = g_.data() + s * cells;
     double* b = b_.data() + s * n;
-    std::fill_n(g, n * n, 0.0);
+    std::fill_n(g, cells, 0.0);
     std::fill_n(b, n, 0.0);
     const std::size_t row = s * static_cast<std::size_t>(nvar);
     for (int v = 0; v < nvar; ++v) {
@@ -235,22 +310,16 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
       const double weight = 1.0 / (w * w);
       const double* pv = p + static_cast<std::size_t>(v) * static_cast<std::size_t>(nfakt);
       const double yv = (y - offset * pv[0]) * weight;
-      for (int i = 0; i < n_; ++i) {
-        const double pi = pv[i + offset];
-        const double wpi = pi * weight;
-        b[i] += yv * pi;
-        for (int j = 0; j <= i; ++j) g[i * n_ + j] += wpi * pv[j + offset];
-      }
+      for (int i = 0; i < n_; ++i) b[i] += yv * pv[i + offset];
+      add_scaled(weight, outer_.data() + static_cast<std::size_t>(v) * cells, cells, g);
     }
-    for (int i = 0; i < n_; ++i) {
-      for (int j = 0; j < i; ++j) g[j * n_ + i] = g[i * n_ + j];
-    }
-    for (std::size_t k = 0; k < n * n; ++k) {
+    for (std::size_t k = 0; k < cells; ++k) {
       if (!std::isfinite(g[k])) return false;
     }
     for (std::size_t k = 0; k < n; ++k) {
       if (!std::isfinite(b[k])) return false;
     }
+    first_factor(g, n_, first_index_.data() + s * n, &first_size_[s], first_l_.data() + s * cells);
   }
   solve_all(problem);
   // Rounds until every sum is met, or a round no longer halves the largest miss
@@ -267,8 +336,12 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
     if (miss <= 10.0 * kSumTolerance || !(miss < 0.5 * previous_miss)) break;
     previous_miss = miss;
   }
-  // The contributions, residuals and pass totals, as the ordinary step gives them.
+  // The contributions, residuals and pass totals, as the ordinary step gives them
+  // (summed in local variables, in the same order).
   std::vector<double> x(static_cast<std::size_t>(nfakt));
+  double chi2 = state.chi2;
+  double sumsq = state.sumsq;
+  long long nytot = state.nytot;
   for (std::size_t s = 0; s < static_cast<std::size_t>(problem.nrec); ++s) {
     int solved = 0;
     for (int f = 0; f < nfakt; ++f) {
@@ -276,12 +349,12 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
       if (f >= offset && passive_[s * n + static_cast<std::size_t>(f - offset)] != 0) ++solved;
     }
     std::copy(x.begin(), x.end(), state.x.begin() + static_cast<std::ptrdiff_t>(s * static_cast<std::size_t>(nfakt)));
-    state.nytot += nvar - solved;
+    nytot += nvar - solved;
     for (int f = 0; f < nfakt; ++f) {
       const double xf = x[static_cast<std::size_t>(f)];
       if (xf == 0.0) continue;
       state.sum2[static_cast<std::size_t>(f)] += xf;
-      state.sumsq += xf * xf;
+      sumsq += xf * xf;
     }
     const std::size_t row = s * static_cast<std::size_t>(nvar);
     for (int v = 0; v < nvar; ++v) {
@@ -294,8 +367,11 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
           static_cast<float>(static_cast<double>(problem.rawdata[row + static_cast<std::size_t>(v)]) - fit);
       state.dy[row + static_cast<std::size_t>(v)] = residual;
       const double w = static_cast<double>(problem.usik[row + static_cast<std::size_t>(v)]);  // plain, also in robust mode
-      if (w > 0) state.chi2 += static_cast<double>(residual) * static_cast<double>(residual) / w / w;
+      if (w > 0) chi2 += static_cast<double>(residual) * static_cast<double>(residual) / w / w;
     }
   }
+  state.chi2 = chi2;
+  state.sumsq = sumsq;
+  state.nytot = static_cast<int>(nytot);
   return true;
 }

@@ -26,6 +26,11 @@ class HeldContributions {
   // part: the ordinary step then runs instead.
   bool step(const Problem& problem, FitState& state);
 
+  // Record s's Cholesky factor of its normal matrix over the factors the latest
+  // step solved, into l (lower, order factors.size(), row stride the same),
+  // when those are `factors` (rising factor numbers); false otherwise.
+  bool solved_factor(const Problem& problem, int s, const std::vector<int>& factors, double* l) const;
+
   // The multiplier of each held factor (factor order) after the latest step.
   const std::vector<double>& multipliers() const { return lambda_; }
 
@@ -46,6 +51,10 @@ class HeldContributions {
   // Per record: normal matrix (n x n, full), right-hand side (n), solution (n),
   // and the diagonal element of the held factors in the inverse of the active block.
   std::vector<double> g_, b_, x_, inverse_diag_;
+  std::vector<double> first_l_;  // per record: the factor its solves start from (first_factor)
+  std::vector<double> final_l_;  // and the factor of the factors its latest solve kept (row stride n_)
+  std::vector<int> first_index_, first_size_;  // and the factors in it, and their number
+  std::vector<double> outer_;   // per variable: the outer product of its profile row over the solved factors
   std::vector<int> held_at_;    // per held factor: its position among the solved factors
   std::vector<double> work_a_, work_z_, work_c_, work_rhs_;
   std::vector<int> work_index_;

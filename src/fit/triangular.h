@@ -1,7 +1,27 @@
-// Solves with a lower triangular factor l (order n, row stride n), as a Cholesky
-// factor l l' leaves it: the small dense kernels the held contribution step and
-// the Newton fit share.
+// Cholesky factors and solves with a lower triangular factor l (order n, row
+// stride n): the small dense kernels the held contribution step, the Newton fit
+// and its quadratic model share.
 #pragma once
+
+#include <cmath>
+
+// Cholesky factor of the symmetric matrix a (order n, row stride n, lower
+// triangle read) into l (lower). Returns false when a pivot is not positive.
+inline bool cholesky_lower(const double* a, int n, double* l) {
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j <= i; ++j) {
+      double sum = a[i * n + j];
+      for (int k = 0; k < j; ++k) sum -= l[i * n + k] * l[j * n + k];
+      if (i == j) {
+        if (!(sum > 0) || !std::isfinite(sum)) return false;
+        l[i * n + i] = std::sqrt(sum);
+      } else {
+        l[i * n + j] = sum / l[j * n + j];
+      }
+    }
+  }
+  return true;
+}
 
 // Solves l z = c in place of c.
 inline void solve_lower(const double* l, int n, double* c) {
