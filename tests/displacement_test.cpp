@@ -1,7 +1,8 @@
 // Held elements and displacement: a held element is a constraint the fit keeps
 // (no rescaling absorbs it), every interval end is a fit with chi2 = base + dQmax,
-// the intervals nest, a fit that is not at its minimum is reported, and the
-// results do not depend on the number of threads.
+// the intervals nest, a fit that is not at its minimum is reported, the fit's
+// quadratic model predicts small moves, and the results do not depend on the
+// number of threads.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include "control/text_table.h"
 #include "displacement/displacement.h"
 #include "displacement/hold.h"
+#include "fit/element_response.h"
 #include "fit/newton_fit.h"
 #include "reference/random_model.h"
 #include "support.h"
@@ -218,6 +220,51 @@ TEST(NewtonFit, ReachesTheMinimumTheAlternatingFitConvergesTo) {
   FitSettings two = converged;
   two.holds = {{1, 3, own}, {0, 0, 1.0}};
   for (const FitSettings* settings : {&robust, &rotated, &two}) EXPECT_FALSE(newton_fits(converged, *settings));
+}
+
+TEST(ElementResponse, PredictsTheRiseOfChi2AndTheHeldFactorsProfile) {
+  // At the fit's minimum, a small move t of an element (times its factor's mean
+  // contribution), everything else refitted, raises chi2 by about (t / sigma)^2,
+  // and the held factor's refitted profile lies near p + t * direction; an
+  // element the form holds has no model.
+  const TestModel m = fitted_model();
+  FitSettings settings = m;
+  FitState base = m;
+  ASSERT_FALSE(newton_fit(m, settings, base, NewtonStop{1e-9, 400}).failed);
+  const std::vector<ElementResponse> responses = element_responses(m, settings, base);
+  ASSERT_EQ(responses.size(), m.p.size());
+  EXPECT_EQ(responses[0 * 2 + 1].sigma, 0.0);  // F2 of V1, held by the form
+  EXPECT_EQ(responses[4 * 2 + 0].sigma, 0.0);  // F1 of V5
+  int checked = 0;
+  for (int f = 0; f < 2; ++f) {
+    for (int v = 0; v < 5; ++v) {
+      const ElementResponse& response = responses[static_cast<std::size_t>(v * 2 + f)];
+      // Elements the form holds have no model, nor have those the fit left at 0.
+      if (m.fp[static_cast<std::size_t>(v * 2 + f)] == 0 || base.p[static_cast<std::size_t>(v * 2 + f)] == 0.0) continue;
+      ASSERT_GT(response.sigma, 0.0) << f << v;
+      const double q0 = scale_free_element(m, base, f, v);
+      for (const double direction : {-1.0, 1.0}) {
+        const double t = 0.5 * response.sigma;  // a rise of 0.25
+        if (q0 - t <= 0.0) continue;
+        settings.holds = {HeldElement{f, v, q0 + direction * t}};
+        Problem held = holding(m, settings.holds);
+        FitState fit = base;
+        ASSERT_FALSE(newton_fit(held, settings, fit, NewtonStop{1e-10, 400}).failed);
+        EXPECT_NEAR(fit.chi2 - base.chi2, 0.25, 0.05) << f << v << direction;
+        double moved = 0.0;
+        double missed = 0.0;
+        for (int u = 0; u < 5; ++u) {
+          const auto e = static_cast<std::size_t>(u * 2 + f);
+          const double step = direction * t * response.direction[e];
+          moved += step * step;
+          missed += (base.p[e] + step - fit.p[e]) * (base.p[e] + step - fit.p[e]);
+        }
+        EXPECT_LT(std::sqrt(missed), 0.1 * std::sqrt(moved)) << f << v << direction;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GE(checked, 8);
 }
 
 TEST(Hold, ReadsFactorVariableAndValueOrSaysWhatIsWrong) {

@@ -232,6 +232,20 @@ class Search {
         // linearly would need, with a margin; four times as far while dQ is flat.
         const double g = std::sqrt(std::max(below->dq, 0.0));
         t = below->t == 0.0 ? step_ : (g > 0.05 * goal ? bracket_margin_ * below->t * goal / g : 4.0 * below->t);
+        // With the Newton fits and a second point below, the line through the
+        // two farthest points follows the bend of sqrt(dQ) better than the line
+        // from the base: it is taken where it points beyond the farthest point
+        // and less than four times as far.
+        const Trial* before = nullptr;
+        for (const Trial& point : points_) {
+          if (&point != below && point.t < below->t && point.dq < below->dq && (before == nullptr || point.t > before->t)) {
+            before = &point;
+          }
+        }
+        if (base_.newton && before != nullptr && g > 0.05 * goal) {
+          const double secant = interpolate(*before, *below, goal);
+          if (secant > below->t && secant < 4.0 * below->t) t = secant;
+        }
         t = std::min(t, limit_);
       } else {
         const Trial& a = *below;

@@ -20,7 +20,9 @@ constexpr int kTrials = 100;
 // rows above are those of the same factors before (dropping a factor changes
 // only the rows from its position). Returns the position in index of the first
 // pivot that is not clearly positive, or -1 when the block is positive definite.
-int cholesky(const double* g, int n, const int* index, int m, int start, double* l) {
+// rdiag[i] is the reciprocal of l's diagonal element i, which the solves
+// multiply by.
+int cholesky(const double* g, int n, const int* index, int m, int start, double* l, double* rdiag) {
   for (int i = start; i < m; ++i) {
     for (int j = 0; j <= i; ++j) {
       double sum = g[index[i] * n + index[j]];
@@ -29,8 +31,9 @@ int cholesky(const double* g, int n, const int* index, int m, int start, double*
         const double diag = g[index[i] * n + index[i]];
         if (!(sum > 1e-13 * diag) || !(diag > 0)) return i;
         l[i * n + i] = std::sqrt(sum);
+        rdiag[i] = 1.0 / l[i * n + i];
       } else {
-        l[i * n + j] = sum / l[j * n + j];
+        l[i * n + j] = sum * rdiag[j];
       }
     }
   }
@@ -46,14 +49,15 @@ void drop(int* index, int* m, int k) {
 // The Cholesky factor a record's solve starts from: of the block of g (order
 // n) on all factors, less those whose block is not positive definite with the
 // others (dropped in turn, first bad pivot first). Leaves the factors kept in
-// index[0 .. *m - 1] and the factor in l (row stride n). It does not depend on
-// the multipliers, so a step makes it once per record.
-void first_factor(const double* g, int n, int* index, int* m, double* l) {
+// index[0 .. *m - 1] and the factor in l (row stride n), its diagonal's
+// reciprocals in rdiag. It does not depend on the multipliers, so a step makes it
+// once per record.
+void first_factor(const double* g, int n, int* index, int* m, double* l, double* rdiag) {
   *m = n;
   for (int i = 0; i < n; ++i) index[static_cast<std::size_t>(i)] = i;
   int start = 0;
   for (;;) {
-    const int bad = cholesky(g, n, index, *m, start, l);
+    const int bad = cholesky(g, n, index, *m, start, l, rdiag);
     if (bad < 0) return;
     drop(index, m, bad);
     start = bad;
@@ -65,21 +69,22 @@ void first_factor(const double* g, int n, int* index, int* m, double* l) {
 // solve over the active factors, drop the most negative one (ties: the lower
 // position), again, until none is negative or one factor is left (which keeps
 // its value, negative or not). A factor whose block is not positive definite
-// with the others is dropped first (first_factor's index, m0 factors, and its
-// factor l0 start the solve). On return x is the solution, passive[i]
+// with the others is dropped first (first_factor's index, m0 factors, its
+// factor l0 and reciprocals rdiag0 start the solve). On return x is the solution, passive[i]
 // whether factor i was solved, and inverse_diag[h] the diagonal element of the
 // solved block's inverse at held factor held[h] (0 when it is not solved): how
 // fast that factor's contribution falls as its multiplier rises.
-void solve_record(const double* g, const double* c, int n, const int* index0, int m0, const double* l0, double* x,
-                  int* passive, const std::vector<int>& held, double* inverse_diag, double* work_a, double* work_z,
-                  double* work_c, int* work_index) {
+void solve_record(const double* g, const double* c, int n, const int* index0, int m0, const double* l0,
+                  const double* rdiag0, double* x, int* passive, const std::vector<int>& held, double* inverse_diag,
+                  double* work_a, double* work_r, double* work_z, double* work_c, int* work_index) {
   int* index = work_index;
   int m = m0;
   std::copy_n(index0, m0, index);
   std::copy_n(l0, n * n, work_a);
+  std::copy_n(rdiag0, n, work_r);
   int start = m;  // the rows from here on are to be factored
   for (;;) {
-    const int bad = cholesky(g, n, index, m, start, work_a);
+    const int bad = cholesky(g, n, index, m, start, work_a, work_r);
     if (bad >= 0) {
       drop(index, &m, bad);
       start = bad;
@@ -89,12 +94,12 @@ void solve_record(const double* g, const double* c, int n, const int* index0, in
     for (int i = 0; i < m; ++i) {  // l z = c, then l' z = z
       double sum = work_z[i];
       for (int k = 0; k < i; ++k) sum -= work_a[i * n + k] * work_z[k];
-      work_z[i] = sum / work_a[i * n + i];
+      work_z[i] = sum * work_r[i];
     }
     for (int i = m - 1; i >= 0; --i) {
       double sum = work_z[i];
       for (int k = i + 1; k < m; ++k) sum -= work_a[k * n + i] * work_z[k];
-      work_z[i] = sum / work_a[i * n + i];
+      work_z[i] = sum * work_r[i];
     }
     double min = 0.0;
     int kmin = 0;
@@ -129,7 +134,7 @@ void solve_record(const double* g, const double* c, int n, const int* index0, in
     for (int i = at; i < m; ++i) {
       double sum = i == at ? 1.0 : 0.0;
       for (int k = at; k < i; ++k) sum -= work_a[i * n + k] * work_c[k];
-      work_c[i] = sum / work_a[i * n + i];
+      work_c[i] = sum * work_r[i];
       sum2 += work_c[i] * work_c[i];
     }
     inverse_diag[h] = sum2;
@@ -162,13 +167,14 @@ HeldContributions::HeldContributions(const Problem& problem, const std::vector<H
   x_.assign(records * n, 0.0);
   inverse_diag_.assign(records * factor_.size(), 0.0);
   passive_.assign(records * n, 0);
-  work_a_.resize(n * n);
   work_z_.resize(n);
   work_c_.resize(n);
   work_rhs_.resize(n);
   work_index_.resize(n);
   outer_.resize(static_cast<std::size_t>(problem.nvar) * n * n);
   first_l_.resize(records * n * n);
+  first_rdiag_.resize(records * n);
+  work_r_.resize(n);
   final_l_.resize(records * n * n);
   first_index_.resize(records * n);
   first_size_.resize(records);
@@ -190,9 +196,9 @@ void HeldContributions::solve_all(const Problem& problem) {
     std::copy_n(b_.data() + s * n, n, c.data());
     for (std::size_t h = 0; h < held; ++h) c[static_cast<std::size_t>(held_at[h])] -= lambda_[h];
     solve_record(g_.data() + s * n * n, c.data(), n_, first_index_.data() + s * n, first_size_[s],
-                 first_l_.data() + s * n * n, x_.data() + s * n, passive_.data() + s * n, held_at,
-                 inverse_diag_.data() + s * held, final_l_.data() + s * n * n, work_z_.data(), work_c_.data(),
-                 work_index_.data());
+                 first_l_.data() + s * n * n, first_rdiag_.data() + s * n, x_.data() + s * n,
+                 passive_.data() + s * n, held_at, inverse_diag_.data() + s * held, final_l_.data() + s * n * n,
+                 work_r_.data(), work_z_.data(), work_c_.data(), work_index_.data());
   }
 }
 
@@ -319,7 +325,8 @@ bool HeldContributions::step(const Problem& problem, FitState& state) {
     for (std::size_t k = 0; k < n; ++k) {
       if (!std::isfinite(b[k])) return false;
     }
-    first_factor(g, n_, first_index_.data() + s * n, &first_size_[s], first_l_.data() + s * cells);
+    first_factor(g, n_, first_index_.data() + s * n, &first_size_[s], first_l_.data() + s * cells,
+                 first_rdiag_.data() + s * n);
   }
   solve_all(problem);
   // Rounds until every sum is met, or a round no longer halves the largest miss

@@ -52,11 +52,12 @@ class HeldContributions {
   // and the diagonal element of the held factors in the inverse of the active block.
   std::vector<double> g_, b_, x_, inverse_diag_;
   std::vector<double> first_l_;  // per record: the factor its solves start from (first_factor)
+  std::vector<double> first_rdiag_;  // and the reciprocals of its diagonal
   std::vector<double> final_l_;  // and the factor of the factors its latest solve kept (row stride n_)
   std::vector<int> first_index_, first_size_;  // and the factors in it, and their number
   std::vector<double> outer_;   // per variable: the outer product of its profile row over the solved factors
   std::vector<int> held_at_;    // per held factor: its position among the solved factors
-  std::vector<double> work_a_, work_z_, work_c_, work_rhs_;
+  std::vector<double> work_r_, work_z_, work_c_, work_rhs_;
   std::vector<int> work_index_;
 
   std::vector<int> passive_;    // per record and factor: solved (1) or left out (0)
