@@ -119,26 +119,44 @@ class Search {
 
  private:
   // One constrained fit at displacement t, for the search of `level`: Newton
-  // fits stop at a tolerance on chi2 in proportion to it.
+  // fits stop at a tolerance on chi2 in proportion to it. A Newton fit that
+  // started from predicted profiles (the model's, or the line through two
+  // trials) and ends with the factors swapped is fitted again from the nearest
+  // trial's profiles, and the lower chi2 kept: a start away from every fitted
+  // solution can lead into another solution than the one the search follows.
   Trial evaluate(double t, double level) {
     FitSettings settings = base_.settings;
     settings.holds = {HeldElement{f_, v_, q0_ + direction_ * t}};
     if (direction_ < 0 && t >= limit_) settings.holds[0].value = 0.0;
-    FitState fit = FitState::sized_for(held_);
-    fit.p = nearest_profiles(t);
-    bool failed = false;
-    if (base_.newton) {
-      predict_profiles(t, fit.p);
-      NewtonStop stop = base_.stop;
-      stop.tolerance = kNewtonTolerance * level;
-      const NewtonOutcome outcome = newton_fit(held_, settings, fit, stop);
-      passes_ += outcome.solves;
-      failed = outcome.failed;
-    } else {
+    if (!base_.newton) {
+      FitState fit = FitState::sized_for(held_);
+      fit.p = nearest_profiles(t);
       const FitOutcome outcome = run_fit(held_, settings, fit, observer_);
       passes_ += outcome.passes;
-      failed = outcome.failed;
+      return result(t, fit, outcome.failed);
     }
+    NewtonStop stop = base_.stop;
+    stop.tolerance = kNewtonTolerance * level;
+    std::vector<double> start = nearest_profiles(t);
+    const bool predicted = predict_profiles(t, start);
+    Trial trial = newton_trial(t, settings, stop, start);
+    if (predicted && trial.swapped) {
+      Trial again = newton_trial(t, settings, stop, nearest_profiles(t));
+      if (again.dq < trial.dq) trial = std::move(again);
+    }
+    return trial;
+  }
+
+  Trial newton_trial(double t, const FitSettings& settings, const NewtonStop& stop, const std::vector<double>& start) {
+    FitState fit = FitState::sized_for(held_);
+    fit.p = start;
+    const NewtonOutcome outcome = newton_fit(held_, settings, fit, stop);
+    passes_ += outcome.solves;
+    return result(t, fit, outcome.failed);
+  }
+
+  // The trial a constrained fit at displacement t gave.
+  Trial result(double t, const FitState& fit, bool failed) {
     ++fits_;
     Trial trial;
     trial.t = t;
@@ -173,15 +191,15 @@ class Search {
   // later one, with two trials near t, from the profiles on the line through
   // theirs at t, a closer start than either (both kept at 0 or above); `p` keeps
   // the nearest profiles when there is no model and only one trial, or t lies far
-  // outside the two.
-  void predict_profiles(double t, std::vector<double>& p) const {
+  // outside the two. Returns whether it predicted them.
+  bool predict_profiles(double t, std::vector<double>& p) const {
     if (response_ != nullptr && points_.size() == 1) {
       const std::vector<double>& base = points_.front().p;
       for (std::size_t e = 0; e < p.size(); ++e) {
         const double value = base[e] + direction_ * t * response_->direction[e];
         p[e] = base[e] >= 0 ? std::max(value, 0.0) : value;
       }
-      return;
+      return true;
     }
     const Trial* a = nullptr;
     const Trial* b = nullptr;
@@ -194,13 +212,14 @@ class Search {
         b = &point;
       }
     }
-    if (a == nullptr || b == nullptr || a->t == b->t) return;
+    if (a == nullptr || b == nullptr || a->t == b->t) return false;
     const double s = (t - a->t) / (b->t - a->t);
-    if (!(s >= -kFarthestPrediction && s <= 1.0 + kFarthestPrediction)) return;
+    if (!(s >= -kFarthestPrediction && s <= 1.0 + kFarthestPrediction)) return false;
     for (std::size_t e = 0; e < p.size(); ++e) {
       const double value = a->p[e] + s * (b->p[e] - a->p[e]);
       p[e] = a->p[e] >= 0 && b->p[e] >= 0 ? std::max(value, 0.0) : value;
     }
+    return true;
   }
 
   static End end_at(const Trial& trial) { return End{trial.t, trial.swapped, trial.share}; }
