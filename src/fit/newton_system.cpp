@@ -30,19 +30,27 @@ constexpr double kLeastDamping = 1e-9;
 // Rejected steps in a row after which the fit counts as settled.
 constexpr int kRejections = 30;
 
-// The blocks of the system one record adds (see NewtonSystem::add_record):
-// coefficient[k] times xx (the outer product of the record's contributions,
-// `cells` = nfakt * nfakt) into block k of blocks (cells each), for each of the
-// npairs pairs of variables. Compiled for AVX2 and the baseline like the
-// engine's loops: the same IEEE operations in the same order either way.
+// The blocks of the system two records add (see NewtonSystem::add_record):
+// for each of the npairs pairs of variables k, c1[k] times xx1 and then c2[k]
+// times xx2 (the outer products of the records' contributions, `cells` = nfakt
+// * nfakt) into block k of blocks (cells each), in that order, as two calls for
+// one record each would add them (c2 = nullptr: one record). Compiled for AVX2
+// and the baseline like the engine's loops: the same IEEE operations in the same
+// order either way.
 NEWTON_VECTOR_CLONES
-void add_blocks(const double* coefficient, int npairs, const double* __restrict xx, std::size_t cells,
-                double* __restrict blocks) {
+void add_blocks(const double* c1, const double* c2, int npairs, const double* __restrict xx1,
+                const double* __restrict xx2, std::size_t cells, double* __restrict blocks) {
   for (int k = 0; k < npairs; ++k) {
-    const double c = coefficient[k];
-    if (c == 0.0) continue;
+    const double a = c1[k];
+    const double b = c2 != nullptr ? c2[k] : 0.0;
     double* out = blocks + static_cast<std::size_t>(k) * cells;
-    for (std::size_t e = 0; e < cells; ++e) out[e] += c * xx[e];
+    if (a != 0.0 && b != 0.0) {
+      for (std::size_t e = 0; e < cells; ++e) out[e] = out[e] + a * xx1[e] + b * xx2[e];
+    } else if (a != 0.0) {
+      for (std::size_t e = 0; e < cells; ++e) out[e] += a * xx1[e];
+    } else if (b != 0.0) {
+      for (std::size_t e = 0; e < cells; ++e) out[e] += b * xx2[e];
+    }
   }
 }
 
@@ -88,8 +96,8 @@ NewtonSystem::NewtonSystem(const Problem& problem, const FitSettings& settings)
   }
   const auto cells = static_cast<std::size_t>(nfakt) * static_cast<std::size_t>(nfakt);
   blocks_.resize(pairs_.size() / 2 * cells);
-  coefficient_.resize(pairs_.size() / 2);
-  xx_.resize(cells);
+  coefficient_.resize(pairs_.size());  // two records' worth
+  xx_.resize(2 * cells);
   const auto n = element_.size();
   gradient_.resize(n);
   system_.resize(n * n);
@@ -108,6 +116,14 @@ bool NewtonSystem::contributions(FitState& state) {
   return std::isfinite(state.chi2);
 }
 
+void NewtonSystem::flush_blocks(bool two) {
+  const std::size_t npairs = pairs_.size() / 2;
+  const std::size_t cells = xx_.size() / 2;
+  add_blocks(coefficient_.data(), two ? coefficient_.data() + npairs : nullptr, static_cast<int>(npairs),
+             xx_.data(), xx_.data() + cells, cells, blocks_.data());
+  pending_ = 0;
+}
+
 void NewtonSystem::normal_equations(const FitState& state) {
   const auto n = element_.size();
   std::fill(gradient_.begin(), gradient_.end(), 0.0);
@@ -117,6 +133,7 @@ void NewtonSystem::normal_equations(const FitState& state) {
   for (int s = 0; s < problem_.nrec; ++s) {
     if (copies_[static_cast<std::size_t>(s)] > 0) add_record(state, s, copies_[static_cast<std::size_t>(s)]);
   }
+  if (pending_ == 1) flush_blocks(false);
   // The blocks of the variable pairs into the lower triangle: element (v, f) by
   // (u, g) is entry (f, g) of the pair's block.
   const auto nfakt = static_cast<std::size_t>(problem_.nfakt);
@@ -236,12 +253,18 @@ void NewtonSystem::add_record(const FitState& state, int s, int copies) {
   for (std::size_t k = 0; k < npairs; ++k) {
     const auto v = static_cast<std::size_t>(pairs_[2 * k]);
     const auto u = static_cast<std::size_t>(pairs_[2 * k + 1]);
-    coefficient_[k] = copies * ((u == v ? w[v] : 0.0) - mm_[v * columns + u]);
+    coefficient_[static_cast<std::size_t>(pending_) * npairs + k] = copies * ((u == v ? w[v] : 0.0) - mm_[v * columns + u]);
   }
+  double* xx = xx_.data() + static_cast<std::size_t>(pending_) * static_cast<std::size_t>(nfakt * nfakt);
   for (int f = 0; f < nfakt; ++f) {
-    for (int g = 0; g < nfakt; ++g) xx_[static_cast<std::size_t>(f * nfakt + g)] = x[f] * x[g];
+    for (int g = 0; g < nfakt; ++g) xx[static_cast<std::size_t>(f * nfakt + g)] = x[f] * x[g];
   }
-  add_blocks(coefficient_.data(), static_cast<int>(npairs), xx_.data(), xx_.size(), blocks_.data());
+  // Records are added two at a time, which halves the passes over the blocks.
+  if (pending_ == 0) {
+    pending_ = 1;
+  } else {
+    flush_blocks(true);
+  }
   if (held_at < 0 || na == 0) return;
   t_.assign(static_cast<std::size_t>(na), 0.0);
   t_[static_cast<std::size_t>(held_at)] = 1.0;

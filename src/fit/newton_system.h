@@ -65,6 +65,9 @@ class NewtonSystem {
  private:
   // Adds record s `copies` times (the record and its repeats).
   void add_record(const FitState& state, int s, int copies);
+  // Adds the blocks of the pending record and, with `two`, of the one after it
+  // (see add_record).
+  void flush_blocks(bool two);
   void choose_moving(const FitState& state);
   bool solve(double damping);
 
@@ -92,7 +95,8 @@ class NewtonSystem {
   std::vector<double> xf_;  // per free element: the record's contribution of its factor
   std::vector<double> xx_;  // the outer product of the record's contributions (nfakt x nfakt)
   std::vector<double> h_, l_, ut_, mm_, t_;
-  std::vector<double> coefficient_;  // per pair of variables: its coefficient of the outer product
+  std::vector<double> coefficient_;  // per pending record and pair of variables: its coefficient of the outer product
+  int pending_ = 0;                  // records whose blocks wait to be added (0 or 1)
   // Scratch of a step.
   std::vector<int> moving_;
   double largest_ = 0.0;
