@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "fit/repeated_records.h"
+#include "fit/triangular.h"
 
 namespace {
 
@@ -91,16 +92,8 @@ void solve_record(const double* g, const double* c, int n, const int* index0, in
       continue;
     }
     for (int k = 0; k < m; ++k) work_z[k] = c[index[static_cast<std::size_t>(k)]];
-    for (int i = 0; i < m; ++i) {  // l z = c, then l' z = z
-      double sum = work_z[i];
-      for (int k = 0; k < i; ++k) sum -= work_a[i * n + k] * work_z[k];
-      work_z[i] = sum * work_r[i];
-    }
-    for (int i = m - 1; i >= 0; --i) {
-      double sum = work_z[i];
-      for (int k = i + 1; k < m; ++k) sum -= work_a[k * n + i] * work_z[k];
-      work_z[i] = sum * work_r[i];
-    }
+    solve_lower_reciprocal(work_a, n, work_r, m, work_z);
+    solve_lower_transposed_reciprocal(work_a, n, work_r, m, work_z);
     double min = 0.0;
     int kmin = 0;
     for (int k = 0; k < m; ++k) {

@@ -40,3 +40,22 @@ inline void solve_lower_transposed(const double* l, int n, double* c) {
     c[i] = sum / l[i * n + i];
   }
 }
+
+// Solves l z = c in place of c, for l of order m with row stride `stride` and
+// the reciprocals of its diagonal in rdiag (each pivot multiplied by).
+inline void solve_lower_reciprocal(const double* l, int stride, const double* rdiag, int m, double* c) {
+  for (int i = 0; i < m; ++i) {
+    double sum = c[i];
+    for (int k = 0; k < i; ++k) sum -= l[i * stride + k] * c[k];
+    c[i] = sum * rdiag[i];
+  }
+}
+
+// Solves l' z = c in place of c, l as for solve_lower_reciprocal.
+inline void solve_lower_transposed_reciprocal(const double* l, int stride, const double* rdiag, int m, double* c) {
+  for (int i = m - 1; i >= 0; --i) {
+    double sum = c[i];
+    for (int k = i + 1; k < m; ++k) sum -= l[k * stride + i] * c[k];
+    c[i] = sum * rdiag[i];
+  }
+}
