@@ -265,6 +265,30 @@ TEST(ElementResponse, PredictsTheRiseOfChi2AndTheHeldFactorsProfile) {
     }
   }
   EXPECT_GE(checked, 8);
+
+  // An element at 0 that chi2 pushes down (V3 of F1, its data lowered by F1's
+  // share and more, so that its best value would lie below 0) models its upward
+  // move alone: a rise of slope * t + (t / sigma)^2, its first-order term
+  // included.
+  TestModel low = fitted_model();
+  for (int s = 0; s < low.nrec; ++s) {
+    const auto at = static_cast<std::size_t>(s * 5 + 2);
+    low.rawdata[at] -= static_cast<float>(1.5 * low.p[2 * 2 + 0] * low.x[static_cast<std::size_t>(s * 2)]);
+  }
+  FitState minimum = low;
+  ASSERT_FALSE(newton_fit(low, settings = low, minimum, NewtonStop{1e-9, 400}).failed);
+  ASSERT_EQ(minimum.p[2 * 2 + 0], 0.0);
+  const ElementResponse at_zero = element_responses(low, settings, minimum)[2 * 2 + 0];
+  ASSERT_GT(at_zero.sigma, 0.0);
+  ASSERT_GT(at_zero.slope, 0.0);
+  for (const double rise : {0.25, 1.0}) {
+    const double a = 1.0 / (at_zero.sigma * at_zero.sigma);
+    const double t = 2.0 * rise / (at_zero.slope + std::sqrt(at_zero.slope * at_zero.slope + 4.0 * a * rise));
+    settings.holds = {HeldElement{0, 2, t}};
+    FitState fit = minimum;
+    ASSERT_FALSE(newton_fit(holding(low, settings.holds), settings, fit, NewtonStop{1e-10, 400}).failed);
+    EXPECT_NEAR(fit.chi2 - minimum.chi2, rise, 0.2 * rise) << rise;
+  }
 }
 
 TEST(Hold, ReadsFactorVariableAndValueOrSaysWhatIsWrong) {

@@ -88,13 +88,16 @@ class Search {
     limit_ = direction < 0 ? q0_ : 1e4 * std::max(q0_, modelled > 0 ? modelled : 1.0);
     if (base.newton) {
       bracket_margin_ = 1.0;
-      // The first trial aims at the first level by the base's quadratic model and
-      // starts from the profiles the model refits there.
+      // The first trial aims at the first level by the base's model, a rise of
+      // slope * t + (t / sigma)^2, and starts from the profiles the model refits
+      // there. Only an upward move has a model from an element at 0.
       const ElementResponse& response =
           base.responses[static_cast<std::size_t>(v) * static_cast<std::size_t>(base.problem.nfakt) +
                          static_cast<std::size_t>(f)];
-      if (response.sigma > 0 && !levels.empty()) {
-        step_ = response.sigma * std::sqrt(levels.front());
+      if (response.sigma > 0 && !levels.empty() && (q0_ > 0 || direction > 0)) {
+        const double level = levels.front();
+        const double slope = response.slope;
+        step_ = 2.0 * level / (slope + std::sqrt(slope * slope + 4.0 * level / (response.sigma * response.sigma)));
         response_ = &response;
       }
     }

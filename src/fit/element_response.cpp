@@ -1,6 +1,7 @@
 #include "fit/element_response.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstddef>
 
 #include "fit/newton_system.h"
@@ -11,6 +12,45 @@ namespace {
 // The system's diagonal is raised by this fraction, so that the Cholesky factor
 // exists where a direction is only nearly flat.
 constexpr double kRidge = 1e-10;
+
+// The Cholesky factor l of the system s (order n) on the `kept` elements, its
+// diagonal raised by kRidge; false when that block is singular.
+bool factor_block(const std::vector<double>& s, std::size_t n, const std::vector<int>& kept, std::vector<double>& a,
+                  std::vector<double>& l) {
+  const int m = static_cast<int>(kept.size());
+  a.assign(static_cast<std::size_t>(m) * static_cast<std::size_t>(m), 0.0);
+  l.assign(a.size(), 0.0);
+  for (int i = 0; i < m; ++i) {
+    const auto si = static_cast<std::size_t>(kept[static_cast<std::size_t>(i)]);
+    for (int j = 0; j <= i; ++j) {
+      a[static_cast<std::size_t>(i * m + j)] = s[si * n + static_cast<std::size_t>(kept[static_cast<std::size_t>(j)])];
+    }
+    a[static_cast<std::size_t>(i * m + i)] += kRidge * s[si * n + si];
+  }
+  return cholesky_lower(a.data(), m, l.data());
+}
+
+// The model of the element at position `at` of `kept` from the factor l of their
+// block: y = S^-1 e_at; the least rise of chi2 with the element moved by d is
+// d^2 / y_at, reached with the others moved by d y / y_at. `mean` is the
+// factor's mean contribution, the unit of the move.
+void model_element(const std::vector<double>& l, const std::vector<int>& kept, std::size_t at,
+                   const std::vector<int>& elements, double mean, std::size_t cells, ElementResponse& response,
+                   std::vector<double>& y) {
+  const int m = static_cast<int>(kept.size());
+  y.assign(static_cast<std::size_t>(m), 0.0);
+  y[at] = 1.0;
+  solve_lower(l.data(), m, y.data());
+  solve_lower_transposed(l.data(), m, y.data());
+  const double yj = y[at];
+  if (!(yj > 0) || !std::isfinite(yj)) return;
+  response.sigma = mean * std::sqrt(yj);
+  response.direction.assign(cells, 0.0);
+  for (int i = 0; i < m; ++i) {
+    const auto e = static_cast<std::size_t>(elements[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])]);
+    response.direction[e] = y[static_cast<std::size_t>(i)] / yj / mean;
+  }
+}
 
 }  // namespace
 
@@ -28,6 +68,8 @@ std::vector<ElementResponse> element_responses(const Problem& problem, const Fit
   std::vector<double> a;
   std::vector<double> l;
   std::vector<double> y;
+  std::vector<double> l_with;
+  std::vector<int> with;
   for (int f = problem.offset; f < nfakt; ++f) {
     const double mean = minimum.sum2[static_cast<std::size_t>(f)] / problem.nrec;
     if (!(mean > 0) || !std::isfinite(mean)) continue;
@@ -59,34 +101,25 @@ std::vector<ElementResponse> element_responses(const Problem& problem, const Fit
     for (std::size_t i = 0; i < n; ++i) {
       if (moves[i] != 0) kept.push_back(static_cast<int>(i));
     }
-    const int m = static_cast<int>(kept.size());
-    a.assign(static_cast<std::size_t>(m) * static_cast<std::size_t>(m), 0.0);
-    l.assign(a.size(), 0.0);
-    for (int i = 0; i < m; ++i) {
-      const auto si = static_cast<std::size_t>(kept[static_cast<std::size_t>(i)]);
-      for (int j = 0; j <= i; ++j) {
-        a[static_cast<std::size_t>(i * m + j)] = s[si * n + static_cast<std::size_t>(kept[static_cast<std::size_t>(j)])];
-      }
-      a[static_cast<std::size_t>(i * m + i)] += kRidge * s[si * n + si];
-    }
-    if (!cholesky_lower(a.data(), m, l.data())) continue;
-    for (int j = 0; j < m; ++j) {
-      const int e = elements[static_cast<std::size_t>(kept[static_cast<std::size_t>(j)])];
-      if (e % nfakt != f) continue;
-      // y = S^-1 e_j: the least rise of chi2 with element j moved by d is d^2 / y_j,
-      // reached with the others moved by d y / y_j.
-      y.assign(static_cast<std::size_t>(m), 0.0);
-      y[static_cast<std::size_t>(j)] = 1.0;
-      solve_lower(l.data(), m, y.data());
-      solve_lower_transposed(l.data(), m, y.data());
-      const double yj = y[static_cast<std::size_t>(j)];
-      if (!(yj > 0) || !std::isfinite(yj)) continue;
-      ElementResponse& response = responses[static_cast<std::size_t>(e)];
-      response.sigma = mean * std::sqrt(yj);
-      response.direction.assign(cells, 0.0);
-      for (int i = 0; i < m; ++i) {
-        const auto at = static_cast<std::size_t>(elements[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])]);
-        response.direction[at] = y[static_cast<std::size_t>(i)] / yj / mean;
+    // A moving element's model comes from the factor of the kept block; an
+    // element at 0 that chi2 pushes down models its upward move with the block
+    // and itself (the others at 0 stay there), plus the first-order rise 2 g d.
+    const bool factored = factor_block(s, n, kept, a, l);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (elements[i] % nfakt != f) continue;
+      ElementResponse& response = responses[static_cast<std::size_t>(elements[i])];
+      if (moves[i] != 0) {
+        if (!factored) continue;
+        const auto at = static_cast<std::size_t>(std::find(kept.begin(), kept.end(), static_cast<int>(i)) - kept.begin());
+        model_element(l, kept, at, elements, mean, cells, response, y);
+      } else if (minimum.p[static_cast<std::size_t>(elements[i])] <= 0 && gradient[i] > 0) {
+        with = kept;
+        const auto at = static_cast<std::size_t>(
+            std::lower_bound(with.begin(), with.end(), static_cast<int>(i)) - with.begin());
+        with.insert(with.begin() + static_cast<std::ptrdiff_t>(at), static_cast<int>(i));
+        if (!factor_block(s, n, with, a, l_with)) continue;
+        model_element(l_with, with, at, elements, mean, cells, response, y);
+        if (response.sigma > 0) response.slope = 2.0 * gradient[i] / mean;
       }
     }
   }
