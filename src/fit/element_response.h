@@ -22,9 +22,8 @@ struct ElementResponse {
 // The model of every free element of `problem`'s form at `minimum` (a fit at a
 // minimum of chi2, its x the contribution step's at its p), indexed v * nfakt +
 // f; an element the form holds and every element of a factor whose system is
-// singular get sigma 0. Built from the Newton
-// fit's system with the factor's sum of contributions kept (its mean then pins
-// the normalisation) and one element of every other factor kept (the scale each
-// trades with its contributions).
+// singular get sigma 0. Built from the Newton fit's system with the factor's sum
+// of contributions kept (its mean then pins the normalisation) and one element
+// of every other factor kept (the scale each trades with its contributions).
 std::vector<ElementResponse> element_responses(const Problem& problem, const FitSettings& settings,
                                                const FitState& minimum);
