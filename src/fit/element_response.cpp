@@ -1,7 +1,7 @@
 #include "fit/element_response.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 #include "fit/newton_system.h"
@@ -108,14 +108,12 @@ std::vector<ElementResponse> element_responses(const Problem& problem, const Fit
     for (std::size_t i = 0; i < n; ++i) {
       if (elements[i] % nfakt != f) continue;
       ElementResponse& response = responses[static_cast<std::size_t>(elements[i])];
+      // Its position among the kept elements (rising), or where it would go.
+      const auto at = static_cast<std::size_t>(std::lower_bound(kept.begin(), kept.end(), static_cast<int>(i)) - kept.begin());
       if (moves[i] != 0) {
-        if (!factored) continue;
-        const auto at = static_cast<std::size_t>(std::find(kept.begin(), kept.end(), static_cast<int>(i)) - kept.begin());
-        model_element(l, kept, at, elements, mean, cells, response, y);
+        if (factored) model_element(l, kept, at, elements, mean, cells, response, y);
       } else if (minimum.p[static_cast<std::size_t>(elements[i])] <= 0 && gradient[i] > 0) {
         with = kept;
-        const auto at = static_cast<std::size_t>(
-            std::lower_bound(with.begin(), with.end(), static_cast<int>(i)) - with.begin());
         with.insert(with.begin() + static_cast<std::ptrdiff_t>(at), static_cast<int>(i));
         if (!factor_block(s, n, with, a, l_with)) continue;
         model_element(l_with, with, at, elements, mean, cells, response, y);

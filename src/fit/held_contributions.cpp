@@ -122,14 +122,12 @@ void solve_record(const double* g, const double* c, int n, const int* index0, in
       if (index[static_cast<std::size_t>(k)] == held[h]) at = k;
     }
     // The diagonal element of (l l')^-1 at `at` is |l^-1 e|^2, and l^-1 e is 0
-    // above `at`.
+    // above `at`: only the block of l from `at` on is solved.
+    std::fill(work_c + at, work_c + m, 0.0);
+    work_c[at] = 1.0;
+    solve_lower_reciprocal(work_a + at * n + at, n, work_r + at, m - at, work_c + at);
     double sum2 = 0.0;
-    for (int i = at; i < m; ++i) {
-      double sum = i == at ? 1.0 : 0.0;
-      for (int k = at; k < i; ++k) sum -= work_a[i * n + k] * work_c[k];
-      work_c[i] = sum * work_r[i];
-      sum2 += work_c[i] * work_c[i];
-    }
+    for (int i = at; i < m; ++i) sum2 += work_c[i] * work_c[i];
     inverse_diag[h] = sum2;
   }
 }
